@@ -1,0 +1,93 @@
+// The device link: the "Make Provin" exchange, the reply reader, the two
+// timers, the search for the device and the closing of the port.
+#pragma once
+
+#include "config/SettingsBuild.h"
+#include "serial/SerialNotify.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace varnis {
+
+class SerialPort;
+
+inline constexpr int kReplyTimerId = 1;
+inline constexpr int kReplyTimerMs = 1000;
+inline constexpr int kProbeTimerId = 2;
+inline constexpr int kProbeTimerMs = 100;
+inline constexpr int kRingSize = 1024;
+
+enum PendingOperation : std::int32_t { PendingNone = 0, PendingMake = 1 };
+
+// The link's variables. The program holds exactly one.
+struct LinkState {
+    std::array<std::int32_t, kRingSize> m_ring{};
+    std::int32_t m_nWritePos = 0;
+    std::int32_t m_nReadPos = 0;
+    std::int32_t m_nParserState = 0;
+    std::int32_t m_nPendingOperation = PendingNone;
+    bool m_bStatusOk = false;
+    bool m_bCheckOk = false;
+    bool m_bProbeOutstanding = false;
+    std::int32_t m_nNextPortToProbe = 1;
+};
+
+// What the link needs of the window (the build's needs included).
+class ILinkWindow : public IBuildForm {
+public:
+    virtual void SetPortOpen(bool bOpen) = 0;
+    virtual void StartTimer(int nId, int nMilliseconds) = 0;
+    virtual void StopTimer(int nId) = 0;
+    virtual void EnterConnectedState() = 0;
+    virtual void EnterDisconnectedState() = 0;
+    // The owner handed to the engine's Initialise.
+    virtual ISerialOwner* PortOwner() = 0;
+};
+
+// What the link needs of the engine; SerialPortEngine adapts SerialPort.
+class IPortEngine {
+public:
+    virtual ~IPortEngine() = default;
+    virtual bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits,
+                            int stopbits, std::uint32_t eventMask, int sendBufferSize) = 0;
+    virtual bool StartMonitor() = 0;
+    virtual void Send(std::span<const std::uint8_t> data) = 0;
+    virtual bool Close() = 0;
+};
+
+class SerialPortEngine : public IPortEngine {
+public:
+    explicit SerialPortEngine(SerialPort& port) : m_port(port) {}
+    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
+                    std::uint32_t eventMask, int sendBufferSize) override;
+    bool StartMonitor() override;
+    void Send(std::span<const std::uint8_t> data) override;
+    bool Close() override;
+
+private:
+    SerialPort& m_port;
+};
+
+// All handlers run on the window's thread.
+class DeviceLink {
+public:
+    DeviceLink(ILinkWindow& window, IPortEngine& engine, LinkState& linkState, BuildState& buildState);
+
+    void OnMake();
+    void OnReceivedByte(std::uint32_t byte, std::uint32_t portnr);
+    void OnLinkTimer(int nId);
+    void OnOpenPort();
+    void OnClosePort();
+
+private:
+    void ParseReplyByte();
+
+    ILinkWindow& m_window;
+    IPortEngine& m_engine;
+    LinkState& m_link;
+    BuildState& m_build;
+};
+
+}  // namespace varnis

@@ -1,0 +1,35 @@
+# Shared by scripts/test and scripts/demo: install what is missing.
+# shellcheck shell=bash
+
+varnis_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
+
+# The Debian packages the build, the tests and the demo need.
+VARNIS_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-qpa-plugins libgl-dev
+  fonts-noto-cjk
+)
+VARNIS_SANITIZE_PACKAGES=(clang libclang-rt-14-dev)
+VARNIS_DEMO_PACKAGES=(xvfb xauth x11-utils imagemagick)
+
+# install_missing PKG...: apt-get update then install only what is not there.
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build DIR [cmake args...]
+configure_and_build() {
+  local dir=$1; shift
+  cmake -S "$VARNIS_ROOT" -B "$VARNIS_ROOT/$dir" -G Ninja "$@"
+  cmake --build "$VARNIS_ROOT/$dir" -j "$(nproc)"
+}

@@ -1,0 +1,28 @@
+// Which device node stands behind COM1 to COM10.
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace varnis {
+
+class PortTable {
+public:
+    static constexpr unsigned kPortCount = 10;
+
+    // An empty table: no port behind any number.
+    PortTable() = default;
+    // The machine's serial devices: /dev/ttyUSB*, then /dev/ttyACM*, then
+    // /dev/ttyS* that have a UART, each in numeric order; COMn is the n-th.
+    static PortTable FromSystem();
+
+    // Put `path` behind COM`portnr` (1..10); an empty path removes it.
+    void SetPath(unsigned portnr, std::string path);
+    // The path behind COM`portnr`, empty when there is none.
+    const std::string& PathOf(unsigned portnr) const;
+
+private:
+    std::array<std::string, kPortCount> m_paths{};
+};
+
+}  // namespace varnis
