@@ -51,6 +51,8 @@ struct CardSettings {
     std::string m_strPassword{kDefaultPasswordText};
     bool m_bPasswordProtection = false;
     bool m_bConfigLocking = false;
+
+    bool operator==(const CardSettings&) const = default;
 };
 
 }  // namespace varnis

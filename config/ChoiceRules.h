@@ -32,6 +32,12 @@ std::string_view ImpulseTimingLabel(ImpulseTiming timing);
 // the block. ChooseInterface does not read the form texts; the caller does
 // that first. ChooseImpulseTiming(Default) also puts the texts "40" and "08"
 // back and writes bytes 13 and 14.
+// The block always follows the settings in use: the Wiegand length and ABA
+// format choices write byte 1 only while their interface is the chosen one
+// (the other is remembered), and the key type and byte order choices write
+// bytes 4 and 12 only in sector data output (UID output carries 0x00 there).
+// A window, whose disabled groups cannot be clicked, sees no difference; a
+// caller that makes its choices in any order gets a consistent block.
 void ChooseOutputMode(CardSettings& settings, SettingsBlock& block, OutputMode mode);
 void ChooseInterface(CardSettings& settings, SettingsBlock& block, InterfaceKind kind);
 void ChooseWiegandLength(CardSettings& settings, SettingsBlock& block, WiegandLength length);

@@ -20,6 +20,9 @@ struct DecodedFrame {
     std::vector<std::uint8_t> m_data;
 };
 
+// A frame by the rule around `data`; empty when `data` has more than 255 bytes.
+std::vector<std::uint8_t> EncodeFrame(std::uint8_t nCommand, std::span<const std::uint8_t> data);
+
 // True when `bytes` is exactly one frame meeting the rule; otherwise false
 // with the reason in plain words.
 bool DecodeFrame(std::span<const std::uint8_t> bytes, DecodedFrame& out, std::string& strReason);

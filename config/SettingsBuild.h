@@ -4,6 +4,7 @@
 #include "config/CardSettings.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -23,6 +24,54 @@ inline constexpr std::uint8_t kAck = 0x06;
 
 inline constexpr std::string_view kCaptionWarning = "Warning";
 inline constexpr std::string_view kCaptionWarnning = "Warnning";
+
+// The build's messages, exactly as the user sees them.
+inline constexpr std::string_view kMsgPortNotOpen = "Port not open,please open it";
+inline constexpr std::string_view kMsgKeyLength = "KEY length invalid.";
+inline constexpr std::string_view kMsgKeyData = "KEY data invalid.";
+inline constexpr std::string_view kMsgBlockAddress = "Block address definition invalid.";
+inline constexpr std::string_view kMsgImpulse = "Impulse parameter definition invalid.";
+inline constexpr std::string_view kMsgPasswordLength = "Configuration password length invalid.";
+inline constexpr std::string_view kMsgPasswordData = "Configuration password data invalid.";
+
+// Fixed values the block carries where a setting does not count.
+inline constexpr std::uint8_t kUidRangeByte = 0x40;         // start 0, end 4
+inline constexpr std::uint8_t kDefaultImpulseInterval = 0x28;  // 40 units of 50 us
+inline constexpr std::uint8_t kDefaultImpulseWidth = 0x08;     // 8 units of 50 us
+
+// The bytes of a text of hexadecimal digits, two digits a byte in the order
+// of the text; for the fixed default texts only (no checking).
+template <std::size_t N>
+constexpr std::array<std::uint8_t, N> HexTextBytes(std::string_view text) {
+    auto nibble = [](char c) -> std::uint8_t {
+        if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
+        if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
+        if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
+        return 0;
+    };
+    std::array<std::uint8_t, N> bytes{};
+    for (std::size_t i = 0; i < N && 2 * i + 1 < text.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(nibble(text[2 * i]) * 16 + nibble(text[2 * i + 1]));
+    }
+    return bytes;
+}
+inline constexpr std::array<std::uint8_t, 6> kDefaultKeyBytes = HexTextBytes<6>(kDefaultKeyText);
+inline constexpr std::array<std::uint8_t, 4> kDefaultPasswordBytes = HexTextBytes<4>(kDefaultPasswordText);
+
+// Places in the settings block.
+inline constexpr std::size_t kByteOutputMode = 0;
+inline constexpr std::size_t kByteInterface = 1;
+inline constexpr std::size_t kByteSector = 2;
+inline constexpr std::size_t kByteBlockNumber = 3;
+inline constexpr std::size_t kByteKeyType = 4;
+inline constexpr std::size_t kByteKey = 5;  // 5 to 10
+inline constexpr std::size_t kByteRange = 11;
+inline constexpr std::size_t kByteOrder = 12;
+inline constexpr std::size_t kByteImpulseInterval = 13;
+inline constexpr std::size_t kByteImpulseWidth = 14;
+inline constexpr std::size_t kByteLocking = 15;
+inline constexpr std::size_t kBytePassword = 16;  // 16 to 19
+inline constexpr std::size_t kBytePasswordProtection = 20;
 
 // The settings block, the staged copy of the last successful build and the
 // frame-ready flag. The program holds exactly one of these.
@@ -65,7 +114,9 @@ bool ParseImpulseText(std::string_view text, std::uint8_t& out);
 // True and byte 11 in `out` when start <= end <= start + 4 (both 0..15).
 bool EncodeRangeByte(int start, int end, std::uint8_t& out);
 
-// Validates and encodes; on success stages the block and sets the frame-ready flag.
+// Validates and encodes; on success stages the block and sets the frame-ready
+// flag. A failed build shows the first failing check's message and changes
+// nothing in `state` (the settings block included).
 bool BuildSettingsBlock(IBuildForm& form, BuildState& state);
 ConfigurationFrame AssembleConfigurationFrame(const BuildState& state);
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace varnis {
 
@@ -19,25 +20,59 @@ inline constexpr int kProbeTimerId = 2;
 inline constexpr int kProbeTimerMs = 100;
 inline constexpr int kRingSize = 1024;
 
+// Ports tried by the search, and the line settings used for each of them.
+inline constexpr int kFirstPort = 1;
+inline constexpr int kLastPort = 10;
+inline constexpr int kLinkBaud = 9600;
+inline constexpr char kLinkParity = 'N';
+inline constexpr int kLinkDataBits = 8;
+inline constexpr int kLinkStopBits = 1;
+inline constexpr std::uint32_t kLinkEventMask = EV_RXCHAR | EV_RXFLAG;
+inline constexpr int kLinkSendBufferSize = 512;
+
+// The messages the link shows (caption "Warning").
+inline constexpr std::string_view kMsgSuccess = "Success!";
+inline constexpr std::string_view kMsgFailure = "Failure!";
+inline constexpr std::string_view kMsgInitSucceed = "Initialize card succeed";
+inline constexpr std::string_view kMsgInitFail = "Initialize card fail";
+inline constexpr std::string_view kMsgTimeout = "Communication Over time,please check the hardware.";
+inline constexpr std::string_view kMsgNotFound = "Provin Generator Device not found.";
+
 enum PendingOperation : std::int32_t { PendingNone = 0, PendingMake = 1 };
+
+// Parser states of the reply reader.
+enum ParserState : std::int32_t {
+    ParserWaitAck = 0,
+    ParserWaitStx = 1,
+    ParserWaitStart = 2,
+    ParserStatus = 3,
+    ParserLength = 4,
+    ParserCheck = 5,
+    ParserEnd = 6,
+};
 
 // The link's variables. The program holds exactly one.
 struct LinkState {
     std::array<std::int32_t, kRingSize> m_ring{};
     std::int32_t m_nWritePos = 0;
     std::int32_t m_nReadPos = 0;
-    std::int32_t m_nParserState = 0;
+    std::int32_t m_nParserState = ParserWaitAck;
     std::int32_t m_nPendingOperation = PendingNone;
     bool m_bStatusOk = false;
     bool m_bCheckOk = false;
     bool m_bProbeOutstanding = false;
-    std::int32_t m_nNextPortToProbe = 1;
+    std::int32_t m_nNextPortToProbe = kFirstPort;
+    // Set once a "Make Provin" build has succeeded: until then there is no
+    // staged block, and an ACK must not send a frame of zeros to the device.
+    bool m_bFrameStaged = false;
 };
 
 // What the link needs of the window (the build's needs included).
 class ILinkWindow : public IBuildForm {
 public:
     virtual void SetPortOpen(bool bOpen) = 0;
+    // Window timers: starting a running id restarts it; expiry calls
+    // DeviceLink::OnLinkTimer(nId) on the window's thread.
     virtual void StartTimer(int nId, int nMilliseconds) = 0;
     virtual void StopTimer(int nId) = 0;
     virtual void EnterConnectedState() = 0;
@@ -76,6 +111,7 @@ public:
     DeviceLink(ILinkWindow& window, IPortEngine& engine, LinkState& linkState, BuildState& buildState);
 
     void OnMake();
+    // The SPN_RXCHAR handler: `byte` 0..255, `portnr` unused.
     void OnReceivedByte(std::uint32_t byte, std::uint32_t portnr);
     void OnLinkTimer(int nId);
     void OnOpenPort();
@@ -83,6 +119,9 @@ public:
 
 private:
     void ParseReplyByte();
+    void OnAck();
+    void OnReplyEnd(std::int32_t nEndByte);
+    void SendByte(std::uint8_t nByte);
 
     ILinkWindow& m_window;
     IPortEngine& m_engine;

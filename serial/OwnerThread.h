@@ -20,7 +20,11 @@ public:
 // Runs `fn` on the owner's thread and waits until it has returned, or until
 // `cancel` is signalled, or until `channel` is closed. Returns true when `fn`
 // ran to its end. A cancelled or abandoned call that has not started yet
-// never starts. Safe to call from any thread but the owner's.
+// never starts. A call that the owner's thread drops unrun (its loop went
+// away) returns false as well. A call already running when the wait is
+// cancelled goes on to its end on the owner's thread, keeping alive what it
+// captured; the caller does not wait for it. Safe to call from any thread
+// but the owner's (called there it would wait on itself).
 class HandOverChannel {
 public:
     explicit HandOverChannel(IOwnerThread& owner);
@@ -34,10 +38,14 @@ public:
 private:
     struct Shared;
     std::shared_ptr<Shared> m_pShared;
+    IOwnerThread* m_pOwner = nullptr;
 };
 
 // An ISerialOwner that delivers each notification to `handler` on the owner's
-// thread through a HandOverChannel.
+// thread through a HandOverChannel. Close may be called at any time: a
+// notification in flight returns and later ones are dropped. Destroy it only
+// once no engine can call it any more (after the engine's destruction or its
+// next Initialise with another owner).
 class SerialOwnerChannel : public ISerialOwner {
 public:
     using Handler = std::function<void(const SerialNotification&)>;
@@ -46,8 +54,10 @@ public:
     void Close();  // the owner is going away
 
 private:
+    // Shared with calls in flight, so a call that outlives a cancelled wait
+    // still has its handler.
+    std::shared_ptr<const Handler> m_pHandler;
     HandOverChannel m_channel;
-    Handler m_handler;
 };
 
 }  // namespace varnis

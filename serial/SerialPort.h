@@ -1,15 +1,26 @@
 // The serial port engine: opens and configures one port, runs a monitoring
 // thread that notifies every received byte to its owner, and writes the data
 // handed to it.
+//
+// Threads: every public operation runs on the owner's thread. The monitoring
+// thread does all port input and output after Initialise; it hands each
+// notification to the owner synchronously (ISerialOwner) and holds no lock
+// meanwhile, so a handler may call Send. A handler must not call Initialise
+// or destroy the engine: both wait for the monitoring thread.
 #pragma once
 
+#include "serial/Fd.h"
 #include "serial/PortTable.h"
 #include "serial/SerialNotify.h"
 
+#include <atomic>
 #include <cstdint>
-#include <span>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace varnis {
 
@@ -21,6 +32,22 @@ struct LineSettings {
     int m_nStopBits = 1;
     bool m_bRts = false;
 };
+
+// Read and write time-outs, milliseconds. Reads and writes wait in poll()
+// for at most total = multiplier * bytes + constant.
+struct CommTimeouts {
+    int m_nReadIntervalTimeout = 0;
+    int m_nReadTotalTimeoutMultiplier = 0;
+    int m_nReadTotalTimeoutConstant = 0;
+    int m_nWriteTotalTimeoutMultiplier = 0;
+    int m_nWriteTotalTimeoutConstant = 0;
+};
+
+// Parses a settings text "baud=%d parity=%c data=%d stop=%d" (keys in any
+// order, each optional) over `settings`. False when the text is malformed or
+// holds a value no serial line has (parity other than N/E/O/M/S, data bits
+// outside 5..8, stop bits other than 1, 1.5 or 2, a baud rate of 0 or less).
+bool BuildLineSettings(const std::string& text, LineSettings& settings);
 
 class SerialPort {
 public:
@@ -48,10 +75,45 @@ public:
     LineSettings GetLineSettings() const;
     std::uint32_t GetEventMask() const;
     int GetSendBufferSize() const;
+    // True while the monitoring thread runs (from StartMonitor until it has
+    // served a stop request).
+    bool IsMonitorAlive() const;
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> m_pImpl;
+    void MonitorThread(int hComm);
+    void ServeLine(int hComm, short nRevents, bool& bWatchLine);
+    void ReceivePending(int hComm, bool& bWatchLine);
+    void SendPending(int hComm);
+    bool Notify(std::uint32_t nMessage, std::uint32_t nWParam);  // false once a stop has cut it short
+    void StopMonitorThread(bool bTraceEnd);
+    void ReleasePort();
+    void ConfigurePort(const std::string& settingsText);
+    void ReportError(const char* label, int nError, const CancelSignal& cancel) const;
+    bool IsStopRequested() const { return m_hStopEvent.IsSet(); }
+    bool IsSuspended() const { return m_nSuspendCount.load() > 0; }
+
+    int m_nSendLength = 0;                          // guarded by m_csSend
+    std::unique_ptr<WorkerThread> m_pMonitorThread; // owner's thread only
+    mutable std::mutex m_csPort;                    // the port lock
+    std::mutex m_csSend;                            // the send buffer and m_nSendLength
+    std::atomic<bool> m_bMonitorAlive{false};
+    EventFlag m_hStopEvent;
+    UniqueFd m_hComm;        // the open port; owner's thread
+    UniqueFd m_hRetiredComm; // a closed port's descriptor number, kept until the thread has ended
+    EventFlag m_hSendEvent;
+    EventFlag m_hWakeEvent;  // suspend/resume: makes the thread look at m_nSuspendCount again
+    std::atomic<int> m_nSuspendCount{0};
+    CommTimeouts m_timeouts;
+    LineSettings m_lineState;
+    ISerialOwner* m_pNotifyWnd = nullptr;
+    unsigned m_nPortNumber = 0;
+    std::vector<std::uint8_t> m_pSendBuffer;  // guarded by m_csSend
+    std::uint32_t m_dwEventMask = 0;
+    int m_nSendBufferSize = 0;
+
+    std::optional<PortTable> m_portTable;
+    std::atomic<IErrorReporter*> m_pReporter{nullptr};
+    std::vector<std::uint8_t> m_writeCopy;  // the monitoring thread's copy of the send buffer
 };
 
 }  // namespace varnis

@@ -1,0 +1,243 @@
+#include "apps/cli/CliRun.h"
+
+#include "apps/cli/CliWindow.h"
+#include "apps/cli/LineReader.h"
+#include "link/DeviceLink.h"
+#include "serial/EventLoop.h"
+#include "serial/OwnerThread.h"
+#include "serial/SerialPort.h"
+
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <unistd.h>
+
+namespace varnis::cli {
+namespace {
+
+// The search tries at most ten ports, each for its opening time and 100 ms.
+constexpr std::chrono::seconds kSearchLimit{60};
+
+std::string Trimmed(const std::string& text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && std::isspace(static_cast<unsigned char>(text[first])) != 0) {
+        ++first;
+    }
+    while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1])) != 0) {
+        --last;
+    }
+    std::string out = text.substr(first, last - first);
+    for (char& c : out) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+// A terminal echoes the line end the user typed; otherwise the prompt's line
+// is ended here.
+void EndPromptLine(std::ostream& err, int nInputFd, bool bGotLine) {
+    if (!bGotLine || ::isatty(nInputFd) == 0) {
+        err << std::endl;
+    }
+}
+
+// The locking confirmation of the window, on the terminal: y or yes is OK,
+// anything else (the end of input included) is Cancel.
+bool ConfirmLocking(EventLoop& loop, LineReader& reader, std::ostream& err, int nInputFd) {
+    err << "Warning: " << kLockingQuestion << " [y/N] " << std::flush;
+    std::string answer;
+    const bool bGotLine = reader.ReadLine(loop, answer);
+    EndPromptLine(err, nInputFd, bGotLine);
+    if (!bGotLine) {
+        return false;
+    }
+    const std::string word = Trimmed(answer);
+    return word == "y" || word == "yes";
+}
+
+int ReportWritten(int nWritten, int nCount, std::ostream& err) {
+    if (nCount > 1) {
+        err << nWritten << " of " << nCount << " cards written." << std::endl;
+    }
+    return nWritten == nCount ? kExitOk : kExitFailure;
+}
+
+// Everything one `make` run holds. Declared so that destruction runs in the
+// safe order: the engine first (it stops its monitoring thread, whose
+// hand-over is cancelled by the stop), then the owner channel, the loop last.
+class MakeSession {
+public:
+    MakeSession(const CliOptions& options, bool bLockingConfirmed, const PortTable& table, std::ostream& out,
+                std::ostream& err)
+        : m_owner(m_loop,
+                  [this](const SerialNotification& n) {
+                      if (n.m_nMessage == SPN_RXCHAR) {
+                          m_link.OnReceivedByte(n.m_nWParam, n.m_nLParam);
+                      }
+                  }),
+          m_window(options.m_form, bLockingConfirmed, m_build, out, err), m_engine(m_port),
+          m_link(m_window, m_engine, m_linkState, m_build) {
+        m_port.SetPortTable(table);
+        m_window.Attach(&m_loop, &m_link, &m_owner);
+    }
+    ~MakeSession() {
+        m_link.OnClosePort();
+        m_owner.Close();
+    }
+    MakeSession(const MakeSession&) = delete;
+    MakeSession& operator=(const MakeSession&) = delete;
+
+    EventLoop& Loop() { return m_loop; }
+    CliWindow& Window() { return m_window; }
+    DeviceLink& Link() { return m_link; }
+    const BuildState& Build() const { return m_build; }
+
+private:
+    EventLoop m_loop;
+    SerialOwnerChannel m_owner;
+    LinkState m_linkState;
+    BuildState m_build;
+    CliWindow m_window;
+    SerialPort m_port;
+    SerialPortEngine m_engine;
+    DeviceLink m_link;
+};
+
+}  // namespace
+
+std::string FormatFrame(const ConfigurationFrame& frame) {
+    std::string text;
+    text.reserve(frame.size() * 3);
+    for (const std::uint8_t byte : frame) {
+        std::array<char, 4> hex{};
+        std::snprintf(hex.data(), hex.size(), "%02X", static_cast<unsigned>(byte));
+        if (!text.empty()) {
+            text.push_back(' ');
+        }
+        text.append(hex.data());
+    }
+    return text;
+}
+
+bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, std::string& strError) {
+    if (!strPort) {
+        table = PortTable::FromSystem();
+        return true;
+    }
+    const std::string& port = *strPort;
+    const bool bComName = port.size() > 3 && std::tolower(static_cast<unsigned char>(port[0])) == 'c' &&
+                          std::tolower(static_cast<unsigned char>(port[1])) == 'o' &&
+                          std::tolower(static_cast<unsigned char>(port[2])) == 'm' &&
+                          std::isdigit(static_cast<unsigned char>(port[3])) != 0;
+    table = PortTable();
+    if (!bComName) {
+        table.SetPath(1, port);
+        return true;
+    }
+    const unsigned portnr = static_cast<unsigned>(std::stoul(port.substr(3)));
+    const PortTable system = PortTable::FromSystem();
+    const std::string& path = system.PathOf(portnr);
+    if (path.empty()) {
+        strError = "no serial device behind " + port;
+        return false;
+    }
+    table.SetPath(portnr, path);
+    return true;
+}
+
+int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err) {
+    BuildState build;
+    // Nothing is sent, so nothing is locked: the frame shows what the card would carry.
+    CliWindow window(options.m_form, true, build, out, err);
+    // No device is involved here: the form counts as connected, so the build
+    // finds the port open and starts from the connection defaults.
+    window.EnterConnectedState();
+    if (!BuildSettingsBlock(window, build)) {
+        return kExitFailure;
+    }
+    out << FormatFrame(AssembleConfigurationFrame(build)) << std::endl;
+    return kExitOk;
+}
+
+int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int nInputFd) {
+    PortTable table;
+    std::string strError;
+    if (!SelectPorts(options.m_strPort, table, strError)) {
+        err << "varnis-cli: " << strError << std::endl;
+        return kExitFailure;
+    }
+
+    EventLoop promptLoop;
+    LineReader reader(nInputFd);
+    bool bLockingConfirmed = true;
+    if (options.m_form.m_bConfigLocking.value_or(false) && !options.m_bYes) {
+        bLockingConfirmed = ConfirmLocking(promptLoop, reader, err, nInputFd);
+        if (!bLockingConfirmed) {
+            err << "varnis-cli: configuration locking not confirmed; nothing was sent." << std::endl;
+            return kExitFailure;
+        }
+    }
+
+    // The form is checked before the device is looked for, so a refused form
+    // sends nothing at all. The window's build repeats the same checks.
+    {
+        BuildState scratch;
+        CliWindow form(options.m_form, bLockingConfirmed, scratch, out, err);
+        form.EnterConnectedState();
+        if (!BuildSettingsBlock(form, scratch)) {
+            return kExitFailure;
+        }
+    }
+
+    MakeSession session(options, bLockingConfirmed, table, out, err);
+    EventLoop& loop = session.Loop();
+    CliWindow& window = session.Window();
+
+    session.Link().OnOpenPort();
+    const bool bSearchEnded = loop.RunUntil(
+        [&window] { return window.IsConnected() || window.LastAnswer() == DeviceAnswer::NotFound; }, kSearchLimit);
+    if (!window.IsConnected()) {
+        if (!bSearchEnded) {
+            err << "varnis-cli: the device search did not end within " << kSearchLimit.count() << " s." << std::endl;
+        }
+        return kExitFailure;
+    }
+
+    int nWritten = 0;
+    for (int nCard = 1; nCard <= options.m_nCount; ++nCard) {
+        if (nCard > 1) {
+            err << "Place the next card (" << nCard << " of " << options.m_nCount << ") and press Enter: "
+                << std::flush;
+            std::string line;
+            const bool bGotLine = reader.ReadLine(loop, line);
+            EndPromptLine(err, nInputFd, bGotLine);
+            if (!bGotLine) {
+                err << "varnis-cli: end of input." << std::endl;
+                return ReportWritten(nWritten, options.m_nCount, err);
+            }
+        }
+        window.ClearAnswer();
+        session.Link().OnMake();
+        if (!session.Build().m_bFrameReady) {
+            return ReportWritten(nWritten, options.m_nCount, err);  // the build has shown why
+        }
+        // The window waits for the result without limit; here the wait is bounded.
+        const bool bAnswered = loop.RunUntil(
+            [&window] { return window.LastAnswer() != DeviceAnswer::None; },
+            std::chrono::milliseconds(options.m_nReplyTimeoutMs));
+        if (!bAnswered) {
+            out << "No result from the device within " << options.m_nReplyTimeoutMs
+                << " ms; the card was not confirmed." << std::endl;
+            return ReportWritten(nWritten, options.m_nCount, err);
+        }
+        if (window.LastAnswer() != DeviceAnswer::Success) {
+            return ReportWritten(nWritten, options.m_nCount, err);
+        }
+        ++nWritten;
+    }
+    return ReportWritten(nWritten, options.m_nCount, err);
+}
+
+}  // namespace varnis::cli

@@ -1,0 +1,100 @@
+// The command line's window: the form the link and the build talk to. Its
+// message boxes become lines of output, its timers are those of an EventLoop.
+#pragma once
+
+#include "apps/cli/CliOptions.h"
+#include "config/CardSettings.h"
+#include "config/SettingsBuild.h"
+#include "link/DeviceLink.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace varnis {
+class EventLoop;
+}
+
+namespace varnis::cli {
+
+// The device's answers and the search's message, as the link shows them.
+inline constexpr std::string_view kSuccessText = kMsgSuccess;
+inline constexpr std::string_view kFailureText = kMsgFailure;
+inline constexpr std::string_view kTimeOutText = kMsgTimeout;
+inline constexpr std::string_view kNotFoundText = kMsgNotFound;
+inline constexpr std::string_view kInitialiseSucceedText = kMsgInitSucceed;
+inline constexpr std::string_view kInitialiseFailText = kMsgInitFail;
+inline constexpr std::string_view kLockingQuestion =
+    "Configuration will not be able to change after configuration locking enabled,are you sure to start the "
+    "operation?";
+
+// What the last message box told about the device.
+enum class DeviceAnswer : std::uint8_t { None, Success, Failure, TimeOut, NotFound };
+
+// The four edit fields of the form.
+struct FormTexts {
+    std::string m_strKey;
+    std::string m_strImpulseInterval;
+    std::string m_strImpulseWidth;
+    std::string m_strPassword;
+};
+
+class CliWindow final : public ILinkWindow {
+public:
+    // `bLockingConfirmed`: the answer to the locking confirmation, asked by
+    // the caller before anything is sent (OK = true).
+    CliWindow(FormChoices choices, bool bLockingConfirmed, BuildState& buildState, std::ostream& out,
+              std::ostream& err);
+
+    // Timers run on `pLoop`, expiries go to `pLink`; `pOwner` is handed to the engine.
+    void Attach(EventLoop* pLoop, DeviceLink* pLink, ISerialOwner* pOwner);
+
+    bool IsConnected() const { return m_bConnected; }
+    DeviceAnswer LastAnswer() const { return m_eAnswer; }
+    void ClearAnswer() { m_eAnswer = DeviceAnswer::None; }
+    const FormTexts& Fields() const { return m_fields; }
+
+    // IMessageSink: the device's answers go to `out` as they are; every other
+    // box goes to `err` as "caption: text".
+    void ShowMessage(std::string_view text, std::string_view caption) override;
+
+    // IBuildForm
+    bool IsPortOpen() const override { return m_bPortOpen; }
+    void ReadFormTexts() override;
+    const CardSettings& Settings() const override { return m_settings; }
+    int SelectedSector() const override { return m_settings.m_nSector; }
+    int SelectedBlock() const override { return m_settings.m_nBlock; }
+    int SelectedStartAddress() const override { return m_settings.m_nStartAddress; }
+    int SelectedEndAddress() const override { return m_settings.m_nEndAddress; }
+
+    // ILinkWindow
+    void SetPortOpen(bool bOpen) override { m_bPortOpen = bOpen; }
+    void StartTimer(int nId, int nMilliseconds) override;
+    void StopTimer(int nId) override;
+    // Marks the port open, puts the connection defaults back and then fills
+    // in the form from the choices, as the user would after connecting.
+    void EnterConnectedState() override;
+    void EnterDisconnectedState() override;
+    ISerialOwner* PortOwner() override { return m_pOwner; }
+
+private:
+    void FillForm();
+    void ShowImpulseTexts();
+    void OnLockingClicked();
+
+    FormChoices m_choices;
+    bool m_bLockingConfirmed;
+    BuildState& m_build;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    CardSettings m_settings;
+    FormTexts m_fields;
+    bool m_bPortOpen = false;
+    bool m_bConnected = false;
+    DeviceAnswer m_eAnswer = DeviceAnswer::None;
+    EventLoop* m_pLoop = nullptr;
+    DeviceLink* m_pLink = nullptr;
+    ISerialOwner* m_pOwner = nullptr;
+};
+
+}  // namespace varnis::cli

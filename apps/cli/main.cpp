@@ -1,0 +1,35 @@
+// varnis-cli: makes configuration cards from the command line.
+#include "apps/cli/CliOptions.h"
+#include "apps/cli/CliRun.h"
+#include "serial/SerialNotify.h"
+
+#include <csignal>
+#include <iostream>
+#include <string_view>
+#include <vector>
+
+int main(int argc, char** argv) {
+    using namespace varnis::cli;
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    CliOptions options;
+    std::string strError;
+    if (!ParseCommandLine(args, options, strError)) {
+        std::cerr << "varnis-cli: " << strError << " (see varnis-cli --help)" << std::endl;
+        return kExitUsage;
+    }
+    if (!options.m_bTrace) {
+        varnis::SetTraceSink([](std::string_view) {});
+    }
+    switch (options.m_eCommand) {
+    case Command::Frame:
+        return RunFrame(options, std::cout, std::cerr);
+    case Command::Make:
+        return RunMake(options, std::cout, std::cerr, 0);
+    case Command::Help:
+    case Command::None:
+        break;
+    }
+    std::cout << UsageText();
+    return kExitOk;
+}

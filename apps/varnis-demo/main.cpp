@@ -1,0 +1,190 @@
+// The desktop tool with a simulated generator device behind COM3 and two
+// ports behind COM1 and COM2 that nobody answers. Every frame the device
+// receives is printed, decoded, on standard output.
+//
+//   varnis-demo                    run the tool
+//   varnis-demo --screenshot FILE  press "OpenPort", wait for the connection,
+//                                  save a picture of the window and quit
+//   varnis-demo --exercise         press "OpenPort", then "Make Provin" once;
+//                                  message boxes are printed instead of shown
+#include "serial/PortTable.h"
+#include "sim/SimDevice.h"
+#include "ui/FormIds.h"
+#include "ui/VarnisApp.h"
+#include "ui/VarnisDlg.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+std::mutex g_outputLock;
+
+void PrintLine(std::string_view line)
+{
+    const std::lock_guard lock(g_outputLock);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    if (line.empty() || line.back() != '\n')
+        std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+int Usage(int nCode)
+{
+    std::fprintf(nCode == 0 ? stdout : stderr, "usage: varnis-demo [--screenshot FILE | --exercise]\n");
+    return nCode;
+}
+
+// Boxes nobody has to answer: printed, then taken as OK.
+class PrintedBoxes : public varnis::IMessageBoxes {
+public:
+    void Message(QWidget*, const QString& text, const QString& caption) override { Print(caption, text); }
+    void Error(const QString& text, const QString& caption) override { Print(caption, text); }
+    bool Confirm(QWidget*, const QString& text, const QString& caption) override
+    {
+        Print(caption, text);
+        return true;
+    }
+    std::vector<std::string> m_texts;
+
+private:
+    void Print(const QString& caption, const QString& text)
+    {
+        m_texts.push_back(text.toStdString());
+        PrintLine("box [" + caption.toStdString() + "]: " + text.toStdString());
+    }
+};
+
+// Connects, makes one card with the form's defaults and closes the window
+// once the outcome (or any other message) has been shown.
+void Exercise(varnis::VarnisDlg& dlg, PrintedBoxes& boxes)
+{
+    dlg.SetMessageBoxes(&boxes);
+    auto pClock = std::make_shared<QElapsedTimer>();
+    QTimer::singleShot(200, &dlg, [&dlg, pClock]() {
+        pClock->start();
+        static_cast<QPushButton*>(dlg.Control(varnis::kIdOpenPort))->click();
+    });
+    auto* pPoll = new QTimer(&dlg);
+    QObject::connect(pPoll, &QTimer::timeout, &dlg, [&dlg, &boxes, pPoll, pClock, bMade = false]() mutable {
+        if (!boxes.m_texts.empty()) {
+            pPoll->stop();
+            PrintLine("varnis-demo: outcome after " + std::to_string(pClock->elapsed()) + " ms");
+            dlg.accept();
+        } else if (dlg.IsPortOpen() && !bMade) {
+            bMade = true;
+            PrintLine("varnis-demo: connected after " + std::to_string(pClock->restart()) +
+                      " ms; pressing \"Make Provin\"");
+            static_cast<QPushButton*>(dlg.Control(varnis::kIdMake))->click();
+        }
+    });
+    pPoll->start(10);
+}
+
+// Presses "OpenPort", waits until the device has been found, saves the window
+// to `path` and closes it. `bOk` tells whether all of that worked.
+void TakeScreenshotWhenConnected(varnis::VarnisDlg& dlg, const QString& path, bool& bOk)
+{
+    QTimer::singleShot(500, &dlg, [&dlg]() {
+        static_cast<QPushButton*>(dlg.Control(varnis::kIdOpenPort))->click();
+    });
+    auto* pPoll = new QTimer(&dlg);
+    auto* pClock = new QElapsedTimer;
+    pClock->start();
+    QObject::connect(pPoll, &QTimer::timeout, &dlg, [&dlg, pPoll, pClock, path, &bOk]() {
+        const bool bTimedOut = pClock->elapsed() > 15000;
+        if (!dlg.IsPortOpen() && !bTimedOut)
+            return;
+        pPoll->stop();
+        delete pClock;
+        // Let the connected state paint before the picture is taken.
+        QTimer::singleShot(400, &dlg, [&dlg, path, &bOk, bTimedOut]() {
+            QPixmap picture;
+            if (QScreen* pScreen = dlg.screen(); pScreen != nullptr && dlg.windowHandle() != nullptr)
+                picture = pScreen->grabWindow(dlg.winId());
+            if (picture.isNull())
+                picture = dlg.grab();
+            bOk = !bTimedOut && picture.save(path);
+            PrintLine(bOk ? "varnis-demo: screenshot saved to " + path.toStdString()
+                          : std::string("varnis-demo: no screenshot (device not found or file not written)"));
+            dlg.reject();
+        });
+    });
+    pPoll->start(100);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::optional<QString> screenshot;
+    bool bExercise = false;
+    for (int n = 1; n < argc; ++n) {
+        const std::string_view arg = argv[n];
+        if (arg == "--screenshot" && n + 1 < argc)
+            screenshot = QString::fromLocal8Bit(argv[++n]);
+        else if (arg == "--exercise")
+            bExercise = true;
+        else if (arg == "--help" || arg == "-h")
+            return Usage(0);
+        else if (arg.starts_with("--") || arg.starts_with("-"))
+            return Usage(2);
+    }
+
+    std::vector<varnis::PtyPair> lines;
+    for (int n = 0; n < 3; ++n) {
+        std::optional<varnis::PtyPair> pair = varnis::PtyPair::Open();
+        if (!pair) {
+            std::perror("varnis-demo: no pseudo-terminal");
+            return 1;
+        }
+        lines.push_back(std::move(*pair));
+    }
+    varnis::PortTable table;
+    for (unsigned n = 0; n < lines.size(); ++n)
+        table.SetPath(n + 1, lines.at(n).SlavePath());
+
+    varnis::SimBehaviour behaviour;
+    behaviour.m_nCardWriteMs = 300;  // long enough to watch, short enough not to wait
+    varnis::SimDevice device(lines.at(2).MasterFd(), behaviour);
+    device.SetLogger([](std::string_view line) { PrintLine("device: " + std::string(line)); });
+    if (!device.Start()) {
+        PrintLine("varnis-demo: the simulated device did not start");
+        return 1;
+    }
+    PrintLine("varnis-demo: COM1 " + lines.at(0).SlavePath() + " (silent), COM2 " + lines.at(1).SlavePath() +
+              " (silent), COM3 " + lines.at(2).SlavePath() + " (simulated generator device)");
+
+    varnis::VarnisApp app;
+    app.SetPortTable(table);
+    bool bScreenshotOk = false;
+    PrintedBoxes printedBoxes;
+    if (bExercise) {
+        app.SetMainWindowHook([&printedBoxes](varnis::VarnisDlg& dlg) { Exercise(dlg, printedBoxes); });
+    } else if (screenshot) {
+        app.SetMainWindowHook([&screenshot, &bScreenshotOk](varnis::VarnisDlg& dlg) {
+            TakeScreenshotWhenConnected(dlg, *screenshot, bScreenshotOk);
+        });
+    }
+    const int nCode = app.Run(argc, argv);
+    device.Stop();
+    if (screenshot && !bExercise && !bScreenshotOk)
+        return 1;
+    if (bExercise)
+        return printedBoxes.m_texts == std::vector<std::string>{"Success!"} ? 0 : 1;
+    return nCode;
+}

@@ -1,0 +1,71 @@
+#include "config/TextCharacters.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace varnis {
+
+namespace {
+
+bool IsContinuation(std::uint8_t b, std::uint8_t lo = 0x80, std::uint8_t hi = 0xBF) {
+    return b >= lo && b <= hi;
+}
+
+// Length of the well-formed sequence starting at text[pos] and its code point,
+// or 0 when the byte there begins none.
+std::size_t DecodeOne(std::string_view text, std::size_t pos, char32_t& cp) {
+    const std::size_t nLeft = text.size() - pos;
+    auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(text[pos + i]); };
+    const std::uint8_t b0 = at(0);
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        if (nLeft < 2 || !IsContinuation(at(1))) return 0;
+        cp = static_cast<char32_t>(((b0 & 0x1Fu) << 6) | (at(1) & 0x3Fu));
+        return 2;
+    }
+    if (b0 >= 0xE0 && b0 <= 0xEF) {
+        // E0 needs A0..BF next (no overlong form), ED needs 80..9F (no surrogate).
+        const std::uint8_t lo = b0 == 0xE0 ? 0xA0 : 0x80;
+        const std::uint8_t hi = b0 == 0xED ? 0x9F : 0xBF;
+        if (nLeft < 3 || !IsContinuation(at(1), lo, hi) || !IsContinuation(at(2))) return 0;
+        cp = static_cast<char32_t>(((b0 & 0x0Fu) << 12) | ((at(1) & 0x3Fu) << 6) | (at(2) & 0x3Fu));
+        return 3;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4) {
+        // F0 needs 90..BF next (no overlong form), F4 needs 80..8F (at most U+10FFFF).
+        const std::uint8_t lo = b0 == 0xF0 ? 0x90 : 0x80;
+        const std::uint8_t hi = b0 == 0xF4 ? 0x8F : 0xBF;
+        if (nLeft < 4 || !IsContinuation(at(1), lo, hi) || !IsContinuation(at(2)) || !IsContinuation(at(3))) {
+            return 0;
+        }
+        cp = static_cast<char32_t>(((b0 & 0x07u) << 18) | ((at(1) & 0x3Fu) << 12) | ((at(2) & 0x3Fu) << 6) |
+                                   (at(3) & 0x3Fu));
+        return 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::vector<char32_t> TextCharacters(std::string_view text) {
+    std::vector<char32_t> chars;
+    chars.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        char32_t cp = 0;
+        const std::size_t n = DecodeOne(text, pos, cp);
+        if (n == 0) {
+            chars.push_back(kInvalidCharacter);
+            ++pos;
+        } else {
+            chars.push_back(cp);
+            pos += n;
+        }
+    }
+    return chars;
+}
+
+}  // namespace varnis

@@ -1,0 +1,185 @@
+#include "link/DeviceLink.h"
+
+namespace varnis {
+
+DeviceLink::DeviceLink(ILinkWindow& window, IPortEngine& engine, LinkState& linkState, BuildState& buildState)
+    : m_window(window), m_engine(engine), m_link(linkState), m_build(buildState)
+{
+}
+
+void DeviceLink::SendByte(std::uint8_t nByte)
+{
+    const std::array<std::uint8_t, 1> data{nByte};
+    m_engine.Send(data);
+}
+
+void DeviceLink::OnMake()
+{
+    m_link.m_nPendingOperation = PendingMake;
+    // Only a build that succeeded now opens an exchange: a frame-ready flag
+    // left over from an exchange still waiting for its ACK must not carry a
+    // form that has just been refused.
+    const bool bBuilt = BuildSettingsBlock(m_window, m_build);
+    if (!bBuilt || !m_build.m_bFrameReady) {
+        return;
+    }
+    m_link.m_bFrameStaged = true;
+    m_window.ReadFormTexts();
+    SendByte(kStx);
+    m_window.StartTimer(kReplyTimerId, kReplyTimerMs);
+}
+
+void DeviceLink::OnReceivedByte(std::uint32_t byte, std::uint32_t /*portnr*/)
+{
+    if (m_link.m_nWritePos < 0 || m_link.m_nWritePos >= kRingSize) {
+        m_link.m_nWritePos = 0;
+    }
+    m_link.m_ring[static_cast<std::size_t>(m_link.m_nWritePos)] = static_cast<std::int32_t>(byte & 0xFFu);
+    ++m_link.m_nWritePos;
+    if (m_link.m_nWritePos == kRingSize) {
+        m_link.m_nWritePos = 0;
+    }
+    if (m_link.m_nReadPos != m_link.m_nWritePos) {
+        ParseReplyByte();
+    }
+}
+
+void DeviceLink::ParseReplyByte()
+{
+    if (m_link.m_nReadPos < 0 || m_link.m_nReadPos >= kRingSize) {
+        m_link.m_nReadPos = 0;
+    }
+    const std::int32_t b = m_link.m_ring[static_cast<std::size_t>(m_link.m_nReadPos)];
+    // The byte is consumed before it is acted on, so that a handler that
+    // waits in a message box never sees the same entry twice.
+    ++m_link.m_nReadPos;
+
+    switch (m_link.m_nParserState) {
+    case ParserWaitAck:
+        if (b == kAck) {
+            OnAck();
+        }
+        break;
+    case ParserWaitStx:
+        if (b == kStx) {
+            m_window.ReadFormTexts();
+            SendByte(kAck);
+            m_link.m_nParserState = ParserWaitStart;
+        }
+        break;
+    case ParserWaitStart:
+        if (b == kFrameStart) {
+            m_link.m_nParserState = ParserStatus;
+        }
+        break;
+    case ParserStatus:
+        m_link.m_bStatusOk = (b == 0x00);
+        m_link.m_nParserState = ParserLength;
+        break;
+    case ParserLength:
+        m_link.m_nParserState = ParserCheck;
+        break;
+    case ParserCheck:
+        m_link.m_bCheckOk = (b == kFrameStart);
+        m_link.m_nParserState = ParserEnd;
+        break;
+    case ParserEnd:
+        OnReplyEnd(b);
+        break;
+    default:
+        // Not reachable through the handlers; a damaged value starts over.
+        m_link.m_nParserState = ParserWaitAck;
+        break;
+    }
+}
+
+void DeviceLink::OnAck()
+{
+    m_link.m_nParserState = ParserWaitStx;
+    if (m_link.m_bProbeOutstanding) {
+        m_window.StopTimer(kProbeTimerId);
+        m_link.m_nNextPortToProbe = kFirstPort;
+        m_link.m_bProbeOutstanding = false;
+        m_window.EnterConnectedState();
+        m_link.m_nParserState = ParserWaitAck;
+    }
+    if (m_link.m_nPendingOperation == PendingMake) {
+        m_window.StopTimer(kReplyTimerId);
+        if (m_link.m_bFrameStaged) {
+            const ConfigurationFrame frame = AssembleConfigurationFrame(m_build);
+            m_window.ReadFormTexts();
+            m_engine.Send(frame);
+        }
+        m_build.m_bFrameReady = false;
+    }
+}
+
+void DeviceLink::OnReplyEnd(std::int32_t nEndByte)
+{
+    const bool bSuccess = nEndByte == kFrameEnd && m_link.m_bStatusOk && m_link.m_bCheckOk;
+    if (m_link.m_nPendingOperation == PendingMake) {
+        m_window.ShowMessage(bSuccess ? kMsgSuccess : kMsgFailure, kCaptionWarning);
+        if (bSuccess) {
+            m_link.m_nPendingOperation = PendingNone;
+        }
+    } else {
+        m_window.ShowMessage(bSuccess ? kMsgInitSucceed : kMsgInitFail, kCaptionWarning);
+    }
+    m_link.m_nParserState = ParserWaitAck;
+}
+
+void DeviceLink::OnLinkTimer(int nId)
+{
+    if (nId == kReplyTimerId) {
+        m_window.StopTimer(kReplyTimerId);
+        m_window.ShowMessage(kMsgTimeout, kCaptionWarning);
+        m_build.m_bFrameReady = false;
+    } else if (nId == kProbeTimerId) {
+        m_window.StopTimer(kProbeTimerId);
+        if (m_link.m_bProbeOutstanding) {
+            m_link.m_bProbeOutstanding = false;
+            OnOpenPort();
+        }
+    }
+}
+
+void DeviceLink::OnOpenPort()
+{
+    if (m_link.m_nNextPortToProbe < kFirstPort) {
+        m_link.m_nNextPortToProbe = kFirstPort;
+    }
+    while (m_link.m_nNextPortToProbe <= kLastPort) {
+        const auto portnr = static_cast<unsigned>(m_link.m_nNextPortToProbe);
+        if (!m_engine.Initialise(m_window.PortOwner(), portnr, kLinkBaud, kLinkParity, kLinkDataBits,
+                                 kLinkStopBits, kLinkEventMask, kLinkSendBufferSize)) {
+            ++m_link.m_nNextPortToProbe;
+            continue;
+        }
+        (void)m_engine.StartMonitor();
+        m_window.ReadFormTexts();
+        SendByte(kStx);
+        m_link.m_bProbeOutstanding = true;
+        m_window.StartTimer(kProbeTimerId, kProbeTimerMs);
+        ++m_link.m_nNextPortToProbe;
+        return;
+    }
+    // Every remaining port failed to open. Opening them has closed the port of
+    // a probe still outstanding (a press during the search), so that probe can
+    // no longer be answered: end its wait, or its expiry would start a new
+    // search behind this message.
+    if (m_link.m_bProbeOutstanding) {
+        m_link.m_bProbeOutstanding = false;
+        m_window.StopTimer(kProbeTimerId);
+    }
+    m_window.ShowMessage(kMsgNotFound, kCaptionWarning);
+    m_link.m_nNextPortToProbe = kFirstPort;
+}
+
+void DeviceLink::OnClosePort()
+{
+    (void)m_engine.Close();
+    m_window.SetPortOpen(false);
+    m_window.EnterDisconnectedState();
+}
+
+}  // namespace varnis

@@ -1,0 +1,171 @@
+// varnis-cli frame: the frame printed is the one the window's build makes.
+#include "cli/CliTestSupport.h"
+#include "config/ChoiceRules.h"
+
+#include <gtest/gtest.h>
+
+
+namespace varnis::test {
+namespace {
+
+std::vector<std::string> Args(std::initializer_list<std::string> rest) {
+    std::vector<std::string> args{"frame"};
+    args.insert(args.end(), rest);
+    return args;
+}
+
+// The frame the CLI printed, as one line without its end.
+std::string PrintedFrame(const RunResult& result) {
+    EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    EXPECT_EQ(result.m_strErr, "");
+    std::string out = result.m_strOut;
+    EXPECT_TRUE(!out.empty() && out.back() == '\n') << out;
+    if (!out.empty() && out.back() == '\n') {
+        out.pop_back();
+    }
+    EXPECT_EQ(out.find('\n'), std::string::npos) << out;
+    return out;
+}
+
+constexpr const char* kDefaultFrame =
+    "AA 20 15 01 02 00 00 00 A5 C3 0F 7E 9B 12 40 00 28 08 AA 47 15 02 63 00 FB 03";
+
+TEST(CliFrame, WorkedExamplesByHand) {
+    EXPECT_EQ(PrintedFrame(RunCli({"frame"})), kDefaultFrame);
+    EXPECT_EQ(PrintedFrame(RunCli(Args({"--mode", "sector", "--sector", "2", "--block", "1", "--start", "2", "--end",
+                                        "6", "--key-type", "b", "--order", "msb", "--interface", "aba", "--aba",
+                                        "6H to 10D", "--locking", "on", "--protection", "on"}))),
+              "AA 20 15 FE 16 02 09 01 A5 C3 0F 7E 9B 12 62 01 28 08 5A 47 15 02 63 01 C8 03");
+}
+
+struct FrameCase {
+    const char* m_pName;
+    std::vector<std::string> m_args;
+    std::function<void(CardSettings&, SettingsBlock&)> m_clicks;
+};
+
+TEST(CliFrame, MatchesTheWindowsBuildForTheSameForm) {
+    const std::vector<FrameCase> cases{
+        {"wiegand 34 with user timing",
+         {"--wiegand", "34", "--timing", "user", "--width", "100", "--interval", "20"},
+         [](CardSettings& s, SettingsBlock& b) {
+             ChooseWiegandLength(s, b, WiegandLength::Bits34);
+             ChooseImpulseTiming(s, b, ImpulseTiming::UserDefined);
+             s.m_strImpulseWidth = "100";
+             s.m_strImpulseInterval = "20";
+         }},
+        {"aba format with another wiegand length remembered",
+         {"--wiegand=42", "--interface", "aba", "--aba", "4H+2H to 8D"},
+         [](CardSettings& s, SettingsBlock& b) {
+             ChooseWiegandLength(s, b, WiegandLength::Bits42);
+             ChooseInterface(s, b, InterfaceKind::Aba);
+             ChooseAbaFormat(s, b, AbaFormat::H4H2ToD8);
+         }},
+        {"wiegand chosen again after an aba format",
+         {"--aba", "4h+2h-10d", "--wiegand", "42"},
+         [](CardSettings& s, SettingsBlock& b) {
+             ChooseInterface(s, b, InterfaceKind::Aba);
+             ChooseAbaFormat(s, b, AbaFormat::H4H2ToD10);
+             ChooseInterface(s, b, InterfaceKind::Wiegand);
+             ChooseWiegandLength(s, b, WiegandLength::Bits42);
+         }},
+        {"uid output keeps key type and order out of the block",
+         {"--key-type", "b", "--order", "msb"},
+         [](CardSettings& s, SettingsBlock& b) {
+             ChooseOutputMode(s, b, OutputMode::SectorData);
+             ChooseKeyType(s, b, KeyType::KeyB);
+             ChooseByteOrder(s, b, ByteOrder::MsbFirst);
+             ChooseOutputMode(s, b, OutputMode::Uid);
+         }},
+        {"sector data at the top of the lists, lower-case key, password protected",
+         {"--mode", "sector", "--sector", "15", "--block", "3", "--start", "13", "--end", "15", "--key",
+          "a1b2c3d4e5f6", "--password", "DEADBEEF", "--protection", "on", "--order", "lsb", "--key-type", "a"},
+         [](CardSettings& s, SettingsBlock& b) {
+             ChooseOutputMode(s, b, OutputMode::SectorData);
+             s.m_nSector = 15;
+             s.m_nBlock = 3;
+             s.m_nStartAddress = 13;
+             s.m_nEndAddress = 15;
+             s.m_strKey = "a1b2c3d4e5f6";
+             s.m_strPassword = "DEADBEEF";
+             ChoosePasswordProtection(s, b, true);
+         }},
+        {"aba ignores user timing texts",
+         {"--timing", "user", "--width", "999", "--interface", "aba"},
+         [](CardSettings& s, SettingsBlock& b) {
+             ChooseImpulseTiming(s, b, ImpulseTiming::UserDefined);
+             s.m_strImpulseWidth = "999";
+             ChooseInterface(s, b, InterfaceKind::Aba);
+         }},
+        {"uid output does not look at the key text",
+         {"--key", "XYZ", "--locking", "on"},
+         [](CardSettings& s, SettingsBlock&) {
+             s.m_strKey = "XYZ";
+             s.m_bConfigLocking = true;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_pName);
+        const ConfigurationFrame expected = WindowFrame(c.m_clicks);
+        ASSERT_EQ(expected[0], kFrameStart) << "the window's build refused the form";
+        auto args = Args({});
+        args.insert(args.end(), c.m_args.begin(), c.m_args.end());
+        EXPECT_EQ(PrintedFrame(RunCli(args)), FrameText(expected));
+    }
+}
+
+TEST(CliFrame, FixedValuesWhereASettingDoesNotCount) {
+    // UID output: key type B and MSB first stay out of bytes 4 and 12.
+    EXPECT_EQ(PrintedFrame(RunCli(Args({"--order", "msb", "--key-type", "b"}))), kDefaultFrame);
+    // ABA: bytes 13 and 14 (offsets 16, 17) keep 28 08 whatever the impulse texts hold.
+    const std::string aba = PrintedFrame(RunCli(Args({"--interface", "aba", "--timing", "user", "--width", "999"})));
+    EXPECT_EQ(aba.substr(16 * 3, 5), "28 08") << aba;
+    // Locking on gives 5A at offset 18.
+    const std::string locked = PrintedFrame(RunCli(Args({"--locking", "on"})));
+    EXPECT_EQ(locked.substr(18 * 3, 2), "5A") << locked;
+}
+
+struct Refusal {
+    std::vector<std::string> m_args;
+    std::string m_strLine;  // the only line on standard error
+};
+
+TEST(CliFrame, ARefusedFormPrintsTheFirstMessageAndNoFrame) {
+    const std::vector<Refusal> refusals{
+        {{"--mode", "sector", "--key", "A5C30F7E9B1"}, "Warning: KEY length invalid."},
+        {{"--mode", "sector", "--key", "A5C30F7E9BZ2"}, "Warning: KEY data invalid."},
+        {{"--mode", "sector", "--start", "4", "--end", "9"}, "Warning: Block address definition invalid."},
+        {{"--mode", "sector", "--start", "5", "--end", "4"}, "Warning: Block address definition invalid."},
+        {{"--timing", "user", "--width", "0"}, "Warning: Impulse parameter definition invalid."},
+        {{"--timing", "user", "--interval", "256"}, "Warning: Impulse parameter definition invalid."},
+        {{"--timing", "user", "--interval", ""}, "Warning: Impulse parameter definition invalid."},
+        {{"--password", "4715026"}, "Warnning: Configuration password length invalid."},
+        {{"--password", "4715026G", "--protection", "off"}, "Warning: Configuration password data invalid."},
+        // Several faults: only the first check in the build's order speaks.
+        {{"--mode", "sector", "--key", "XYZ", "--start", "5", "--end", "4", "--timing", "user", "--width", "0",
+          "--password", "1"},
+         "Warning: KEY length invalid."},
+        {{"--mode", "sector", "--start", "5", "--end", "4", "--timing", "user", "--width", "0", "--password", "1"},
+         "Warning: Block address definition invalid."},
+    };
+    for (const auto& r : refusals) {
+        auto args = Args({});
+        args.insert(args.end(), r.m_args.begin(), r.m_args.end());
+        const RunResult result = RunCli(args);
+        SCOPED_TRACE(r.m_strLine);
+        EXPECT_EQ(result.m_nStatus, 1);
+        EXPECT_EQ(result.m_strOut, "");
+        EXPECT_EQ(result.m_strErr, r.m_strLine + "\n");
+    }
+}
+
+TEST(CliFrame, RangeAndImpulseLimitsThatAreAccepted) {
+    const std::string range = PrintedFrame(RunCli(Args({"--mode", "sector", "--start", "4", "--end", "8"})));
+    EXPECT_EQ(range.substr(14 * 3, 2), "84") << range;
+    const std::string timing =
+        PrintedFrame(RunCli(Args({"--timing", "user", "--width", "255", "--interval", "1"})));
+    EXPECT_EQ(timing.substr(16 * 3, 5), "01 FF") << timing;
+}
+
+}  // namespace
+}  // namespace varnis::test

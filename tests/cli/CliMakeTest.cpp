@@ -1,0 +1,213 @@
+// varnis-cli make against the simulated device on a pseudo-terminal.
+#include "cli/CliTestSupport.h"
+#include "sim/SimDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace varnis::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kDefaultFrame =
+    "AA 20 15 01 02 00 00 00 A5 C3 0F 7E 9B 12 40 00 28 08 AA 47 15 02 63 00 FB 03";
+constexpr const char* kLockingQuestion =
+    "Configuration will not be able to change after configuration locking enabled,are you sure to start the "
+    "operation?";
+
+class CliMake : public ::testing::Test {
+protected:
+    void StartDevice(const SimBehaviour& behaviour) {
+        m_pty = PtyPair::Open();
+        ASSERT_TRUE(m_pty.has_value());
+        m_pDevice = std::make_unique<SimDevice>(m_pty->MasterFd(), behaviour);
+        ASSERT_TRUE(m_pDevice->Start());
+    }
+
+    std::vector<std::string> MakeArgs(std::initializer_list<std::string> extra) const {
+        std::vector<std::string> args{kCliPath, "make", "--port", m_pty->SlavePath()};
+        args.insert(args.end(), extra);
+        return args;
+    }
+
+    RunResult Make(std::initializer_list<std::string> extra, std::string_view input = {}) const {
+        return RunProgram(MakeArgs(extra), input);
+    }
+
+    SimDevice& Device() { return *m_pDevice; }
+
+    // Declared so that the device stops before its line goes.
+    std::optional<PtyPair> m_pty;
+    std::unique_ptr<SimDevice> m_pDevice;
+};
+
+TEST_F(CliMake, SucceedingDeviceWritesTheDefaultCard) {
+    StartDevice({});
+    const RunResult result = Make({});
+    EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    EXPECT_EQ(result.m_strOut, "Success!\n");
+    EXPECT_EQ(result.m_strErr, "");
+    ASSERT_EQ(Device().ExchangeCount(), 1u);
+    const SimExchange exchange = Device().Exchanges().front();
+    EXPECT_TRUE(exchange.m_bValid) << exchange.m_strDescription;
+    EXPECT_EQ(FrameText(exchange.m_frame), kDefaultFrame);
+    EXPECT_TRUE(exchange.m_bReplySent);
+}
+
+TEST_F(CliMake, TheDeviceReceivesWhatFramePrints) {
+    StartDevice({});
+    const std::initializer_list<std::string> settings{"--mode",  "sector", "--sector", "7",       "--block",
+                                                      "2",       "--start", "1",       "--end",   "3",
+                                                      "--key",   "00112233aabb", "--key-type", "b", "--interface",
+                                                      "aba",     "--aba",   "4H+2H to 10D", "--locking", "on"};
+    std::vector<std::string> frameArgs{"frame"};
+    frameArgs.insert(frameArgs.end(), settings);
+    const RunResult printed = RunCli(frameArgs);
+    ASSERT_EQ(printed.m_nStatus, 0) << printed.m_strErr;
+
+    std::vector<std::string> makeArgs = MakeArgs(settings);
+    makeArgs.push_back("--yes");
+    const RunResult made = RunProgram(makeArgs);
+    EXPECT_EQ(made.m_nStatus, 0) << made.m_strErr;
+    EXPECT_EQ(made.m_strOut, "Success!\n");
+    EXPECT_EQ(made.m_strErr.find(kLockingQuestion), std::string::npos) << "--yes must not ask";
+    ASSERT_EQ(Device().ExchangeCount(), 1u);
+    EXPECT_EQ(FrameText(Device().Exchanges().front().m_frame) + "\n", printed.m_strOut);
+}
+
+TEST_F(CliMake, FailingDevicesGiveFailureAndExitOne) {
+    StartDevice({});
+    SimBehaviour failing;
+    failing.m_nResultStatus = 0x01;
+    SimBehaviour badCheck;
+    badCheck.m_eFault = SimFault::BadReplyCheck;
+    std::size_t nExchanges = 0;
+    for (const SimBehaviour& behaviour : {failing, badCheck}) {
+        Device().SetBehaviour(behaviour);
+        const RunResult result = Make({});
+        EXPECT_EQ(result.m_nStatus, 1);
+        EXPECT_EQ(result.m_strOut, "Failure!\n");
+        EXPECT_EQ(Device().ExchangeCount(), ++nExchanges);
+    }
+}
+
+TEST_F(CliMake, SilentDeviceIsNotFound) {
+    SimBehaviour silent;
+    silent.m_eFault = SimFault::Silent;
+    StartDevice(silent);
+    const RunResult result = Make({});
+    EXPECT_EQ(result.m_nStatus, 1);
+    EXPECT_EQ(result.m_strOut, "");
+    EXPECT_NE(result.m_strErr.find("Provin Generator Device not found."), std::string::npos) << result.m_strErr;
+    EXPECT_EQ(Device().ExchangeCount(), 0u);
+}
+
+// The device takes the frame and never tells its result: the window would
+// wait for ever; the command line gives up after --reply-timeout.
+TEST_F(CliMake, DeviceThatNeverRepliesEndsInAFailureLineOfItsOwn) {
+    SimBehaviour mute;
+    mute.m_eFault = SimFault::NeverAnnounces;
+    StartDevice(mute);
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult result = Make({"--reply-timeout", "1500"});
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.m_nStatus, 1);
+    EXPECT_EQ(result.m_strOut, "No result from the device within 1500 ms; the card was not confirmed.\n");
+    EXPECT_EQ(Device().ExchangeCount(), 1u);
+    EXPECT_GE(elapsed, 1500ms);
+    EXPECT_LT(elapsed, 30s);
+}
+
+TEST_F(CliMake, LineHungUpAfterTheFrameDoesNotHang) {
+    SimBehaviour hangUp;
+    hangUp.m_eFault = SimFault::HangUpMidExchange;
+    StartDevice(hangUp);
+    Device().SetHangUpHandler([this] { m_pty->CloseMaster(); });
+    const RunResult result = Make({"--reply-timeout", "2000"});
+    EXPECT_EQ(result.m_nStatus, 1);
+    EXPECT_NE(result.m_strOut.find("No result from the device"), std::string::npos) << result.m_strOut;
+}
+
+TEST_F(CliMake, CountThreeWritesThreeCards) {
+    StartDevice({});
+    const RunResult result = Make({"--count", "3"}, "\n\n");
+    EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    EXPECT_EQ(result.m_strOut, "Success!\nSuccess!\nSuccess!\n");
+    EXPECT_NE(result.m_strErr.find("(2 of 3)"), std::string::npos);
+    EXPECT_NE(result.m_strErr.find("(3 of 3)"), std::string::npos);
+    ASSERT_EQ(Device().ExchangeCount(), 3u);
+    for (const SimExchange& exchange : Device().Exchanges()) {
+        EXPECT_EQ(FrameText(exchange.m_frame), kDefaultFrame);
+    }
+}
+
+TEST_F(CliMake, EndOfInputBetweenCardsStopsWithFailure) {
+    StartDevice({});
+    const RunResult result = Make({"--count", "3"}, "\n");
+    EXPECT_EQ(result.m_nStatus, 1);
+    EXPECT_EQ(result.m_strOut, "Success!\nSuccess!\n");
+    EXPECT_NE(result.m_strErr.find("2 of 3 cards written."), std::string::npos) << result.m_strErr;
+    EXPECT_EQ(Device().ExchangeCount(), 2u);
+}
+
+// The reply timer's message, on the second card of a run, after the device
+// went quiet. The run stops there.
+TEST_F(CliMake, DeviceThatStopsAnsweringGivesTheTimeOutMessage) {
+    StartDevice({});
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(MakeArgs({"--count", "2"})));
+    ASSERT_TRUE(child.WaitForOutput("Success!", 30s)) << child.Error();
+    ASSERT_TRUE(child.WaitForError("(2 of 2)", 30s)) << child.Error();
+    SimBehaviour silent;
+    silent.m_eFault = SimFault::Silent;
+    Device().SetBehaviour(silent);
+    child.WriteInput("\n");
+    child.CloseInput();
+    EXPECT_EQ(child.Wait(60s), 1);
+    EXPECT_EQ(child.Output(), "Success!\nCommunication Over time,please check the hardware.\n");
+    EXPECT_EQ(Device().ExchangeCount(), 1u);
+}
+
+TEST_F(CliMake, RefusedFormSendsNothing) {
+    StartDevice({});
+    const RunResult result = Make({"--mode", "sector", "--key", "12345"});
+    EXPECT_EQ(result.m_nStatus, 1);
+    EXPECT_EQ(result.m_strOut, "");
+    EXPECT_EQ(result.m_strErr, "Warning: KEY length invalid.\n");
+    EXPECT_FALSE(Device().WaitForExchanges(1, 300ms));
+    EXPECT_EQ(Device().ProbesAnswered(), 0u);
+}
+
+TEST_F(CliMake, LockingNotConfirmedSendsNothing) {
+    StartDevice({});
+    for (const std::string_view answer : {"n\n", "", "ok\n"}) {
+        SCOPED_TRACE(answer);
+        const RunResult result = Make({"--locking", "on"}, answer);
+        EXPECT_EQ(result.m_nStatus, 1);
+        EXPECT_EQ(result.m_strOut, "");
+        EXPECT_NE(result.m_strErr.find(kLockingQuestion), std::string::npos) << result.m_strErr;
+    }
+    EXPECT_FALSE(Device().WaitForExchanges(1, 300ms));
+    EXPECT_EQ(Device().ProbesAnswered(), 0u);
+}
+
+TEST_F(CliMake, LockingConfirmedIsCarriedByTheFrame) {
+    StartDevice({});
+    for (const std::string_view answer : {"y\n", " YES \n"}) {
+        const RunResult result = Make({"--locking", "on"}, answer);
+        EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+        EXPECT_EQ(result.m_strOut, "Success!\n");
+    }
+    ASSERT_EQ(Device().ExchangeCount(), 2u);
+    for (const SimExchange& exchange : Device().Exchanges()) {
+        ASSERT_EQ(exchange.m_frame.size(), 26u);
+        EXPECT_EQ(exchange.m_frame[18], 0x5A);
+    }
+}
+
+}  // namespace
+}  // namespace varnis::test

@@ -1,0 +1,45 @@
+// What the command-line tests share: the program's path, the window's build
+// reproduced with config/ alone, and frames as text.
+#pragma once
+
+#include "cli/ChildProcess.h"
+#include "config/CardSettings.h"
+#include "config/SettingsBuild.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace varnis::test {
+
+inline const std::string kCliPath = VARNIS_CLI_PATH;
+
+// A form as the window holds it after its clicks, for BuildSettingsBlock.
+class FakeForm : public IBuildForm {
+public:
+    CardSettings m_settings;
+    std::vector<std::string> m_messages;  // "caption: text"
+
+    void ShowMessage(std::string_view text, std::string_view caption) override {
+        m_messages.push_back(std::string(caption) + ": " + std::string(text));
+    }
+    bool IsPortOpen() const override { return true; }
+    void ReadFormTexts() override {}  // the texts are typed straight into m_settings
+    const CardSettings& Settings() const override { return m_settings; }
+    int SelectedSector() const override { return m_settings.m_nSector; }
+    int SelectedBlock() const override { return m_settings.m_nBlock; }
+    int SelectedStartAddress() const override { return m_settings.m_nStartAddress; }
+    int SelectedEndAddress() const override { return m_settings.m_nEndAddress; }
+};
+
+// The frame the window sends after a connection and then `clicks` (which
+// use the Choose* rules and type into the settings).
+ConfigurationFrame WindowFrame(const std::function<void(CardSettings&, SettingsBlock&)>& clicks);
+
+std::string FrameText(const ConfigurationFrame& frame);
+std::string FrameText(const std::vector<std::uint8_t>& bytes);
+
+// Runs varnis-cli with `args`.
+RunResult RunCli(const std::vector<std::string>& args, std::string_view input = {});
+
+}  // namespace varnis::test

@@ -1,0 +1,530 @@
+// The device link against a recording window and engine: the reply parser
+// state by state, the "Make Provin" exchange, the timers and the port search.
+#include "FakeLinkWindow.h"
+
+#include "config/SettingsBuild.h"
+#include "link/DeviceLink.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <vector>
+
+namespace varnis {
+namespace {
+
+using test::FakeLinkWindow;
+using test::FakePortEngine;
+using test::Journal;
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string Hex(std::uint8_t b)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    return {kHex[b >> 4], kHex[b & 0x0F]};
+}
+
+class DeviceLinkTest : public ::testing::Test {
+protected:
+    Journal m_journal;
+    FakeLinkWindow m_window{m_journal};
+    FakePortEngine m_engine{m_journal};
+    LinkState m_link;
+    BuildState m_build;
+    DeviceLink m_deviceLink{m_window, m_engine, m_link, m_build};
+
+    void Feed(std::initializer_list<std::uint8_t> bytes)
+    {
+        for (const std::uint8_t b : bytes) {
+            m_journal.Add("rx " + Hex(b));
+            m_deviceLink.OnReceivedByte(b, m_engine.m_nOpenPort);
+        }
+    }
+
+    // A timer that the window would fire: only a running one can expire.
+    void Fire(int nId)
+    {
+        ASSERT_TRUE(m_window.IsTimerRunning(nId)) << "timer " << nId << " is not running";
+        m_deviceLink.OnLinkTimer(nId);
+    }
+
+    // The device on `port` answers the first probe.
+    void Connect(unsigned port = 1)
+    {
+        m_engine.m_openable.insert(port);
+        m_deviceLink.OnOpenPort();
+        ASSERT_TRUE(m_link.m_bProbeOutstanding);
+        Feed({kAck});
+        ASSERT_EQ(m_window.m_nConnected, 1);
+    }
+
+    // "Make Provin" up to the configuration frame having been sent.
+    void MakeUpToFrame()
+    {
+        m_deviceLink.OnMake();
+        ASSERT_EQ(m_engine.m_sends.back(), Bytes{kStx});
+        Feed({kAck});
+        ASSERT_EQ(m_engine.m_sends.back().size(), kConfigurationFrameSize);
+        ASSERT_EQ(m_link.m_nParserState, ParserWaitStx);
+    }
+
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& m : m_window.m_messages) {
+            texts.push_back(m.m_strText);
+        }
+        return texts;
+    }
+
+    Bytes FrameBytes() const
+    {
+        const ConfigurationFrame frame = AssembleConfigurationFrame(m_build);
+        return {frame.begin(), frame.end()};
+    }
+
+    std::size_t CountSends(const Bytes& bytes) const
+    {
+        return static_cast<std::size_t>(std::count(m_engine.m_sends.begin(), m_engine.m_sends.end(), bytes));
+    }
+
+    // Index of the first journal entry equal to `entry` at or after `from`.
+    std::ptrdiff_t IndexOf(const std::string& entry, std::size_t from = 0) const
+    {
+        const auto& e = m_journal.m_entries;
+        const auto it = std::find(e.begin() + static_cast<std::ptrdiff_t>(from), e.end(), entry);
+        return it == e.end() ? -1 : it - e.begin();
+    }
+};
+
+// ---- the parser table, state by state ------------------------------------
+
+struct ParserStep {
+    std::int32_t m_nFrom;
+    std::uint8_t m_nByte;
+    std::int32_t m_nTo;
+    bool m_bSendsAck;  // the byte is answered with a single 0x06
+};
+
+TEST_F(DeviceLinkTest, ParserTableStateByState)
+{
+    const std::vector<ParserStep> steps = {
+        // state 0: only ACK moves on (nothing pending, no probe: nothing is sent)
+        {0, 0x00, 0, false}, {0, kStx, 0, false}, {0, 0xAA, 0, false}, {0, 0x03, 0, false}, {0, kAck, 1, false},
+        // state 1: only STX moves on, and is acknowledged
+        {1, kAck, 1, false}, {1, 0xAA, 1, false}, {1, 0xFF, 1, false}, {1, kStx, 2, true},
+        // state 2: only the start byte moves on
+        {2, kStx, 2, false}, {2, kAck, 2, false}, {2, 0x03, 2, false}, {2, 0xAA, 3, false},
+        // states 3 to 5 take any byte
+        {3, 0x06, 4, false}, {4, 0x02, 5, false}, {5, 0x00, 6, false},
+        // state 6 takes any byte, shows the outcome and starts over
+        {6, 0x55, 0, false},
+    };
+    for (const ParserStep& step : steps) {
+        SCOPED_TRACE("state " + std::to_string(step.m_nFrom) + " byte " + Hex(step.m_nByte));
+        m_link.m_nParserState = step.m_nFrom;
+        const std::size_t nSendsBefore = m_engine.m_sends.size();
+        const int nReadsBefore = m_window.m_nReadFormTexts;
+        Feed({step.m_nByte});
+        EXPECT_EQ(m_link.m_nParserState, step.m_nTo);
+        if (step.m_bSendsAck) {
+            ASSERT_EQ(m_engine.m_sends.size(), nSendsBefore + 1);
+            EXPECT_EQ(m_engine.m_sends.back(), Bytes{kAck});
+            EXPECT_EQ(m_window.m_nReadFormTexts, nReadsBefore + 1);
+        } else {
+            EXPECT_EQ(m_engine.m_sends.size(), nSendsBefore);
+        }
+    }
+    // Only state 6 showed a message: a failure, since 0x55 is no end byte.
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Initialize card fail"});
+}
+
+TEST_F(DeviceLinkTest, OutcomeNeedsStatusCheckAndEndByteAllRight)
+{
+    struct Reply {
+        Bytes m_bytes;
+        bool m_bSuccess;
+    };
+    const std::vector<Reply> replies = {
+        {{0xAA, 0x00, 0x00, 0xAA, 0x03}, true},
+        {{0xAA, 0x00, 0x7F, 0xAA, 0x03}, true},  // the length byte is not examined
+        {{0xAA, 0x01, 0x00, 0xAB, 0x03}, false},
+        {{0xAA, 0x00, 0x00, 0xAB, 0x03}, false},
+        {{0xAA, 0x01, 0x00, 0xAA, 0x03}, false},
+        {{0xAA, 0x00, 0x00, 0xAA, 0xAA}, false},
+    };
+    for (const Reply& r : replies) {
+        m_window.m_messages.clear();
+        m_link.m_nParserState = ParserWaitStart;
+        for (const std::uint8_t b : r.m_bytes) {
+            Feed({b});
+        }
+        EXPECT_EQ(Messages(), std::vector<std::string>{r.m_bSuccess ? "Initialize card succeed"
+                                                                     : "Initialize card fail"});
+        EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+    }
+}
+
+// ---- the "Make Provin" exchange ------------------------------------------
+
+TEST_F(DeviceLinkTest, MakeSendsStxAndStartsTheReplyTimer)
+{
+    Connect();
+    m_journal.m_entries.clear();
+    m_deviceLink.OnMake();
+    EXPECT_EQ(m_link.m_nPendingOperation, PendingMake);
+    EXPECT_TRUE(m_build.m_bFrameReady);
+    EXPECT_EQ(m_engine.m_sends.back(), Bytes{kStx});
+    EXPECT_EQ(m_window.TimerPeriod(kReplyTimerId), 1000);
+    // STX goes out before the timer starts.
+    EXPECT_LT(IndexOf("send 02"), IndexOf("start-timer 1 1000"));
+}
+
+TEST_F(DeviceLinkTest, SuccessfulExchangeSendsTheFrameAndOneAckRightAfterTheDevicesStx)
+{
+    Connect();
+    m_deviceLink.OnMake();
+    m_journal.m_entries.clear();
+    const std::size_t nSendsAtAck = m_engine.m_sends.size();
+
+    Feed({kAck});
+    EXPECT_FALSE(m_window.IsTimerRunning(kReplyTimerId));
+    ASSERT_EQ(m_engine.m_sends.size(), nSendsAtAck + 1);
+    EXPECT_EQ(m_engine.m_sends.back(), FrameBytes());
+    EXPECT_FALSE(m_build.m_bFrameReady);
+
+    Feed({0x02, 0xAA, 0x00, 0x00, 0xAA, 0x03});
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Success!"});
+    EXPECT_EQ(m_link.m_nPendingOperation, PendingNone);
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+    EXPECT_EQ(CountSends({kAck}), 1U);
+    const std::ptrdiff_t nStx = IndexOf("rx 02");
+    ASSERT_GE(nStx, 0);
+    EXPECT_EQ(m_journal.m_entries[static_cast<std::size_t>(nStx) + 1], "send 06");
+    EXPECT_EQ(m_journal.m_entries[static_cast<std::size_t>(nStx) + 2], "rx AA");
+}
+
+TEST_F(DeviceLinkTest, FailureReplyKeepsMakePending)
+{
+    Connect();
+    MakeUpToFrame();
+    Feed({0x02, 0xAA, 0x01, 0x00, 0xAB, 0x03});
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Failure!"});
+    EXPECT_EQ(m_link.m_nPendingOperation, PendingMake);
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+}
+
+TEST_F(DeviceLinkTest, NoiseBeforeStxAndStartByteIsSkippedButAfterItIsTakenAsTheReply)
+{
+    Connect();
+    MakeUpToFrame();
+    const std::size_t nSends = m_engine.m_sends.size();
+    Feed({0x00, 0x06, 0xAA, 0x03, 0xFF});  // state 1
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitStx);
+    EXPECT_EQ(m_engine.m_sends.size(), nSends);
+    Feed({0x02});
+    Feed({0x02, 0x06, 0x03, 0x00, 0x55});  // state 2
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitStart);
+    EXPECT_TRUE(m_window.m_messages.empty());
+    // After the start byte, noise stands in for status, length, check and end.
+    Feed({0xAA, 0x00, 0x06, 0xAA, 0x02});
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Failure!"});
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+    EXPECT_EQ(CountSends({kAck}), 1U);
+    EXPECT_EQ(m_engine.m_sends.size(), nSends + 1);
+}
+
+TEST_F(DeviceLinkTest, UnsolicitedAckThenAReplyIsAnInitialisationResult)
+{
+    Feed({kAck});
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitStx);
+    EXPECT_TRUE(m_engine.m_sends.empty());
+    Feed({0x02});
+    EXPECT_EQ(m_engine.m_sends, std::vector<Bytes>{Bytes{kAck}});
+    Feed({0xAA, 0x00, 0x00, 0xAA, 0x03});
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Initialize card succeed"});
+    EXPECT_EQ(m_link.m_nPendingOperation, PendingNone);
+}
+
+TEST_F(DeviceLinkTest, ReplyInStateZeroIsIgnoredExceptAnAck)
+{
+    Feed({0x02, 0xAA, 0x00, 0x00, 0xAA, 0x03});
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+    EXPECT_TRUE(m_engine.m_sends.empty());
+    EXPECT_TRUE(m_window.m_messages.empty());
+    Feed({0x02, 0xAA, 0x06, 0x00, 0xAA, 0x03});
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitStx);
+    EXPECT_TRUE(m_window.m_messages.empty());
+}
+
+TEST_F(DeviceLinkTest, ProbeAckAfterFailureConnectsAndSendsTheStagedFrameAgain)
+{
+    Connect(2);
+    MakeUpToFrame();
+    const Bytes frame = m_engine.m_sends.back();
+    Feed({0x02, 0xAA, 0x01, 0x00, 0xAB, 0x03});
+    ASSERT_EQ(Messages(), std::vector<std::string>{"Failure!"});
+
+    m_deviceLink.OnClosePort();
+    m_deviceLink.OnOpenPort();
+    ASSERT_EQ(m_engine.m_sends.back(), Bytes{kStx});
+    m_journal.m_entries.clear();
+    Feed({kAck});
+    EXPECT_EQ(m_window.m_nConnected, 2);
+    EXPECT_FALSE(m_window.IsTimerRunning(kProbeTimerId));
+    EXPECT_FALSE(m_link.m_bProbeOutstanding);
+    EXPECT_EQ(m_link.m_nNextPortToProbe, 1);
+    EXPECT_EQ(m_engine.m_sends.back(), frame);
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+    // Connected first, then the frame.
+    EXPECT_LT(IndexOf("connected"), IndexOf("send " + [&] {
+                  std::string s;
+                  for (std::size_t i = 0; i < frame.size(); ++i) {
+                      s += (i ? " " : "") + Hex(frame[i]);
+                  }
+                  return s;
+              }()));
+}
+
+TEST_F(DeviceLinkTest, The1025thByteLandsInEntryZeroAndIsParsed)
+{
+    for (int i = 0; i < kRingSize; ++i) {
+        Feed({static_cast<std::uint8_t>(0x10 + (i % 0x40))});
+    }
+    EXPECT_EQ(m_link.m_nWritePos, 0);
+    EXPECT_EQ(m_link.m_ring[kRingSize - 1], 0x10 + ((kRingSize - 1) % 0x40));
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+    Feed({kAck});
+    EXPECT_EQ(m_link.m_ring[0], kAck);
+    EXPECT_EQ(m_link.m_nWritePos, 1);
+    EXPECT_EQ(m_link.m_nReadPos, 1);
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitStx);
+    // And the ring goes on: a full reply across the wrap still parses.
+    Feed({0x02, 0xAA, 0x00, 0x00, 0xAA, 0x03});
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Initialize card succeed"});
+}
+
+// ---- the timers ----------------------------------------------------------
+
+TEST_F(DeviceLinkTest, ReplyTimeoutShowsItsMessageAndALateAckStillSendsTheFrame)
+{
+    Connect();
+    m_deviceLink.OnMake();
+    Fire(kReplyTimerId);
+    EXPECT_FALSE(m_window.IsTimerRunning(kReplyTimerId));
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Communication Over time,please check the hardware."});
+    EXPECT_FALSE(m_build.m_bFrameReady);
+    EXPECT_EQ(m_link.m_nPendingOperation, PendingMake);
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+
+    Feed({kAck});
+    EXPECT_EQ(m_engine.m_sends.back(), FrameBytes());
+    EXPECT_EQ(m_window.m_messages.size(), 1U);
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitStx);
+}
+
+TEST_F(DeviceLinkTest, ProbeTimerAfterTheAnswerDoesNothing)
+{
+    m_engine.m_openable = {1, 2};
+    m_deviceLink.OnOpenPort();
+    const int nTimerStarts = m_window.TimerStarts(kProbeTimerId);
+    Feed({kAck});
+    ASSERT_EQ(m_window.m_nConnected, 1);
+    const std::size_t nInits = m_engine.m_inits.size();
+    const std::size_t nSends = m_engine.m_sends.size();
+    // The expiry was already queued when the answer came.
+    m_deviceLink.OnLinkTimer(kProbeTimerId);
+    EXPECT_EQ(m_engine.m_inits.size(), nInits);
+    EXPECT_EQ(m_engine.m_sends.size(), nSends);
+    EXPECT_TRUE(m_window.m_messages.empty());
+    EXPECT_EQ(m_window.TimerStarts(kProbeTimerId), nTimerStarts);
+    EXPECT_EQ(m_link.m_nNextPortToProbe, 1);
+}
+
+TEST_F(DeviceLinkTest, OtherTimerIdsHaveNoEffect)
+{
+    Connect();
+    m_deviceLink.OnMake();
+    const auto journal = m_journal.m_entries;
+    m_deviceLink.OnLinkTimer(0);
+    m_deviceLink.OnLinkTimer(3);
+    EXPECT_EQ(m_journal.m_entries, journal);
+}
+
+// ---- OnMake and the build ------------------------------------------------
+
+TEST_F(DeviceLinkTest, FailedBuildSetsMakePendingAndSendsNothing)
+{
+    m_deviceLink.OnMake();  // the port is not open
+    EXPECT_EQ(m_link.m_nPendingOperation, PendingMake);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Port not open,please open it"});
+    EXPECT_TRUE(m_engine.m_sends.empty());
+    EXPECT_FALSE(m_window.IsTimerRunning(kReplyTimerId));
+}
+
+TEST_F(DeviceLinkTest, MakeAgainWhileWaitingForTheAckSendsStxAgainAndRestartsTheTimer)
+{
+    Connect();
+    m_deviceLink.OnMake();
+    m_deviceLink.OnMake();
+    EXPECT_EQ(CountSends({kStx}), 3U);  // the probe and two openings
+    EXPECT_EQ(m_window.TimerStarts(kReplyTimerId), 2);
+    EXPECT_TRUE(m_window.IsTimerRunning(kReplyTimerId));
+}
+
+TEST_F(DeviceLinkTest, RefusedFormDoesNotOpenAnExchangeWhileAnEarlierFrameWaits)
+{
+    Connect();
+    m_deviceLink.OnMake();
+    ASSERT_TRUE(m_build.m_bFrameReady);
+    const std::size_t nSends = m_engine.m_sends.size();
+    m_window.m_settings.m_eOutputMode = OutputMode::SectorData;
+    m_window.m_settings.m_strKey = "123";  // refused
+    m_deviceLink.OnMake();
+    EXPECT_EQ(Messages(), std::vector<std::string>{"KEY length invalid."});
+    EXPECT_EQ(m_engine.m_sends.size(), nSends);
+    EXPECT_EQ(m_window.TimerStarts(kReplyTimerId), 1);
+}
+
+TEST_F(DeviceLinkTest, AckWithMakePendingButNothingEverStagedSendsNoFrame)
+{
+    m_deviceLink.OnMake();  // refused: the port is not open
+    Connect();
+    EXPECT_EQ(m_engine.m_sends, std::vector<Bytes>{Bytes{kStx}});  // only the probe
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+    // Once a build has succeeded, the frame goes out as usual.
+    MakeUpToFrame();
+    EXPECT_EQ(m_engine.m_sends.back(), FrameBytes());
+}
+
+// ---- the search ----------------------------------------------------------
+
+TEST_F(DeviceLinkTest, SearchSkipsPortsThatFailAndUsesTheLineSettings)
+{
+    m_engine.m_openable = {3, 7};
+    m_deviceLink.OnOpenPort();
+    EXPECT_EQ(m_engine.InitPorts(), (std::vector<unsigned>{1, 2, 3}));
+    const FakePortEngine::InitCall& c = m_engine.m_inits.back();
+    EXPECT_EQ(c.m_pOwner, m_window.PortOwner());
+    EXPECT_EQ(c.m_nBaud, 9600);
+    EXPECT_EQ(c.m_cParity, 'N');
+    EXPECT_EQ(c.m_nDataBits, 8);
+    EXPECT_EQ(c.m_nStopBits, 1);
+    EXPECT_EQ(c.m_dwEventMask, 3U);
+    EXPECT_EQ(c.m_nSendBufferSize, 512);
+    EXPECT_EQ(m_engine.m_nStartMonitor, 1);
+    EXPECT_EQ(m_engine.m_sends, std::vector<Bytes>{Bytes{kStx}});
+    EXPECT_TRUE(m_link.m_bProbeOutstanding);
+    EXPECT_EQ(m_window.TimerPeriod(kProbeTimerId), 100);
+    EXPECT_EQ(m_link.m_nNextPortToProbe, 4);
+    EXPECT_FALSE(m_window.m_bPortOpen);
+    EXPECT_EQ(m_window.m_nConnected, 0);
+
+    Fire(kProbeTimerId);  // COM3 silent
+    EXPECT_EQ(m_engine.InitPorts(), (std::vector<unsigned>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(m_engine.m_sends.size(), 2U);
+    EXPECT_EQ(m_link.m_nNextPortToProbe, 8);
+
+    Fire(kProbeTimerId);  // COM7 silent
+    EXPECT_EQ(m_engine.InitPorts().size(), 10U);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Provin Generator Device not found."});
+    EXPECT_EQ(m_window.m_messages[0].m_strCaption, "Warning");
+    EXPECT_EQ(m_link.m_nNextPortToProbe, 1);
+    EXPECT_FALSE(m_link.m_bProbeOutstanding);
+    EXPECT_FALSE(m_window.IsTimerRunning(kProbeTimerId));
+
+    m_deviceLink.OnOpenPort();  // the next search starts at COM1
+    EXPECT_EQ(m_engine.m_inits[10].m_nPort, 1U);
+}
+
+TEST_F(DeviceLinkTest, NoPortAtAllGivesTheMessageAtOnceAndSendsNothing)
+{
+    m_deviceLink.OnOpenPort();
+    EXPECT_EQ(m_engine.m_inits.size(), 10U);
+    EXPECT_TRUE(m_engine.m_sends.empty());
+    EXPECT_EQ(m_engine.m_nStartMonitor, 0);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Provin Generator Device not found."});
+    EXPECT_EQ(m_link.m_nNextPortToProbe, 1);
+    EXPECT_FALSE(m_window.IsTimerRunning(kProbeTimerId));
+}
+
+TEST_F(DeviceLinkTest, OpenPortDuringAnOutstandingProbeMovesOnAtOnce)
+{
+    m_engine.m_openable = {1, 2, 5};
+    m_deviceLink.OnOpenPort();
+    m_deviceLink.OnOpenPort();
+    EXPECT_EQ(m_engine.InitPorts(), (std::vector<unsigned>{1, 2}));
+    EXPECT_EQ(m_window.TimerStarts(kProbeTimerId), 2);
+    EXPECT_TRUE(m_link.m_bProbeOutstanding);
+    Feed({kAck});  // COM2 answers
+    EXPECT_EQ(m_window.m_nConnected, 1);
+    EXPECT_EQ(m_link.m_nNextPortToProbe, 1);
+}
+
+TEST_F(DeviceLinkTest, OpenPortDuringTheLastProbeEndsTheSearchWithoutARestart)
+{
+    m_engine.m_openable = {9};
+    m_deviceLink.OnOpenPort();
+    ASSERT_TRUE(m_link.m_bProbeOutstanding);
+    m_deviceLink.OnOpenPort();  // COM10 fails, and opening it closed COM9
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Provin Generator Device not found."});
+    EXPECT_FALSE(m_link.m_bProbeOutstanding);
+    EXPECT_FALSE(m_window.IsTimerRunning(kProbeTimerId));
+    // An expiry already queued before the stop starts no new search.
+    const std::size_t nInits = m_engine.m_inits.size();
+    m_deviceLink.OnLinkTimer(kProbeTimerId);
+    EXPECT_EQ(m_engine.m_inits.size(), nInits);
+    EXPECT_EQ(m_window.m_messages.size(), 1U);
+}
+
+TEST_F(DeviceLinkTest, ClosePortLeavesParserPendingFlagsAndTimersAlone)
+{
+    Connect();
+    MakeUpToFrame();
+    Feed({0x02, 0xAA, 0x00});  // in the middle of the reply
+    m_link.m_nNextPortToProbe = 6;
+    m_link.m_bProbeOutstanding = true;
+    m_window.StartTimer(kProbeTimerId, kProbeTimerMs);
+    const LinkState before = m_link;
+    const bool bFrameReady = m_build.m_bFrameReady;
+
+    m_journal.m_entries.clear();
+    m_deviceLink.OnClosePort();
+    EXPECT_EQ(m_journal.m_entries, (std::vector<std::string>{"close", "port-open 0", "disconnected"}));
+    EXPECT_FALSE(m_window.m_bPortOpen);
+    EXPECT_EQ(m_link.m_nParserState, before.m_nParserState);
+    EXPECT_EQ(m_link.m_nParserState, ParserLength);
+    EXPECT_EQ(m_link.m_nPendingOperation, PendingMake);
+    EXPECT_EQ(m_link.m_bStatusOk, before.m_bStatusOk);
+    EXPECT_EQ(m_link.m_bProbeOutstanding, true);
+    EXPECT_EQ(m_link.m_nNextPortToProbe, 6);
+    EXPECT_EQ(m_link.m_nReadPos, before.m_nReadPos);
+    EXPECT_EQ(m_link.m_nWritePos, before.m_nWritePos);
+    EXPECT_EQ(m_build.m_bFrameReady, bFrameReady);
+    EXPECT_TRUE(m_window.IsTimerRunning(kProbeTimerId));
+}
+
+TEST_F(DeviceLinkTest, AfterCloseInMidReplyAProbeAnswerIsNotRecognised)
+{
+    Connect();
+    MakeUpToFrame();
+    Feed({0x02, 0xAA});
+    m_deviceLink.OnClosePort();
+    m_deviceLink.OnOpenPort();
+    Feed({kAck});  // taken as the reply's status
+    EXPECT_EQ(m_window.m_nConnected, 1);
+    EXPECT_TRUE(m_link.m_bProbeOutstanding);
+    Fire(kProbeTimerId);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Provin Generator Device not found."});
+    // Once the reply has run out, the next search succeeds.
+    Feed({0x00, 0xAA, 0x03});
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+    m_deviceLink.OnOpenPort();
+    Feed({kAck});
+    EXPECT_EQ(m_window.m_nConnected, 2);
+}
+
+}  // namespace
+}  // namespace varnis

@@ -1,0 +1,199 @@
+// Received bytes, notifications and writes over a pseudo-terminal.
+#include "serial/SerialEngineFixture.h"
+
+#include <time.h>
+
+namespace varnis::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST_F(SerialEngineTest, ByteValuesArriveZeroExtendedWithThePortNumber)
+{
+    ASSERT_TRUE(OpenAndStart(EV_RXCHAR));
+    ASSERT_TRUE(m_pty.Write(Bytes{0x00, 0xFF, 0x80}));
+    ASSERT_TRUE(WaitForNotifications(3));
+    ASSERT_EQ(m_seen.size(), 3U);
+    EXPECT_EQ(ReceivedBytes(), (std::vector<std::uint32_t>{0, 255, 128}));
+    for (const SerialNotification& n : m_seen) {
+        EXPECT_EQ(n.m_nMessage, SPN_RXCHAR);
+        EXPECT_EQ(n.m_nLParam, kPort);
+    }
+    EXPECT_TRUE(m_reporter.Reports().empty());
+}
+
+TEST_F(SerialEngineTest, FiveBytesTogetherGiveOneEventCharThenFiveBytesInOrder)
+{
+    ASSERT_TRUE(OpenAndStart(kSystemMask));
+    ASSERT_TRUE(m_pty.Write(Bytes{0x02, 0x06, 0xAA, 0x03, 0x41}));
+    ASSERT_TRUE(WaitForNotifications(6));
+    m_loop.RunFor(100ms);  // nothing more may follow
+    ASSERT_EQ(m_seen.size(), 6U);
+    EXPECT_EQ(m_seen[0].m_nMessage, SPN_EVENT_CHAR);
+    EXPECT_EQ(m_seen[0].m_nWParam, 0U);
+    EXPECT_EQ(m_seen[0].m_nLParam, kPort);
+    EXPECT_EQ(ReceivedBytes(), (std::vector<std::uint32_t>{0x02, 0x06, 0xAA, 0x03, 0x41}));
+}
+
+TEST_F(SerialEngineTest, MonitoredLineEventsAreNotifiedInTheirOrderBeforeTheBytes)
+{
+    ASSERT_TRUE(OpenAndStart(EV_RING | EV_ERR | EV_BREAK | EV_RXFLAG | EV_CTS | EV_RXCHAR));
+    ASSERT_TRUE(m_pty.Write(Bytes{0x07}));
+    ASSERT_TRUE(WaitForNotifications(6));
+    std::vector<std::uint32_t> messages;
+    for (const SerialNotification& n : m_seen) {
+        messages.push_back(n.m_nMessage);
+    }
+    EXPECT_EQ(messages, (std::vector<std::uint32_t>{SPN_CTS, SPN_EVENT_CHAR, SPN_BREAK, SPN_LINE_ERROR, SPN_RING,
+                                                    SPN_RXCHAR}));
+    EXPECT_EQ(messages.front(), 0x402U);
+    EXPECT_EQ(messages.back(), 0x407U);
+}
+
+TEST_F(SerialEngineTest, SendFromAHandlerIsWrittenAfterTheWholeDrain)
+{
+    ASSERT_TRUE(OpenAndStart(kSystemMask));
+    std::vector<bool> writtenAlready;
+    m_onNotification = [&](const SerialNotification& n) {
+        if (n.m_nMessage != SPN_RXCHAR) {
+            return;
+        }
+        writtenAlready.push_back(m_pty.MasterReadable());
+        if (n.m_nWParam == 0x02) {
+            m_port.Send(Bytes{0x06});
+        }
+    };
+    ASSERT_TRUE(m_pty.Write(Bytes{0x02, 0x11, 0x22, 0x33, 0x44}));
+    ASSERT_TRUE(WaitForNotifications(6));
+    EXPECT_EQ(m_pty.Read(1, 5000ms), "\x06");
+    // An early write would have purged the bytes still waiting.
+    EXPECT_EQ(ReceivedBytes(), (std::vector<std::uint32_t>{0x02, 0x11, 0x22, 0x33, 0x44}));
+    EXPECT_EQ(writtenAlready, std::vector<bool>(5, false));
+}
+
+TEST_F(SerialEngineTest, SendBeforeStartMonitorIsWrittenOnceTheThreadRuns)
+{
+    ASSERT_TRUE(Open());
+    m_port.Send("early");
+    EXPECT_EQ(m_pty.Read(5, 100ms), "");
+    ASSERT_TRUE(m_port.StartMonitor());
+    EXPECT_EQ(m_pty.Read(5, 5000ms), "early");
+    EXPECT_EQ(m_pty.Read(1, 100ms), "");
+}
+
+TEST_F(SerialEngineTest, TwoSendsBeforeTheThreadServesThemWriteOnlyTheSecondOnce)
+{
+    ASSERT_TRUE(Open());
+    m_port.Send("first");
+    m_port.Send("second");
+    ASSERT_TRUE(m_port.StartMonitor());
+    EXPECT_EQ(m_pty.Read(6, 5000ms), "second");
+    EXPECT_EQ(m_pty.Read(1, 200ms), "");
+
+    // The same while the thread runs, held off by a pause.
+    ASSERT_TRUE(m_port.SuspendMonitor());
+    m_port.Send(Bytes{0x01});
+    m_port.Send(Bytes{0x02, 0x03});
+    EXPECT_EQ(m_pty.Read(1, 150ms), "");
+    ASSERT_TRUE(m_port.ResumeMonitor());
+    EXPECT_EQ(m_pty.Read(2, 5000ms), "\x02\x03");
+    EXPECT_EQ(m_pty.Read(1, 200ms), "");
+}
+
+TEST_F(SerialEngineTest, TextAndCountedSendsPutExactlyTheirBytesOnTheLine)
+{
+    ASSERT_TRUE(OpenAndStart());
+    m_port.Send("AB");
+    EXPECT_EQ(m_pty.Read(2, 5000ms), "AB");
+    m_port.Send(Bytes{0x00, 0x01, 0x00});
+    EXPECT_EQ(m_pty.Read(3, 5000ms), std::string("\x00\x01\x00", 3));
+    EXPECT_EQ(m_pty.Read(1, 100ms), "");  // no terminator, no leftovers
+    EXPECT_EQ(m_traces.CountContaining("WriteFile() error"), 0);
+}
+
+TEST_F(SerialEngineTest, SendLargerThanTheBufferWritesNothingAndSaysWhy)
+{
+    ASSERT_TRUE(OpenAndStart(kSystemMask, 4));
+    m_port.Send(Bytes{1, 2, 3, 4, 5});
+    m_port.Send("abcd");  // four characters and the terminator do not fit in four bytes
+    EXPECT_EQ(m_pty.Read(1, 200ms), "");
+    EXPECT_EQ(m_traces.CountContaining("Send() refused"), 2);
+    m_port.Send(Bytes{1, 2, 3, 4});
+    EXPECT_EQ(m_pty.Read(4, 5000ms), "\x01\x02\x03\x04");
+    m_port.Send("abc");
+    EXPECT_EQ(m_pty.Read(3, 5000ms), "abc");
+}
+
+TEST_F(SerialEngineTest, BytesWaitingWhenAWriteStartsArePurged)
+{
+    // Without EV_RXCHAR the engine leaves received bytes in the queue.
+    ASSERT_TRUE(OpenAndStart(EV_RXFLAG));
+    ASSERT_TRUE(m_pty.Write("junk"));
+    ASSERT_TRUE(Eventually([&] { return m_pty.SlaveQueued() == 4; }));
+    m_port.Send("Z");
+    EXPECT_EQ(m_pty.Read(1, 5000ms), "Z");
+    EXPECT_EQ(m_pty.SlaveQueued(), 0);
+    m_loop.RunFor(50ms);
+    EXPECT_TRUE(m_seen.empty());
+}
+
+TEST_F(SerialEngineTest, SuspendedThreadNeitherNotifiesNorWritesUntilResumed)
+{
+    ASSERT_TRUE(OpenAndStart(EV_RXCHAR));
+    ASSERT_TRUE(m_port.SuspendMonitor());
+    ASSERT_TRUE(m_pty.Write(Bytes{0x31, 0x32}));
+    m_loop.RunFor(150ms);
+    EXPECT_TRUE(m_seen.empty());
+    ASSERT_TRUE(m_port.ResumeMonitor());
+    ASSERT_TRUE(WaitForNotifications(2));
+    EXPECT_EQ(ReceivedBytes(), (std::vector<std::uint32_t>{0x31, 0x32}));
+    EXPECT_EQ(m_traces.Count("Thread suspended\n"), 1);
+    EXPECT_EQ(m_traces.Count("Thread resumed\n"), 1);
+}
+
+TEST_F(SerialEngineTest, NotificationsAfterTheOwnerHasGoneHaveNoEffect)
+{
+    ASSERT_TRUE(OpenAndStart(EV_RXCHAR));
+    m_owner.Close();
+    ASSERT_TRUE(m_pty.Write(Bytes{0x01, 0x02}));
+    ASSERT_TRUE(Eventually([&] { return m_pty.SlaveQueued() == 0; }));  // read and dropped
+    m_port.Send("ok");  // the thread is not stuck
+    EXPECT_EQ(m_pty.Read(2, 5000ms), "ok");
+    m_loop.RunFor(50ms);
+    EXPECT_TRUE(m_seen.empty());
+}
+
+TEST_F(SerialEngineTest, HangUpIsReportedOnceAndThenCostsNoCpu)
+{
+    ASSERT_TRUE(OpenAndStart());
+    m_pty.CloseMaster();
+    ASSERT_TRUE(Eventually([&] { return !m_reporter.Reports().empty(); }));
+
+    timespec before{};
+    timespec after{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+    std::this_thread::sleep_for(1000ms);
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+    const double dCpuMs = (after.tv_sec - before.tv_sec) * 1e3 + (after.tv_nsec - before.tv_nsec) / 1e6;
+    EXPECT_LT(dCpuMs, 50.0);
+
+    const std::vector<ReportRecord> reports = m_reporter.Reports();
+    ASSERT_EQ(reports.size(), 1U);
+    EXPECT_EQ(reports[0].m_caption, "Application Error");
+    EXPECT_TRUE(reports[0].m_bCancellable);
+    EXPECT_TRUE(reports[0].m_text.starts_with("WARNING:  WaitCommEvent() Failed with the following error: \n"))
+        << reports[0].m_text;
+    EXPECT_TRUE(reports[0].m_text.ends_with("\nPort: 3\n")) << reports[0].m_text;
+    EXPECT_TRUE(m_port.IsMonitorAlive());  // still there for stop and send
+
+    // A write on the dead line fails once, is reported, and is not repeated.
+    m_port.Send("x");
+    ASSERT_TRUE(Eventually([&] { return m_reporter.Reports().size() == 2; }));
+    EXPECT_TRUE(m_reporter.Reports()[1].m_text.starts_with("WARNING:  WriteFile() Failed")) << m_reporter.Reports()[1].m_text;
+    EXPECT_TRUE(Eventually([&] { return m_traces.Count("WARNING: WriteFile() error.. Bytes Sent: 0; Message Length: 1\n") == 1; }));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(m_reporter.Reports().size(), 2U);
+}
+
+}  // namespace
+}  // namespace varnis::test

@@ -1,0 +1,239 @@
+// Test helpers for the serial engine: a raw pseudo-terminal pair, recording
+// fakes for the owner and the error reporter, a trace recorder.
+#pragma once
+
+#include "serial/EventLoop.h"
+#include "serial/Fd.h"
+#include "serial/SerialNotify.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace varnis::test {
+
+using namespace std::chrono_literals;
+
+// The test drives the master side; the slave path goes behind a COM number.
+// The test keeps its own slave descriptor open, so the line stays up between
+// the engine's opens.
+class PtyPair {
+public:
+    PtyPair()
+    {
+        int hMaster = -1;
+        int hSlave = -1;
+        termios raw{};
+        ::cfmakeraw(&raw);
+        if (::openpty(&hMaster, &hSlave, nullptr, &raw, nullptr) == 0) {
+            m_hMaster.Reset(hMaster);
+            m_hSlave.Reset(hSlave);
+            ::fcntl(hMaster, F_SETFL, ::fcntl(hMaster, F_GETFL) | O_NONBLOCK);
+            m_path = ::ttyname(hSlave);
+        }
+    }
+    bool IsOpen() const { return m_hMaster.IsOpen(); }
+    const std::string& SlavePath() const { return m_path; }
+    int Master() const { return m_hMaster.Get(); }
+    int Slave() const { return m_hSlave.Get(); }
+    void CloseMaster() { m_hMaster.Reset(); }
+
+    bool Write(const std::vector<std::uint8_t>& bytes) const
+    {
+        return ::write(Master(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    bool Write(const std::string& text) const { return Write(std::vector<std::uint8_t>(text.begin(), text.end())); }
+
+    // What the engine wrote: reads until `nCount` bytes have come or `limit` passed.
+    std::string Read(std::size_t nCount, std::chrono::milliseconds limit) const
+    {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (got.size() < nCount) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            pollfd entry{Master(), POLLIN, 0};
+            if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+                break;
+            }
+            std::array<char, 256> buffer{};
+            const ssize_t nRead = ::read(Master(), buffer.data(), std::min(buffer.size(), nCount - got.size()));
+            if (nRead <= 0) {
+                break;
+            }
+            got.append(buffer.data(), static_cast<std::size_t>(nRead));
+        }
+        return got;
+    }
+    bool MasterReadable() const
+    {
+        pollfd entry{Master(), POLLIN, 0};
+        return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
+    }
+    // Bytes waiting in the slave's input queue (the engine's side of the line).
+    int SlaveQueued() const
+    {
+        int nQueued = -1;
+        ::ioctl(Slave(), FIONREAD, &nQueued);
+        return nQueued;
+    }
+
+private:
+    UniqueFd m_hMaster;
+    UniqueFd m_hSlave;
+    std::string m_path;
+};
+
+struct ReportRecord {
+    std::string m_text;
+    std::string m_caption;
+    bool m_bCancellable = false;
+};
+
+// Records the error texts instead of showing boxes.
+class RecordingReporter : public IErrorReporter {
+public:
+    void ReportError(std::string_view text, std::string_view caption, const CancelSignal& cancel) override
+    {
+        const std::lock_guard lock(m_mutex);
+        m_reports.push_back({std::string(text), std::string(caption), cancel.m_nFd >= 0});
+    }
+    std::vector<ReportRecord> Reports() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_reports;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<ReportRecord> m_reports;
+};
+
+// Captures trace lines for the life of the object.
+class TraceRecorder {
+public:
+    TraceRecorder()
+    {
+        SetTraceSink([this](std::string_view line) {
+            const std::lock_guard lock(m_mutex);
+            m_lines.emplace_back(line);
+        });
+    }
+    ~TraceRecorder() { SetTraceSink(nullptr); }
+    TraceRecorder(const TraceRecorder&) = delete;
+    TraceRecorder& operator=(const TraceRecorder&) = delete;
+
+    std::vector<std::string> Lines() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+    int Count(std::string_view line) const
+    {
+        int nCount = 0;
+        for (const std::string& each : Lines()) {
+            nCount += each == line ? 1 : 0;
+        }
+        return nCount;
+    }
+    int CountContaining(std::string_view part) const
+    {
+        int nCount = 0;
+        for (const std::string& each : Lines()) {
+            nCount += each.find(part) != std::string::npos ? 1 : 0;
+        }
+        return nCount;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+// An owner whose handler blocks until released or cancelled: a notification
+// stays in flight for as long as the test wishes.
+class BlockingOwner : public ISerialOwner {
+public:
+    BlockingOwner() { m_release.Create(); m_entered.Create(); }
+    void DeliverNotification(const SerialNotification& n, const CancelSignal& cancel) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_seen.push_back(n);
+        }
+        m_entered.Set();
+        bool bCancelled = false;
+        WaitForFd(m_release.Fd(), POLLIN, cancel.m_nFd, -1, &bCancelled);
+        m_nLeft.fetch_add(1);
+        if (bCancelled) {
+            m_nCancelled.fetch_add(1);
+        }
+    }
+    bool WaitEntered(std::chrono::milliseconds limit) const
+    {
+        bool bUnused = false;
+        return WaitForFd(m_entered.Fd(), POLLIN, -1, static_cast<int>(limit.count()), &bUnused) > 0;
+    }
+    void Release() const { m_release.Set(); }
+    int Left() const { return m_nLeft.load(); }
+    int Cancelled() const { return m_nCancelled.load(); }
+    std::vector<SerialNotification> Seen() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_seen;
+    }
+
+private:
+    EventFlag m_release;
+    EventFlag m_entered;
+    std::atomic<int> m_nLeft{0};
+    std::atomic<int> m_nCancelled{0};
+    mutable std::mutex m_mutex;
+    std::vector<SerialNotification> m_seen;
+};
+
+// Counts what is posted to an event loop (so a test knows a hand-over is in flight).
+class CountingOwnerThread : public IOwnerThread {
+public:
+    explicit CountingOwnerThread(IOwnerThread& target) : m_target(target) {}
+    void Post(std::function<void()> fn) override
+    {
+        m_target.Post(std::move(fn));
+        m_nPosts.fetch_add(1);
+    }
+    int Posts() const { return m_nPosts.load(); }
+
+private:
+    IOwnerThread& m_target;
+    std::atomic<int> m_nPosts{0};
+};
+
+// Waits (sleeping, bounded) for a condition another thread makes true.
+template <typename Predicate>
+bool Eventually(Predicate predicate, std::chrono::milliseconds limit = 5000ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+}  // namespace varnis::test

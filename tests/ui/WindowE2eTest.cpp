@@ -1,0 +1,202 @@
+// The real window, engine and link against the simulated device over
+// pseudo-terminals: two silent ports behind COM1 and COM2, the device behind COM3.
+#include "config/FrameDecoder.h"
+#include "sim/SimDevice.h"
+#include "ui/UiTestSupport.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <unistd.h>
+
+namespace varnis::uitest {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kSuccess = QStringLiteral("Success!");
+const QString kOverTime = QStringLiteral("Communication Over time,please check the hardware.");
+const QString kNotFound = QStringLiteral("Provin Generator Device not found.");
+
+class WindowE2e : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        PortTable table;
+        for (unsigned n = 1; n <= 3; ++n) {
+            std::optional<PtyPair> pair = PtyPair::Open();
+            ASSERT_TRUE(pair.has_value());
+            table.SetPath(n, pair->SlavePath());
+            m_lines.push_back(std::move(*pair));
+        }
+        m_pDlg = std::make_unique<VarnisDlg>();
+        m_pDlg->SetPortTable(table);
+        m_pDlg->SetMessageBoxes(&m_boxes);
+        m_pDlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
+    }
+    void TearDown() override
+    {
+        m_pDlg.reset();  // the engine stops before the device and the lines go
+        if (m_pDevice)
+            m_pDevice->Stop();
+    }
+
+    SimDevice& StartDevice(SimBehaviour behaviour = {})
+    {
+        m_pDevice = std::make_unique<SimDevice>(m_lines.at(2).MasterFd(), behaviour);
+        EXPECT_TRUE(m_pDevice->Start());
+        return *m_pDevice;
+    }
+    bool Connect()
+    {
+        ClickOn(Dlg(), kIdOpenPort);
+        return WaitFor([this]() { return Dlg().IsPortOpen(); }, 10s);
+    }
+    VarnisDlg& Dlg() { return *m_pDlg; }
+
+    std::vector<PtyPair> m_lines;
+    std::unique_ptr<SimDevice> m_pDevice;
+    FakeMessageBoxes m_boxes;
+    std::unique_ptr<VarnisDlg> m_pDlg;
+};
+
+TEST_F(WindowE2e, OpenPortFindsTheDeviceAndMakeProvinSendsTheFrameTheFormDescribes)
+{
+    SimDevice& device = StartDevice();
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(EnabledIds(Dlg()), (std::set<int>{kIdExit, kIdHelp, kIdMake, kIdClosePort, kIdMode0, kIdMode1,
+                                                 kIdWiegand, kIdAba, kIdWiegand26, kIdWiegand34, kIdWiegand42,
+                                                 kIdDefaultTiming, kIdUserDefined, kIdPassword, kIdPasswordEnable,
+                                                 kIdPasswordDisable, kIdLocking}));
+    EXPECT_EQ(device.ProbesAnswered(), 1U);
+    EXPECT_TRUE(m_boxes.m_records.empty());
+
+    ClickOn(Dlg(), kIdMode1);
+    ClickOn(Dlg(), kIdKeyB);
+    ClickOn(Dlg(), kIdMsbFirst);
+    ListOf(Dlg(), kIdSector)->setCurrentIndex(5);
+    ListOf(Dlg(), kIdBlock)->setCurrentIndex(2);
+    ListOf(Dlg(), kIdStartAddress)->setCurrentIndex(1);
+    ListOf(Dlg(), kIdEndAddress)->setCurrentIndex(4);
+    EditOf(Dlg(), kIdKey)->setText("112233445566");
+    ClickOn(Dlg(), kIdAba);
+    ClickOn(Dlg(), kIdAba6HTo10D);
+    ClickOn(Dlg(), kIdPasswordEnable);
+    EditOf(Dlg(), kIdPassword)->setText("1234ABCD");
+    m_boxes.m_confirmAnswers = {true};
+    ClickOn(Dlg(), kIdLocking);
+
+    ClickOn(Dlg(), kIdMake);
+    ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kSuccess); }, 10s));
+    EXPECT_EQ(m_boxes.m_records.back().m_strCaption, "Warning");
+    EXPECT_EQ(Dlg().Link().m_nPendingOperation, PendingNone);
+
+    const std::vector<SimExchange> exchanges = device.Exchanges();
+    ASSERT_EQ(exchanges.size(), 1U);
+    ASSERT_TRUE(exchanges.front().m_bValid) << exchanges.front().m_strDescription;
+    const ConfigurationFrame expected = AssembleConfigurationFrame(Dlg().Build());
+    EXPECT_EQ(exchanges.front().m_frame, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+
+    DecodedConfiguration decoded;
+    std::string strReason;
+    ASSERT_TRUE(DecodeConfigurationFrame(exchanges.front().m_frame, decoded, strReason)) << strReason;
+    EXPECT_EQ(decoded.m_eOutputMode, OutputMode::SectorData);
+    EXPECT_EQ(decoded.m_eInterface, InterfaceKind::Aba);
+    EXPECT_EQ(decoded.m_eAbaFormat, AbaFormat::H6ToD10);
+    EXPECT_EQ(decoded.m_nSector, 5);
+    EXPECT_EQ(decoded.m_nBlockNumber, 5 * 4 + 2);
+    EXPECT_EQ(decoded.m_eKeyType, KeyType::KeyB);
+    EXPECT_EQ(decoded.m_key, (std::array<std::uint8_t, 6>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66}));
+    EXPECT_EQ(decoded.m_nStartAddress, 1);
+    EXPECT_EQ(decoded.m_nEndAddress, 4);
+    EXPECT_EQ(decoded.m_eByteOrder, ByteOrder::MsbFirst);
+    EXPECT_EQ(decoded.m_nImpulseWidth, 8);  // ABA: fixed timing
+    EXPECT_EQ(decoded.m_nImpulseInterval, 40);
+    EXPECT_TRUE(decoded.m_bConfigLocking);
+    EXPECT_EQ(decoded.m_password, (std::array<std::uint8_t, 4>{0x12, 0x34, 0xAB, 0xCD}));
+    EXPECT_TRUE(decoded.m_bPasswordProtection);
+
+    // "ClosePort", then a new search finds the device again from COM1.
+    ClickOn(Dlg(), kIdClosePort);
+    EXPECT_FALSE(Dlg().IsPortOpen());
+    EXPECT_EQ(EnabledIds(Dlg()), (std::set<int>{kIdExit, kIdHelp, kIdOpenPort}));
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(device.ProbesAnswered(), 3U);  // two probes and the STX of "Make Provin"
+    EXPECT_FALSE(Button(Dlg(), kIdLocking)->isChecked());
+}
+
+TEST_F(WindowE2e, ASilentDeviceGivesTheTimeOutBox)
+{
+    SimDevice& device = StartDevice();
+    ASSERT_TRUE(Connect());
+    SimBehaviour silent;
+    silent.m_eFault = SimFault::Silent;
+    device.SetBehaviour(silent);
+    ClickOn(Dlg(), kIdMake);
+    EXPECT_TRUE(Dlg().IsTimerRunning(kReplyTimerId));
+    ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kOverTime); }, 10s));
+    EXPECT_EQ(m_boxes.m_records.back().m_strCaption, "Warning");
+    EXPECT_FALSE(Dlg().IsTimerRunning(kReplyTimerId));
+    EXPECT_FALSE(Dlg().Build().m_bFrameReady);
+    EXPECT_FALSE(m_boxes.Has(kSuccess));
+}
+
+TEST_F(WindowE2e, NoDeviceOnAnyPortGivesTheNotFoundBox)
+{
+    ClickOn(Dlg(), kIdOpenPort);
+    ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kNotFound); }, 10s));
+    EXPECT_EQ(m_boxes.CountOf(kNotFound), 1);
+    EXPECT_FALSE(Dlg().IsPortOpen());
+    EXPECT_EQ(EnabledIds(Dlg()), (std::set<int>{kIdExit, kIdHelp, kIdOpenPort}));
+    EXPECT_EQ(Dlg().Link().m_nNextPortToProbe, 1);
+}
+
+TEST_F(WindowE2e, ALateAckIsHandledWhileTheTimeOutBoxIsOpen)
+{
+    SimDevice& device = StartDevice();
+    ASSERT_TRUE(Connect());
+    SimBehaviour late;
+    late.m_eFault = SimFault::AckTooLate;
+    late.m_nLateAckMs = 1500;
+    device.SetBehaviour(late);
+    bool bSuccessWhileOpen = false;
+    m_boxes.m_onShow = [&](const BoxRecord& box) {
+        if (box.m_strText == kOverTime)
+            bSuccessWhileOpen = WaitFor([this]() { return m_boxes.Has(kSuccess); }, 10s);
+    };
+    ClickOn(Dlg(), kIdMake);
+    ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kSuccess) && m_boxes.m_nOpen == 0; }, 15s));
+    EXPECT_TRUE(bSuccessWhileOpen);
+    ASSERT_GE(m_boxes.m_records.size(), 2U);
+    EXPECT_EQ(m_boxes.m_records.at(0).m_strText, kOverTime);
+    EXPECT_EQ(m_boxes.m_records.at(1).m_strText, kSuccess);
+    EXPECT_EQ(device.ExchangeCount(), 1U);
+}
+
+TEST_F(WindowE2e, NoByteIsDeliveredWhileAnOutcomeBoxIsOpen)
+{
+    StartDevice();
+    ASSERT_TRUE(Connect());
+    std::int32_t nWritePosInBox = -1;
+    bool bHeldBack = false;
+    m_boxes.m_onShow = [&](const BoxRecord& box) {
+        if (box.m_strText != kSuccess)
+            return;
+        nWritePosInBox = Dlg().Link().m_nWritePos;
+        // A stray byte arrives while the outcome is shown; it must wait.
+        const std::uint8_t stray = 0x55;
+        ASSERT_EQ(write(m_lines.at(2).MasterFd(), &stray, 1), 1);
+        bHeldBack = !WaitFor([&]() { return Dlg().Link().m_nWritePos != nWritePosInBox; }, 600ms);
+    };
+    ClickOn(Dlg(), kIdMake);
+    ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kSuccess) && m_boxes.m_nOpen == 0; }, 10s));
+    EXPECT_TRUE(bHeldBack);
+    // Once the box is closed the byte is delivered.
+    EXPECT_TRUE(WaitFor([&]() { return Dlg().Link().m_nWritePos == nWritePosInBox + 1; }, 5s));
+}
+
+}  // namespace
+}  // namespace varnis::uitest

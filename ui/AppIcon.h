@@ -1,0 +1,10 @@
+// The application's icon, embedded in the program.
+#pragma once
+
+#include <QIcon>
+
+namespace varnis {
+
+QIcon AppIcon();
+
+}  // namespace varnis
