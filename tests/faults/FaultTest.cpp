@@ -1,0 +1,559 @@
+// Faults on the line, end to end: the real engine and link over
+// pseudo-terminals, driven by the plain window on an EventLoop. Every test
+// ends with as many descriptors and threads as it began with, and the system
+// it leaves behind uses no CPU while nothing happens.
+#include "e2e/E2eHarness.h"
+#include "faults/FaultSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace varnis::faults {
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::Clock;
+using e2e::E2eRig;
+using e2e::E2eWindow;
+using e2e::EngineCall;
+
+// A quiet second may cost a few wake-ups; a thread that spins costs the
+// whole second.
+constexpr auto kQuietSecond = 1000ms;
+constexpr auto kQuietCpuLimit = 50ms;
+
+// Trace lines, recorded (any thread).
+class TraceLog {
+public:
+    TraceLog()
+    {
+        SetTraceSink([this](std::string_view line) {
+            const std::lock_guard lock(m_mutex);
+            m_lines.emplace_back(line);
+        });
+    }
+    ~TraceLog() { SetTraceSink(nullptr); }
+    TraceLog(const TraceLog&) = delete;
+    TraceLog& operator=(const TraceLog&) = delete;
+
+    std::vector<std::string> Containing(std::string_view part) const
+    {
+        const std::lock_guard lock(m_mutex);
+        std::vector<std::string> found;
+        for (const std::string& line : m_lines) {
+            if (line.find(part) != std::string::npos) {
+                found.push_back(line);
+            }
+        }
+        return found;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+// CPU the whole process uses while `loop` serves events for a second.
+std::chrono::nanoseconds CpuOverQuietSecond(EventLoop& loop)
+{
+    const auto before = ProcessCpuTime();
+    loop.RunFor(kQuietSecond);
+    return ProcessCpuTime() - before;
+}
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_nFdsBefore = OpenFdCount();
+        m_nThreadsBefore = ThreadCount();
+        ASSERT_GT(m_nFdsBefore, 0);
+        ASSERT_GT(m_nThreadsBefore, 0);
+    }
+    // Call after everything the test made has been destroyed.
+    void ExpectNothingLeft() const
+    {
+        EXPECT_EQ(OpenFdCount(), m_nFdsBefore) << "file descriptors leaked";
+        EXPECT_EQ(ThreadCount(), m_nThreadsBefore) << "threads left running";
+    }
+
+    TraceLog m_traces;
+    int m_nFdsBefore = 0;
+    int m_nThreadsBefore = 0;
+};
+
+// The device goes away while the system waits for its reply; a device on a
+// fresh line behind the same port number is then found and works.
+TEST_F(FaultTest, DeviceUnpluggedMidExchangeIsReportedOnceAndTheNextDeviceWorks)
+{
+    {
+        EventLoop loop;
+        E2eWindow window(loop);
+        PortTable table;
+
+        auto pLine = std::make_unique<PtyPair>(*PtyPair::Open());
+        SimBehaviour behaviour;
+        behaviour.m_eFault = SimFault::HangUpMidExchange;
+        auto pDevice = std::make_unique<SimDevice>(pLine->MasterFd(), behaviour);
+        PtyPair* pRawLine = pLine.get();
+        pDevice->SetHangUpHandler([pRawLine] { pRawLine->CloseMaster(); });
+        ASSERT_TRUE(pDevice->Start());
+        table.SetPath(1, pLine->SlavePath());
+        window.UsePortTable(table);
+
+        window.Link().OnOpenPort();
+        ASSERT_TRUE(loop.RunUntil([&] { return window.m_bPortOpen; }, 10s));
+
+        window.Link().OnMake();
+        ASSERT_TRUE(loop.RunUntil([&] { return !window.m_errors.Errors().empty(); }, 10s))
+            << "the hang-up was never reported";
+        EXPECT_TRUE(pDevice->LineLost());
+        EXPECT_EQ(pDevice->ExchangeCount(), 1U);
+
+        // The engine stops watching the dead line: no second report, no spin.
+        const auto cpu = CpuOverQuietSecond(loop);
+        EXPECT_LT(cpu, kQuietCpuLimit) << "CPU used while the hung-up line sat there";
+        const std::vector<std::string> errors = window.m_errors.Errors();
+        ASSERT_EQ(errors.size(), 1U);
+        EXPECT_EQ(errors[0].rfind("Application Error: ", 0), 0U) << errors[0];
+        EXPECT_NE(errors[0].find("Port: 1"), std::string::npos) << errors[0];
+        // Nothing the user would read as an outcome.
+        EXPECT_TRUE(window.m_messages.empty());
+
+        window.Link().OnClosePort();
+        EXPECT_FALSE(window.m_bPortOpen);
+        EXPECT_EQ(window.m_nDisconnected, 1);
+        // The old device is gone with its line before the new one is plugged in.
+        pDevice.reset();
+        pLine.reset();
+
+        auto pNewLine = std::make_unique<PtyPair>(*PtyPair::Open());
+        auto pNewDevice = std::make_unique<SimDevice>(pNewLine->MasterFd(), SimBehaviour{});
+        ASSERT_TRUE(pNewDevice->Start());
+        table.SetPath(1, pNewLine->SlavePath());
+        window.UsePortTable(table);
+
+        window.Link().OnOpenPort();
+        ASSERT_TRUE(loop.RunUntil([&] { return window.m_bPortOpen; }, 10s));
+        // The first card's exchange never ended (no reply came): the parser
+        // waits for the device's STX, so the new device cannot be heard until
+        // a reply completes. What counts here is that the port works: the
+        // probe went out on the new line and was answered.
+        EXPECT_EQ(pNewDevice->ProbesAnswered(), 1U);
+        EXPECT_EQ(window.Engine().OpenedPorts(), (std::vector<unsigned>{1, 1}));
+        EXPECT_EQ(window.m_errors.Errors().size(), 1U) << "the new line reported errors";
+
+        window.Link().OnClosePort();
+        pNewDevice.reset();
+        pNewLine.reset();
+    }
+    ExpectNothingLeft();
+}
+
+// After a lost line, a card can be made again on a new device once the
+// parser is back at rest: here the exchange is lost before the frame went
+// out (the device never acknowledged), so the reply timer ends it.
+TEST_F(FaultTest, DeviceUnpluggedBeforeItsAckLeavesTheLinkReadyForTheNextDevice)
+{
+    {
+        E2eRig rig;
+        PtyPair* pLine = rig.AddSilentPort(1);
+        ASSERT_NE(pLine, nullptr);
+        E2eWindow& window = rig.Window();
+
+        // Play the device by hand: answer the probe, then vanish.
+        window.Link().OnOpenPort();
+        ASSERT_EQ(rig.ReadLine(1, 1, 5s), e2e::Bytes{kStx});
+        ASSERT_TRUE(rig.WriteLine(1, std::array<std::uint8_t, 1>{kAck}));
+        ASSERT_TRUE(rig.RunUntil([&] { return window.m_bPortOpen; }, 10s));
+        window.Link().OnMake();
+        ASSERT_EQ(rig.ReadLine(1, 1, 5s), e2e::Bytes{kStx});
+        pLine->CloseMaster();
+
+        ASSERT_TRUE(rig.RunUntil(
+            [&] { return !window.m_errors.Errors().empty() && !window.m_messages.empty(); }, 10s));
+        EXPECT_EQ(window.MessageTexts(), (std::vector<std::string>{std::string(kMsgTimeout)}));
+        EXPECT_LT(CpuOverQuietSecond(rig.Loop()), kQuietCpuLimit);
+        EXPECT_EQ(window.m_errors.Errors().size(), 1U);
+
+        window.Link().OnClosePort();
+        SimDevice* pDevice = rig.AddDevice(2);
+        ASSERT_NE(pDevice, nullptr);
+        ASSERT_TRUE(rig.Connect());
+        // COM1's line is dead: it cannot be opened, or it is silent; either way
+        // the search goes on to COM2.
+        EXPECT_EQ(window.Engine().OpenedPorts().back(), 2U);
+
+        const std::size_t nBefore = window.m_messages.size();
+        window.Link().OnMake();
+        ASSERT_TRUE(rig.RunUntil([&] { return window.m_messages.size() > nBefore; }, 10s));
+        EXPECT_EQ(window.m_messages.back().m_strText, kMsgSuccess);
+        EXPECT_EQ(pDevice->ExchangeCount(), 1U);
+        window.Link().OnClosePort();
+    }
+    ExpectNothingLeft();
+}
+
+// A port that another program holds (locked, as the engine locks its own)
+// is skipped without a box, and taken once it has been let go.
+TEST_F(FaultTest, PortHeldByAnotherProgramOrEngineIsSkipped)
+{
+    {
+        E2eRig rig;
+        PtyPair* pHeld = rig.AddSilentPort(1);
+        ASSERT_NE(pHeld, nullptr);
+        SimDevice* pDevice = rig.AddDevice(3);
+        ASSERT_NE(pDevice, nullptr);
+        PtyPair* pOther = rig.AddSilentPort(2);
+        ASSERT_NE(pOther, nullptr);
+        E2eWindow& window = rig.Window();
+
+        // COM1: another program has it open and locked.
+        UniqueFd hHolder(::open(pHeld->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        ASSERT_TRUE(hHolder.IsOpen());
+        ASSERT_EQ(::flock(hHolder.Get(), LOCK_EX | LOCK_NB), 0);
+        // COM2: a second engine of this very program has it.
+        EventLoop otherLoop;
+        SerialOwnerChannel otherOwner(otherLoop, [](const SerialNotification&) {});
+        SerialPort otherEngine;
+        PortTable otherTable;
+        otherTable.SetPath(2, pOther->SlavePath());
+        otherEngine.SetPortTable(otherTable);
+        ASSERT_TRUE(otherEngine.Initialise(&otherOwner, 2, 9600, 'N', 8, 1, EV_RXCHAR, 512));
+
+        ASSERT_TRUE(rig.Connect());
+        EXPECT_EQ(window.Engine().OpenedPorts(), (std::vector<unsigned>{3}));
+        const std::vector<EngineCall> inits = window.Engine().Calls(EngineCall::Kind::Initialise);
+        ASSERT_EQ(inits.size(), 3U);
+        EXPECT_FALSE(inits[0].m_bResult);
+        EXPECT_FALSE(inits[1].m_bResult);
+        EXPECT_TRUE(window.m_errors.Errors().empty());
+        EXPECT_TRUE(window.m_messages.empty());
+
+        // Let both go: the next search opens COM1 again (silent), then COM2.
+        window.Link().OnClosePort();
+        hHolder.Reset();
+        EXPECT_TRUE(otherEngine.Close());
+        window.Engine().ClearCalls();
+        ASSERT_TRUE(rig.Connect());
+        EXPECT_EQ(window.Engine().OpenedPorts(), (std::vector<unsigned>{1, 2, 3}));
+        window.Link().OnClosePort();
+    }
+    ExpectNothingLeft();
+}
+
+// Result codes of the unprivileged child below.
+enum ChildResult : int {
+    ChildOk = 0,
+    ChildCannotDrop = 10,
+    ChildNoLine = 11,
+    ChildNotConnected = 12,
+    ChildWrongPorts = 13,
+    ChildNoTrace = 14,
+    ChildBoxShown = 15,
+    ChildOpenedDenied = 16,
+};
+
+// Runs in a forked child: drops to nobody (when root), then searches with the
+// denied port behind COM1 and a device of its own behind COM2.
+int SearchPastDeniedPort(const std::string& deniedPath, int hReport)
+{
+    if (::geteuid() == 0) {
+        const gid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(65534) != 0) {
+            return ChildCannotDrop;
+        }
+    }
+    // Root would pass the permission check, so make sure it is gone.
+    if (::access(deniedPath.c_str(), R_OK | W_OK) == 0) {
+        return ChildOpenedDenied;
+    }
+    TraceLog traces;
+    std::optional<PtyPair> deviceLine = PtyPair::Open();
+    if (!deviceLine) {
+        return ChildNoLine;
+    }
+    int nResult = ChildOk;
+    {
+        SimDevice device(deviceLine->MasterFd(), SimBehaviour{});
+        if (!device.Start()) {
+            return ChildNoLine;
+        }
+        EventLoop loop;
+        E2eWindow window(loop);
+        PortTable table;
+        table.SetPath(1, deniedPath);
+        table.SetPath(2, deviceLine->SlavePath());
+        window.UsePortTable(table);
+        window.Link().OnOpenPort();
+        if (!loop.RunUntil([&] { return window.m_bPortOpen; }, 10s)) {
+            nResult = ChildNotConnected;
+        } else if (window.Engine().OpenedPorts() != std::vector<unsigned>{2}) {
+            nResult = ChildWrongPorts;
+        } else if (!window.m_errors.Errors().empty() || !window.m_messages.empty()) {
+            nResult = ChildBoxShown;
+        }
+        window.Link().OnClosePort();
+    }
+    const std::vector<std::string> lines = traces.Containing(deniedPath);
+    for (const std::string& line : lines) {
+        [[maybe_unused]] const ssize_t n = ::write(hReport, line.data(), line.size());
+    }
+    if (nResult == ChildOk && lines.empty()) {
+        nResult = ChildNoTrace;
+    }
+    return nResult;
+}
+
+TEST_F(FaultTest, PortWithoutPermissionIsSkippedAndTraced)
+{
+    {
+        std::optional<PtyPair> denied = PtyPair::Open();
+        ASSERT_TRUE(denied);
+        // Owned by this (root) user, for nobody else.
+        ASSERT_EQ(::chmod(denied->SlavePath().c_str(), ::geteuid() == 0 ? 0600 : 0000), 0);
+
+        std::array<int, 2> report{-1, -1};
+        ASSERT_EQ(::pipe2(report.data(), O_CLOEXEC), 0);
+        UniqueFd hRead(report[0]);
+        UniqueFd hWrite(report[1]);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            hRead.Reset();
+            const int nCode = SearchPastDeniedPort(denied->SlavePath(), hWrite.Get());
+            ::_exit(nCode);
+        }
+        hWrite.Reset();
+        std::string reported;
+        std::array<char, 512> chunk{};
+        for (;;) {
+            pollfd pfd{hRead.Get(), POLLIN, 0};
+            if (::poll(&pfd, 1, 30000) <= 0) {
+                break;
+            }
+            const ssize_t n = ::read(hRead.Get(), chunk.data(), chunk.size());
+            if (n <= 0) {
+                break;
+            }
+            reported.append(chunk.data(), static_cast<std::size_t>(n));
+        }
+        int nStatus = 0;
+        ASSERT_EQ(::waitpid(pid, &nStatus, 0), pid);
+        ASSERT_TRUE(WIFEXITED(nStatus)) << "child ended abnormally, status " << nStatus;
+        EXPECT_EQ(WEXITSTATUS(nStatus), ChildOk) << "trace: " << reported;
+        EXPECT_NE(reported.find("Permission denied"), std::string::npos) << reported;
+    }
+    ExpectNothingLeft();
+}
+
+// Writes `nTotal` random bytes into the line as fast as it takes them, and
+// reads (and counts) whatever the system writes back meanwhile.
+class Flooder {
+public:
+    Flooder(int hMaster, std::size_t nTotal) : m_hMaster(hMaster), m_nTotal(nTotal)
+    {
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~Flooder()
+    {
+        m_bStop.store(true);
+        m_thread.join();
+    }
+    Flooder(const Flooder&) = delete;
+    Flooder& operator=(const Flooder&) = delete;
+
+    bool Done() const { return m_bDone.load(); }
+    std::size_t Written() const { return m_nWritten.load(); }
+    std::size_t ReadBack() const { return m_nReadBack.load(); }
+
+private:
+    void Run()
+    {
+        std::mt19937 random(20261207);
+        std::array<std::uint8_t, 4096> chunk{};
+        std::size_t nFill = 0;  // bytes of `chunk` not yet written
+        std::size_t nOffset = 0;
+        while (!m_bStop.load()) {
+            const bool bMore = m_nWritten.load() < m_nTotal;
+            if (!bMore) {
+                m_bDone.store(true);
+            }
+            pollfd pfd{m_hMaster, static_cast<short>(POLLIN | (bMore ? POLLOUT : 0)), 0};
+            if (::poll(&pfd, 1, 50) <= 0) {
+                continue;
+            }
+            if ((pfd.revents & POLLIN) != 0) {
+                std::array<std::uint8_t, 256> back{};
+                const ssize_t n = ::read(m_hMaster, back.data(), back.size());
+                if (n > 0) {
+                    m_nReadBack += static_cast<std::size_t>(n);
+                }
+            }
+            if (bMore && (pfd.revents & POLLOUT) != 0) {
+                if (nFill == 0) {
+                    nFill = std::min(chunk.size(), m_nTotal - m_nWritten.load());
+                    nOffset = 0;
+                    std::generate_n(chunk.begin(), nFill, [&] { return static_cast<std::uint8_t>(random()); });
+                }
+                const ssize_t n = ::write(m_hMaster, chunk.data() + nOffset, nFill);
+                if (n > 0) {
+                    nOffset += static_cast<std::size_t>(n);
+                    nFill -= static_cast<std::size_t>(n);
+                    m_nWritten += static_cast<std::size_t>(n);
+                }
+            }
+            if ((pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                break;
+            }
+        }
+        m_bDone.store(true);
+    }
+
+    int m_hMaster;
+    std::size_t m_nTotal;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bDone{false};
+    std::atomic<std::size_t> m_nWritten{0};
+    std::atomic<std::size_t> m_nReadBack{0};
+    std::thread m_thread;
+};
+
+// A mebibyte of noise from the device: every byte is handled in turn, memory
+// stays flat, the window's own timers keep running, and closing works.
+TEST_F(FaultTest, MebibyteOfNoiseKeepsMemoryBoundedAndTheWindowAnswering)
+{
+    constexpr std::size_t kFlood = 1U << 20U;
+    {
+        E2eRig rig;
+        PtyPair* pLine = rig.AddSilentPort(1);
+        ASSERT_NE(pLine, nullptr);
+        E2eWindow& window = rig.Window();
+        window.Link().OnOpenPort();
+        ASSERT_EQ(rig.ReadLine(1, 1, 5s), e2e::Bytes{kStx});
+        ASSERT_TRUE(rig.WriteLine(1, std::array<std::uint8_t, 1>{kAck}));
+        ASSERT_TRUE(rig.RunUntil([&] { return window.m_bPortOpen; }, 10s));
+
+        // A window timer of its own (an id the link does not use) shows
+        // whether the window's thread gets round to other work.
+        constexpr int kTickId = 7;
+        constexpr int kTickMs = 20;
+        std::vector<Clock::time_point> ticks;
+        rig.Loop().StartTimer(kTickId, kTickMs, [&] { ticks.push_back(Clock::now()); });
+
+        const long nRssBefore = ResidentKiB();
+        long nRssPeak = nRssBefore;
+        const std::size_t nReceivedBefore = window.m_nBytesReceived;
+        const auto start = Clock::now();
+        {
+            Flooder flooder(pLine->MasterFd(), kFlood);
+            ASSERT_TRUE(rig.RunUntil(
+                [&] {
+                    nRssPeak = std::max(nRssPeak, ResidentKiB());
+                    return flooder.Done();
+                },
+                120s))
+                << "only " << flooder.Written() << " bytes went in";
+            EXPECT_EQ(flooder.Written(), kFlood);
+            // Whatever is still queued is delivered before the line falls quiet.
+            std::size_t nLast = 0;
+            do {
+                nLast = window.m_nBytesReceived;
+                rig.Loop().RunFor(200ms);
+            } while (window.m_nBytesReceived != nLast);
+            const auto floodTime = Clock::now() - start;
+            rig.Loop().StopTimer(kTickId);
+            RecordProperty("flood_ms",
+                           static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(floodTime).count()));
+
+            // Bytes are lost only to the purge before each of the system's own
+            // writes (its ACKs to STX bytes in the noise), which reset the queue.
+            const std::size_t nReceived = window.m_nBytesReceived - nReceivedBefore;
+            EXPECT_GT(nReceived, kFlood / 4) << "most of the noise was never delivered";
+            EXPECT_LE(nReceived, kFlood);
+            EXPECT_GT(flooder.ReadBack(), 0U) << "the noise held STX bytes; none was acknowledged";
+
+            // The timer kept firing: no gap of more than a second while the
+            // flood was delivered (a window that answers only after the
+            // flood would show one gap as long as the flood).
+            ASSERT_GE(ticks.size(), 2U);
+            Clock::duration longestGap{};
+            for (std::size_t n = 1; n < ticks.size(); ++n) {
+                longestGap = std::max(longestGap, ticks[n] - ticks[n - 1]);
+            }
+            EXPECT_LT(longestGap, 1s) << "flood took "
+                                      << std::chrono::duration_cast<std::chrono::milliseconds>(floodTime).count()
+                                      << " ms, " << ticks.size() << " ticks";
+        }
+        if (!kSanitizedAllocator) {
+            // A byte costs nothing that stays: a mebibyte that went through
+            // leaves far less than a mebibyte behind (the outcome boxes it
+            // caused are recorded by this test's window, a few kilobytes).
+            EXPECT_LT(nRssPeak - nRssBefore, 1024L) << "KiB of resident memory grew with the noise";
+        }
+        EXPECT_TRUE(window.m_errors.Errors().empty());
+
+        EXPECT_LT(CpuOverQuietSecond(rig.Loop()), kQuietCpuLimit);
+        window.Link().OnClosePort();
+        EXPECT_FALSE(window.m_bPortOpen);
+    }
+    ExpectNothingLeft();
+}
+
+// Opening and closing a thousand times leaves nothing behind.
+TEST_F(FaultTest, ThousandOpenCloseCyclesLeaveNoDescriptorOrThread)
+{
+    constexpr int kCycles = 1000;
+    {
+        E2eRig rig;
+        SimDevice* pDevice = rig.AddDevice(1);
+        ASSERT_NE(pDevice, nullptr);
+        E2eWindow& window = rig.Window();
+        // Counted with the rig up: what a cycle holds must go with ClosePort.
+        const int nFds = OpenFdCount();
+        const int nThreads = ThreadCount();
+        int nMaxFds = nFds;
+        int nMaxThreads = nThreads;
+        for (int cycle = 0; cycle < kCycles; ++cycle) {
+            ASSERT_TRUE(rig.Connect()) << "cycle " << cycle;
+            nMaxFds = std::max(nMaxFds, OpenFdCount());
+            nMaxThreads = std::max(nMaxThreads, ThreadCount());
+            window.Link().OnClosePort();
+            ASSERT_FALSE(window.m_bPortOpen);
+        }
+        EXPECT_EQ(OpenFdCount(), nFds);
+        EXPECT_EQ(ThreadCount(), nThreads);
+        // While open: one port descriptor and the engine's wake-ups, one thread.
+        EXPECT_LE(nMaxFds - nFds, 8);
+        EXPECT_LE(nMaxThreads - nThreads, 1);
+        EXPECT_EQ(pDevice->ProbesAnswered(), static_cast<std::size_t>(kCycles));
+        EXPECT_EQ(window.m_connectedAt.size(), static_cast<std::size_t>(kCycles));
+        EXPECT_TRUE(window.m_errors.Errors().empty());
+        EXPECT_TRUE(window.m_messages.empty());
+        EXPECT_LT(CpuOverQuietSecond(rig.Loop()), kQuietCpuLimit);
+    }
+    ExpectNothingLeft();
+}
+
+}  // namespace
+}  // namespace varnis::faults
