@@ -148,6 +148,16 @@ void DeviceLink::OnOpenPort()
     if (m_link.m_nNextPortToProbe < kFirstPort) {
         m_link.m_nNextPortToProbe = kFirstPort;
     }
+    // A search the user starts afresh (not the next step of a running one)
+    // drops whatever reply was half read on an earlier line: a device that
+    // went away in the middle of its reply, or an ACK that came after its
+    // probe had timed out, would otherwise leave the reader waiting for the
+    // rest for ever, and no probe could be answered again.
+    if (m_link.m_nNextPortToProbe == kFirstPort && !m_link.m_bProbeOutstanding) {
+        m_link.m_nParserState = ParserWaitAck;
+        m_link.m_bStatusOk = false;
+        m_link.m_bCheckOk = false;
+    }
     while (m_link.m_nNextPortToProbe <= kLastPort) {
         const auto portnr = static_cast<unsigned>(m_link.m_nNextPortToProbe);
         if (!m_engine.Initialise(m_window.PortOwner(), portnr, kLinkBaud, kLinkParity, kLinkDataBits,

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,6 +74,19 @@ private:
     std::vector<std::string> m_lines;
 };
 
+// Like EventLoop::RunUntil, for conditions that other threads change: the
+// loop looks at `done` only after serving an event, so it is asked often.
+bool RunUntilPolled(EventLoop& loop, const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+        if (loop.RunUntil(done, 20ms)) {
+            return true;
+        }
+    }
+    return done();
+}
+
 // CPU the whole process uses while `loop` serves events for a second.
 std::chrono::nanoseconds CpuOverQuietSecond(EventLoop& loop)
 {
@@ -85,6 +99,13 @@ class FaultTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Some sanitizer runtimes start a helper thread of their own with the
+        // first thread a program creates; let that happen before counting.
+        static const bool bWarmedUp = [] {
+            std::thread([] {}).join();
+            return true;
+        }();
+        (void)bWarmedUp;
         m_nFdsBefore = OpenFdCount();
         m_nThreadsBefore = ThreadCount();
         ASSERT_GT(m_nFdsBefore, 0);
@@ -125,7 +146,7 @@ TEST_F(FaultTest, DeviceUnpluggedMidExchangeIsReportedOnceAndTheNextDeviceWorks)
         ASSERT_TRUE(loop.RunUntil([&] { return window.m_bPortOpen; }, 10s));
 
         window.Link().OnMake();
-        ASSERT_TRUE(loop.RunUntil([&] { return !window.m_errors.Errors().empty(); }, 10s))
+        ASSERT_TRUE(RunUntilPolled(loop, [&] { return !window.m_errors.Errors().empty(); }, 10s))
             << "the hang-up was never reported";
         EXPECT_TRUE(pDevice->LineLost());
         EXPECT_EQ(pDevice->ExchangeCount(), 1U);
@@ -148,20 +169,39 @@ TEST_F(FaultTest, DeviceUnpluggedMidExchangeIsReportedOnceAndTheNextDeviceWorks)
         pLine.reset();
 
         auto pNewLine = std::make_unique<PtyPair>(*PtyPair::Open());
-        auto pNewDevice = std::make_unique<SimDevice>(pNewLine->MasterFd(), SimBehaviour{});
+        SimBehaviour newBehaviour;
+        newBehaviour.m_nAckWaitMs = 200;
+        auto pNewDevice = std::make_unique<SimDevice>(pNewLine->MasterFd(), newBehaviour);
         ASSERT_TRUE(pNewDevice->Start());
         table.SetPath(1, pNewLine->SlavePath());
         window.UsePortTable(table);
 
+        const std::size_t nReceivedBefore = window.m_nBytesReceived;
         window.Link().OnOpenPort();
-        ASSERT_TRUE(loop.RunUntil([&] { return window.m_bPortOpen; }, 10s));
-        // The first card's exchange never ended (no reply came): the parser
-        // waits for the device's STX, so the new device cannot be heard until
-        // a reply completes. What counts here is that the port works: the
-        // probe went out on the new line and was answered.
+        // The new line is opened, monitored and written: the new device
+        // answers the probe, and its ACK reaches the link.
+        ASSERT_TRUE(loop.RunUntil([&] { return window.m_nBytesReceived > nReceivedBefore; }, 10s));
         EXPECT_EQ(pNewDevice->ProbesAnswered(), 1U);
         EXPECT_EQ(window.Engine().OpenedPorts(), (std::vector<unsigned>{1, 1}));
         EXPECT_EQ(window.m_errors.Errors().size(), 1U) << "the new line reported errors";
+        // The lost card's reply never came; the new search dropped it, so
+        // the probe's ACK connects.
+        ASSERT_TRUE(loop.RunUntil([&] { return window.m_bPortOpen; }, 10s));
+        // "Make Provin" was still pending, so the connection sends the staged
+        // frame again (the link's rule); the reader, back at rest, does not
+        // take the device's announcement of that card, which the device then
+        // gives up on.
+        ASSERT_TRUE(RunUntilPolled(loop, [&] {
+            const std::vector<SimExchange> exchanges = pNewDevice->Exchanges();
+            return exchanges.size() == 1 && exchanges[0].m_bAnnounced;
+        }, 10s));
+        loop.RunFor(std::chrono::milliseconds(newBehaviour.m_nAckWaitMs + 200));
+
+        // A new "Make Provin" on the new device goes through.
+        window.Link().OnMake();
+        ASSERT_TRUE(loop.RunUntil([&] { return !window.m_messages.empty(); }, 10s));
+        EXPECT_EQ(window.MessageTexts(), std::vector<std::string>{"Success!"});
+        EXPECT_EQ(pNewDevice->ExchangeCount(), 2U);
 
         window.Link().OnClosePort();
         pNewDevice.reset();
@@ -190,25 +230,33 @@ TEST_F(FaultTest, DeviceUnpluggedBeforeItsAckLeavesTheLinkReadyForTheNextDevice)
         ASSERT_EQ(rig.ReadLine(1, 1, 5s), e2e::Bytes{kStx});
         pLine->CloseMaster();
 
-        ASSERT_TRUE(rig.RunUntil(
-            [&] { return !window.m_errors.Errors().empty() && !window.m_messages.empty(); }, 10s));
+        ASSERT_TRUE(RunUntilPolled(
+            rig.Loop(), [&] { return !window.m_errors.Errors().empty() && !window.m_messages.empty(); }, 10s));
         EXPECT_EQ(window.MessageTexts(), (std::vector<std::string>{std::string(kMsgTimeout)}));
         EXPECT_LT(CpuOverQuietSecond(rig.Loop()), kQuietCpuLimit);
         EXPECT_EQ(window.m_errors.Errors().size(), 1U);
 
         window.Link().OnClosePort();
-        SimDevice* pDevice = rig.AddDevice(2);
+        SimBehaviour quick;
+        quick.m_nAckWaitMs = 100;
+        SimDevice* pDevice = rig.AddDevice(2, quick);
         ASSERT_NE(pDevice, nullptr);
         ASSERT_TRUE(rig.Connect());
         // COM1's line is dead: it cannot be opened, or it is silent; either way
         // the search goes on to COM2.
         EXPECT_EQ(window.Engine().OpenedPorts().back(), 2U);
+        // The card is still pending, so the ACK that answered the probe also
+        // sent the staged frame to the new device. Its announcement meets a
+        // reader that is not listening (the probe's ACK set it back to rest),
+        // so the device gives up after its ACK wait; let it.
+        ASSERT_TRUE(RunUntilPolled(rig.Loop(), [&] { return pDevice->ExchangeCount() == 1; }, 10s));
+        rig.Loop().RunFor(500ms);
 
         const std::size_t nBefore = window.m_messages.size();
         window.Link().OnMake();
         ASSERT_TRUE(rig.RunUntil([&] { return window.m_messages.size() > nBefore; }, 10s));
         EXPECT_EQ(window.m_messages.back().m_strText, kMsgSuccess);
-        EXPECT_EQ(pDevice->ExchangeCount(), 1U);
+        EXPECT_EQ(pDevice->ExchangeCount(), 2U);
         window.Link().OnClosePort();
     }
     ExpectNothingLeft();
@@ -443,7 +491,10 @@ private:
 // stays flat, the window's own timers keep running, and closing works.
 TEST_F(FaultTest, MebibyteOfNoiseKeepsMemoryBoundedAndTheWindowAnswering)
 {
-    constexpr std::size_t kFlood = 1U << 20U;
+    // Each byte is one synchronous hand-over to the window's thread; the
+    // sanitizer builds, many times slower at that, look for memory and
+    // thread faults with an eighth of it.
+    constexpr std::size_t kFlood = kSanitizedAllocator ? (1U << 17U) : (1U << 20U);
     {
         E2eRig rig;
         PtyPair* pLine = rig.AddSilentPort(1);
@@ -458,20 +509,22 @@ TEST_F(FaultTest, MebibyteOfNoiseKeepsMemoryBoundedAndTheWindowAnswering)
         // whether the window's thread gets round to other work.
         constexpr int kTickId = 7;
         constexpr int kTickMs = 20;
+        // It also samples resident memory.
         std::vector<Clock::time_point> ticks;
-        rig.Loop().StartTimer(kTickId, kTickMs, [&] { ticks.push_back(Clock::now()); });
-
+        ticks.reserve(100000);
         const long nRssBefore = ResidentKiB();
         long nRssPeak = nRssBefore;
+        rig.Loop().StartTimer(kTickId, kTickMs, [&] {
+            ticks.push_back(Clock::now());
+            nRssPeak = std::max(nRssPeak, ResidentKiB());
+        });
+
         const std::size_t nReceivedBefore = window.m_nBytesReceived;
         const auto start = Clock::now();
         {
             Flooder flooder(pLine->MasterFd(), kFlood);
             ASSERT_TRUE(rig.RunUntil(
-                [&] {
-                    nRssPeak = std::max(nRssPeak, ResidentKiB());
-                    return flooder.Done();
-                },
+                [&] { return flooder.Done(); },
                 120s))
                 << "only " << flooder.Written() << " bytes went in";
             EXPECT_EQ(flooder.Written(), kFlood);
@@ -529,22 +582,31 @@ TEST_F(FaultTest, ThousandOpenCloseCyclesLeaveNoDescriptorOrThread)
         SimDevice* pDevice = rig.AddDevice(1);
         ASSERT_NE(pDevice, nullptr);
         E2eWindow& window = rig.Window();
-        // Counted with the rig up: what a cycle holds must go with ClosePort.
-        const int nFds = OpenFdCount();
+        // Counted with the rig up. The engine makes its wake-up descriptors
+        // once and keeps them; a closed port's descriptor is let go when its
+        // thread has been joined, at the next Initialise. So the first cycle
+        // sets the level, and the other 999 must not raise it.
         const int nThreads = ThreadCount();
+        ASSERT_TRUE(rig.Connect());
+        window.Link().OnClosePort();
+        rig.Loop().RunFor(200ms);  // notifications still queued go first
+        const int nFds = OpenFdCount();
         int nMaxFds = nFds;
         int nMaxThreads = nThreads;
-        for (int cycle = 0; cycle < kCycles; ++cycle) {
+        for (int cycle = 1; cycle < kCycles; ++cycle) {
             ASSERT_TRUE(rig.Connect()) << "cycle " << cycle;
             nMaxFds = std::max(nMaxFds, OpenFdCount());
             nMaxThreads = std::max(nMaxThreads, ThreadCount());
             window.Link().OnClosePort();
             ASSERT_FALSE(window.m_bPortOpen);
         }
+        // The monitoring thread ends on its own after Close, and queued
+        // notifications drain; give both a moment.
+        RunUntilPolled(rig.Loop(), [&] { return ThreadCount() == nThreads && OpenFdCount() == nFds; }, 5s);
         EXPECT_EQ(OpenFdCount(), nFds);
         EXPECT_EQ(ThreadCount(), nThreads);
-        // While open: one port descriptor and the engine's wake-ups, one thread.
-        EXPECT_LE(nMaxFds - nFds, 8);
+        // While open: the port's descriptor on top, and one thread.
+        EXPECT_LE(nMaxFds - nFds, 1);
         EXPECT_LE(nMaxThreads - nThreads, 1);
         EXPECT_EQ(pDevice->ProbesAnswered(), static_cast<std::size_t>(kCycles));
         EXPECT_EQ(window.m_connectedAt.size(), static_cast<std::size_t>(kCycles));

@@ -506,24 +506,35 @@ TEST_F(DeviceLinkTest, ClosePortLeavesParserPendingFlagsAndTimersAlone)
     EXPECT_TRUE(m_window.IsTimerRunning(kProbeTimerId));
 }
 
-TEST_F(DeviceLinkTest, AfterCloseInMidReplyAProbeAnswerIsNotRecognised)
+// A reply cut off by a lost line never completes; a search the user starts
+// afresh drops it, so the device can be found again. The next step of a
+// running search does not.
+TEST_F(DeviceLinkTest, AFreshSearchDropsAReplyCutOffInTheMiddle)
 {
     Connect();
     MakeUpToFrame();
     Feed({0x02, 0xAA});
     m_deviceLink.OnClosePort();
+    EXPECT_EQ(m_link.m_nParserState, ParserStatus);
+
     m_deviceLink.OnOpenPort();
-    Feed({kAck});  // taken as the reply's status
-    EXPECT_EQ(m_window.m_nConnected, 1);
-    EXPECT_TRUE(m_link.m_bProbeOutstanding);
-    Fire(kProbeTimerId);
-    EXPECT_EQ(Messages(), std::vector<std::string>{"Provin Generator Device not found."});
-    // Once the reply has run out, the next search succeeds.
-    Feed({0x00, 0xAA, 0x03});
     EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
-    m_deviceLink.OnOpenPort();
+    EXPECT_FALSE(m_link.m_bStatusOk);
+    EXPECT_FALSE(m_link.m_bCheckOk);
+    m_journal.m_entries.clear();
     Feed({kAck});
     EXPECT_EQ(m_window.m_nConnected, 2);
+    EXPECT_FALSE(m_link.m_bProbeOutstanding);
+    // "Make Provin" is still pending, so the connection sends the staged frame again.
+    EXPECT_EQ(m_link.m_nPendingOperation, PendingMake);
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+    EXPECT_TRUE(Messages().empty());
+
+    // The next step of a running search leaves the reader where it is.
+    m_link.m_nParserState = ParserWaitStx;
+    m_link.m_nNextPortToProbe = 3;
+    m_deviceLink.OnOpenPort();
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitStx);
 }
 
 }  // namespace
