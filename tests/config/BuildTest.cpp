@@ -33,16 +33,7 @@ TEST(BuildSettingsBlock, DefaultUidFrameAfterConnection) {
 
 TEST(BuildSettingsBlock, SectorDataAbaExample) {
     Connected c;
-    CardSettings& s = c.form.m_settings;
-    SettingsBlock& block = c.state.m_settingsBlock;
-    ChooseOutputMode(s, block, OutputMode::SectorData);
-    ChooseInterface(s, block, InterfaceKind::Aba);
-    ChooseAbaFormat(s, block, AbaFormat::H6ToD10);
-    ChooseKeyType(s, block, KeyType::KeyB);
-    ChooseByteOrder(s, block, ByteOrder::MsbFirst);
-    ChoosePasswordProtection(s, block, true);
-    s.m_bConfigLocking = true;
-    c.form.m_nSector = 2, c.form.m_nBlock = 1, c.form.m_nStart = 2, c.form.m_nEnd = 6;
+    test::ChooseSectorDataExample(c.form, c.state.m_settingsBlock);
     ASSERT_TRUE(BuildSettingsBlock(c.form, c.state));
     const SettingsBlock expected{0xFE, 0x16, 0x02, 0x09, 0x01, 0xA5, 0xC3, 0x0F, 0x7E, 0x9B, 0x12,
                                  0x62, 0x01, 0x28, 0x08, 0x5A, 0x47, 0x15, 0x02, 0x63, 0x01};

@@ -1,6 +1,7 @@
 // A recording stand-in for the window, as far as a build needs it.
 #pragma once
 
+#include "config/ChoiceRules.h"
 #include "config/SettingsBuild.h"
 
 #include <string>
@@ -54,5 +55,20 @@ public:
     mutable int m_nListReads = 0;
     std::vector<ShownMessage> m_messages;
 };
+
+// The worked sector-data example on a connected form: sector 2, block 1,
+// start 2, end 6, KEY B, most significant byte first, ABA "6H to 10D",
+// locking on and password protection enabled.
+inline void ChooseSectorDataExample(FakeBuildForm& form, SettingsBlock& block) {
+    CardSettings& s = form.m_settings;
+    ChooseOutputMode(s, block, OutputMode::SectorData);
+    ChooseInterface(s, block, InterfaceKind::Aba);
+    ChooseAbaFormat(s, block, AbaFormat::H6ToD10);
+    ChooseKeyType(s, block, KeyType::KeyB);
+    ChooseByteOrder(s, block, ByteOrder::MsbFirst);
+    ChoosePasswordProtection(s, block, true);
+    s.m_bConfigLocking = true;
+    form.m_nSector = 2, form.m_nBlock = 1, form.m_nStart = 2, form.m_nEnd = 6;
+}
 
 }  // namespace varnis::test

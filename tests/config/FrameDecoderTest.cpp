@@ -28,14 +28,7 @@ SettingsBlock ExampleBlock(bool bSectorData, Built& b) {
     SettingsBlock& block = b.state.m_settingsBlock;
     ApplyConnectionDefaults(s, block);
     if (bSectorData) {
-        ChooseOutputMode(s, block, OutputMode::SectorData);
-        ChooseInterface(s, block, InterfaceKind::Aba);
-        ChooseAbaFormat(s, block, AbaFormat::H6ToD10);
-        ChooseKeyType(s, block, KeyType::KeyB);
-        ChooseByteOrder(s, block, ByteOrder::MsbFirst);
-        ChoosePasswordProtection(s, block, true);
-        s.m_bConfigLocking = true;
-        b.form.m_nSector = 2, b.form.m_nBlock = 1, b.form.m_nStart = 2, b.form.m_nEnd = 6;
+        test::ChooseSectorDataExample(b.form, block);
     }
     EXPECT_TRUE(BuildSettingsBlock(b.form, b.state));
     return b.state.m_stagedBlock;

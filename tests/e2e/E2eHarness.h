@@ -322,6 +322,18 @@ public:
         return true;
     }
 
+    // Plays the device on COM`portnr` by hand: starts a search, answers its
+    // probe with ACK and waits for the connection. True once connected.
+    bool ConnectByHand(unsigned portnr, std::chrono::milliseconds limit)
+    {
+        Link().OnOpenPort();
+        if (ReadLine(portnr, 1, limit) != Bytes{kStx}) {
+            return false;
+        }
+        const std::array<std::uint8_t, 1> ack{kAck};
+        return WriteLine(portnr, ack) && RunUntil([this] { return m_pWindow->m_bPortOpen; }, limit);
+    }
+
     // Reads what the system wrote on COM`portnr` until `nCount` bytes have
     // come or `limit` has passed. Needs no loop: the engine writes on its own thread.
     Bytes ReadLine(unsigned portnr, std::size_t nCount, std::chrono::milliseconds limit)

@@ -292,10 +292,7 @@ TEST(LinkE2e, ClosePortInTheMiddleOfAReplyLeavesTheParserUntilTheNextSearch)
         return rig.WriteLine(1, data);
     };
 
-    rig.Link().OnOpenPort();
-    ASSERT_EQ(rig.ReadLine(1, 1, 2s), Probe());
-    ASSERT_TRUE(write({kAck}));
-    ASSERT_TRUE(rig.RunUntil([&] { return window.m_bPortOpen; }, 5s));
+    ASSERT_TRUE(rig.ConnectByHand(1, 5s));
 
     rig.Link().OnMake();
     ASSERT_EQ(rig.ReadLine(1, 1, 2s), Bytes{kStx});

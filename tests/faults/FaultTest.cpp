@@ -222,10 +222,7 @@ TEST_F(FaultTest, DeviceUnpluggedBeforeItsAckLeavesTheLinkReadyForTheNextDevice)
         E2eWindow& window = rig.Window();
 
         // Play the device by hand: answer the probe, then vanish.
-        window.Link().OnOpenPort();
-        ASSERT_EQ(rig.ReadLine(1, 1, 5s), e2e::Bytes{kStx});
-        ASSERT_TRUE(rig.WriteLine(1, std::array<std::uint8_t, 1>{kAck}));
-        ASSERT_TRUE(rig.RunUntil([&] { return window.m_bPortOpen; }, 10s));
+        ASSERT_TRUE(rig.ConnectByHand(1, 10s));
         window.Link().OnMake();
         ASSERT_EQ(rig.ReadLine(1, 1, 5s), e2e::Bytes{kStx});
         pLine->CloseMaster();
@@ -500,10 +497,7 @@ TEST_F(FaultTest, MebibyteOfNoiseKeepsMemoryBoundedAndTheWindowAnswering)
         PtyPair* pLine = rig.AddSilentPort(1);
         ASSERT_NE(pLine, nullptr);
         E2eWindow& window = rig.Window();
-        window.Link().OnOpenPort();
-        ASSERT_EQ(rig.ReadLine(1, 1, 5s), e2e::Bytes{kStx});
-        ASSERT_TRUE(rig.WriteLine(1, std::array<std::uint8_t, 1>{kAck}));
-        ASSERT_TRUE(rig.RunUntil([&] { return window.m_bPortOpen; }, 10s));
+        ASSERT_TRUE(rig.ConnectByHand(1, 10s));
 
         // A window timer of its own (an id the link does not use) shows
         // whether the window's thread gets round to other work.
