@@ -100,6 +100,7 @@ void DeviceLink::OnAck()
         m_window.StopTimer(kProbeTimerId);
         m_link.m_nNextPortToProbe = kFirstPort;
         m_link.m_bProbeOutstanding = false;
+        m_link.m_bSearchEnded = false;
         m_window.EnterConnectedState();
         m_link.m_nParserState = ParserWaitAck;
     }
@@ -117,30 +118,50 @@ void DeviceLink::OnAck()
 void DeviceLink::OnReplyEnd(std::int32_t nEndByte)
 {
     const bool bSuccess = nEndByte == kFrameEnd && m_link.m_bStatusOk && m_link.m_bCheckOk;
-    if (m_link.m_nPendingOperation == PendingMake) {
+    const bool bMake = m_link.m_nPendingOperation == PendingMake;
+    // The reply is done before its box opens: handlers that run inside the
+    // box (a search step, a late byte) find the reader back in state 0 and a
+    // card that was written no longer pending, and nothing is set after the
+    // box that could undo what they did.
+    m_link.m_nParserState = ParserWaitAck;
+    if (bMake && bSuccess) {
+        m_link.m_nPendingOperation = PendingNone;
+    }
+    if (bMake) {
         m_window.ShowMessage(bSuccess ? kMsgSuccess : kMsgFailure, kCaptionWarning);
-        if (bSuccess) {
-            m_link.m_nPendingOperation = PendingNone;
-        }
     } else {
         m_window.ShowMessage(bSuccess ? kMsgInitSucceed : kMsgInitFail, kCaptionWarning);
     }
-    m_link.m_nParserState = ParserWaitAck;
 }
 
 void DeviceLink::OnLinkTimer(int nId)
 {
     if (nId == kReplyTimerId) {
         m_window.StopTimer(kReplyTimerId);
-        m_window.ShowMessage(kMsgTimeout, kCaptionWarning);
         m_build.m_bFrameReady = false;
+        m_window.ShowMessage(kMsgTimeout, kCaptionWarning);
     } else if (nId == kProbeTimerId) {
         m_window.StopTimer(kProbeTimerId);
         if (m_link.m_bProbeOutstanding) {
             m_link.m_bProbeOutstanding = false;
+            if (m_link.m_bSearchEnded) {
+                m_link.m_bSearchEnded = false;  // its message has been shown already
+                return;
+            }
             OnOpenPort();
         }
     }
+}
+
+// Opening another port closes the one whose probe is outstanding, so that
+// probe's answer can no longer come: its wait ends here.
+void DeviceLink::EndProbeWait()
+{
+    if (m_link.m_bProbeOutstanding) {
+        m_link.m_bProbeOutstanding = false;
+        m_window.StopTimer(kProbeTimerId);
+    }
+    m_link.m_bSearchEnded = false;
 }
 
 void DeviceLink::OnOpenPort()
@@ -153,40 +174,45 @@ void DeviceLink::OnOpenPort()
     // went away in the middle of its reply, or an ACK that came after its
     // probe had timed out, would otherwise leave the reader waiting for the
     // rest for ever, and no probe could be answered again.
-    if (m_link.m_nNextPortToProbe == kFirstPort && !m_link.m_bProbeOutstanding) {
+    if (m_link.m_nNextPortToProbe == kFirstPort) {
         m_link.m_nParserState = ParserWaitAck;
         m_link.m_bStatusOk = false;
         m_link.m_bCheckOk = false;
     }
     while (m_link.m_nNextPortToProbe <= kLastPort) {
+        EndProbeWait();
         const auto portnr = static_cast<unsigned>(m_link.m_nNextPortToProbe);
+        ++m_link.m_nNextPortToProbe;
+        const std::uint32_t nChange = ++m_link.m_nPortChanges;
+        // The engine may show its error box in here, with other handlers
+        // running inside it.
         if (!m_engine.Initialise(m_window.PortOwner(), portnr, kLinkBaud, kLinkParity, kLinkDataBits,
                                  kLinkStopBits, kLinkEventMask, kLinkSendBufferSize)) {
-            ++m_link.m_nNextPortToProbe;
             continue;
+        }
+        if (nChange != m_link.m_nPortChanges) {
+            return;  // a handler inside the engine's box has moved the port on; this step is over
         }
         (void)m_engine.StartMonitor();
         m_window.ReadFormTexts();
         SendByte(kStx);
         m_link.m_bProbeOutstanding = true;
         m_window.StartTimer(kProbeTimerId, kProbeTimerMs);
-        ++m_link.m_nNextPortToProbe;
         return;
     }
-    // Every remaining port failed to open. Opening them has closed the port of
-    // a probe still outstanding (a press during the search), so that probe can
-    // no longer be answered: end its wait, or its expiry would start a new
-    // search behind this message.
-    if (m_link.m_bProbeOutstanding) {
-        m_link.m_bProbeOutstanding = false;
-        m_window.StopTimer(kProbeTimerId);
-    }
-    m_window.ShowMessage(kMsgNotFound, kCaptionWarning);
+    // No port was left to open. If this call opened none at all (the press
+    // came during the probe on the last port), that port is still open and
+    // its probe may still be answered in time: it keeps waiting, but its
+    // expiry only ends the wait. Otherwise opening the ports has closed the
+    // probed one and ended its wait above.
+    m_link.m_bSearchEnded = m_link.m_bProbeOutstanding;
     m_link.m_nNextPortToProbe = kFirstPort;
+    m_window.ShowMessage(kMsgNotFound, kCaptionWarning);
 }
 
 void DeviceLink::OnClosePort()
 {
+    ++m_link.m_nPortChanges;
     (void)m_engine.Close();
     m_window.SetPortOpen(false);
     m_window.EnterDisconnectedState();

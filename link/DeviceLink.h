@@ -65,6 +65,15 @@ struct LinkState {
     // Set once a "Make Provin" build has succeeded: until then there is no
     // staged block, and an ACK must not send a frame of zeros to the device.
     bool m_bFrameStaged = false;
+    // The search has already ended with its message while the probe on the
+    // last port still waits (that port stays open): an answer in time still
+    // connects, but the probe's expiry starts no new search.
+    bool m_bSearchEnded = false;
+    // Counts the changes of the port (each port a search step opens, each
+    // close). A handler that called out of the link (the engine's error box
+    // runs other handlers inside it) sees from it whether the port is still
+    // the one it opened.
+    std::uint32_t m_nPortChanges = 0;
 };
 
 // What the link needs of the window (the build's needs included).
@@ -105,7 +114,21 @@ private:
     SerialPort& m_port;
 };
 
-// All handlers run on the window's thread.
+// All handlers run on the window's thread, one at a time, except that every
+// message box (the link's own, the form's, the engine's error boxes) runs an
+// event loop in which timers and notifications are handled. The model that
+// keeps that sound:
+// - A handler records its outcome in the link state before it shows a box,
+//   and after the box touches nothing that a nested handler may have moved.
+// - A search step that opens another port ends the wait of the probe it
+//   replaces before anything else, because opening closes that probe's port
+//   and its answer can no longer come; so its expiry never runs inside the
+//   step (inside the engine's error box, say) to start a step of its own.
+// - The search step that called the engine checks afterwards that the port
+//   is still the one it opened (m_nPortChanges); if a nested handler moved
+//   on, the step ends there.
+// - The engine delivers no byte of a port once it is closed or replaced, so
+//   no handler sends on a port that is gone.
 class DeviceLink {
 public:
     DeviceLink(ILinkWindow& window, IPortEngine& engine, LinkState& linkState, BuildState& buildState);
@@ -122,6 +145,7 @@ private:
     void OnAck();
     void OnReplyEnd(std::int32_t nEndByte);
     void SendByte(std::uint8_t nByte);
+    void EndProbeWait();
 
     ILinkWindow& m_window;
     IPortEngine& m_engine;

@@ -23,10 +23,16 @@ struct LoopTimer {
 }  // namespace
 
 struct EventLoop::Impl {
-    EventFlag m_wake;  // set by Post, reset by the loop before it looks at the queue
+    EventFlag m_wake;  // set by Post, reset by the loop just before it would sleep
     std::mutex m_postMutex;
     std::deque<std::function<void()>> m_posted;  // guarded by m_postMutex
     std::map<int, LoopTimer> m_timers;           // the loop's thread only
+
+    bool HasPosted()
+    {
+        const std::lock_guard lock(m_postMutex);
+        return !m_posted.empty();
+    }
 
     bool RunOnePosted()
     {
@@ -120,7 +126,6 @@ bool EventLoop::RunUntil(const std::function<bool()>& done, std::chrono::millise
         if (done()) {
             return true;
         }
-        m_pImpl->m_wake.Reset();
         if (m_pImpl->RunOnePosted()) {
             continue;
         }
@@ -130,6 +135,12 @@ bool EventLoop::RunUntil(const std::function<bool()>& done, std::chrono::millise
         }
         if (now >= deadline) {
             return false;
+        }
+        // About to sleep: take the wake-up down, then look once more, so a
+        // Post that came in between is served, not slept through.
+        m_pImpl->m_wake.Reset();
+        if (m_pImpl->HasPosted()) {
+            continue;
         }
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_pImpl->NextTimerDue(deadline) - now);
         pollfd entry{m_pImpl->m_wake.Fd(), POLLIN, 0};

@@ -19,11 +19,40 @@ namespace {
 
 enum CallState : int { CallPending = 0, CallRunning = 1, CallDone = 2, CallAbandoned = 3 };
 
+// What a waiting thread sleeps on. One per thread that waits, made once and
+// reused by all its calls; shared with the calls, so a call that ends after
+// its waiter has gone never writes to a closed descriptor.
+std::shared_ptr<const EventFlag> WakeFlagOfThisThread()
+{
+    thread_local std::shared_ptr<const EventFlag> pFlag;
+    if (!pFlag) {
+        auto pNew = std::make_shared<EventFlag>();
+        if (!pNew->Create()) {
+            return nullptr;
+        }
+        pFlag = std::move(pNew);
+    }
+    return pFlag;
+}
+
 // One hand-over. The waiter and the posted callable share it; whichever
 // moves it out of Pending first decides whether `fn` runs.
 struct Call {
     std::atomic<int> m_nState{CallPending};
-    EventFlag m_finished;  // set when the call is done or will never run
+    std::shared_ptr<const EventFlag> m_pWake;
+
+    // Pending -> `nState`, then wakes the waiter. False if it had left Pending.
+    bool Leave(int nState)
+    {
+        int nPending = CallPending;
+        if (!m_nState.compare_exchange_strong(nPending, nState)) {
+            return false;
+        }
+        if (nState != CallRunning) {
+            m_pWake->Set();
+        }
+        return true;
+    }
 };
 
 // Travels with the posted callable. If the owner's thread drops the callable
@@ -33,13 +62,7 @@ struct Ticket {
     Ticket(const Ticket&) = delete;
     Ticket& operator=(const Ticket&) = delete;
     explicit Ticket(std::shared_ptr<Call> pCall) : m_pCall(std::move(pCall)) {}
-    ~Ticket()
-    {
-        int nPending = CallPending;
-        if (m_pCall->m_nState.compare_exchange_strong(nPending, CallAbandoned)) {
-            m_pCall->m_finished.Set();
-        }
-    }
+    ~Ticket() { m_pCall->Leave(CallAbandoned); }
 };
 
 }  // namespace
@@ -68,26 +91,35 @@ bool HandOverChannel::RunAndWait(std::function<void()> fn, const CancelSignal& c
         return false;
     }
     auto pCall = std::make_shared<Call>();
-    if (!pCall->m_finished.Create() || !pShared->m_closed.IsCreated()) {
+    pCall->m_pWake = WakeFlagOfThisThread();
+    if (!pCall->m_pWake || !pShared->m_closed.IsCreated()) {
         return false;  // no descriptors left: nothing can be waited for
     }
     auto pTicket = std::make_shared<Ticket>(pCall);
-    m_pOwner->Post([pShared, pTicket, body = std::move(fn)]() {
+    m_pOwner->Post([pShared, pTicket, cancel, body = std::move(fn)]() {
         Call& call = *pTicket->m_pCall;
-        if (pShared->m_bClosed.load()) {
-            return;  // the ticket marks it abandoned
-        }
-        int nPending = CallPending;
-        if (!call.m_nState.compare_exchange_strong(nPending, CallRunning)) {
+        if (call.m_nState.load() != CallPending) {
             return;  // the waiter gave up first
+        }
+        // Decided here, on the owner's thread: once the owner has closed the
+        // channel or requested the stop (Close, the next Initialise), a call
+        // that has not started never starts, however far its waiter has got.
+        // While the call is pending its waiter still waits, so the engine
+        // that owns `cancel` is still there to be asked.
+        if (pShared->m_bClosed.load() || cancel.IsSignalled()) {
+            call.Leave(CallAbandoned);
+            return;
+        }
+        if (!call.Leave(CallRunning)) {
+            return;
         }
         body();
         call.m_nState.store(CallDone);
-        call.m_finished.Set();
+        call.m_pWake->Set();
     });
     pTicket.reset();
 
-    std::array<pollfd, 3> entries{{{pCall->m_finished.Fd(), POLLIN, 0},
+    std::array<pollfd, 3> entries{{{pCall->m_pWake->Fd(), POLLIN, 0},
                                    {pShared->m_closed.Fd(), POLLIN, 0},
                                    {cancel.m_nFd, POLLIN, 0}}};
     for (;;) {
@@ -96,7 +128,17 @@ bool HandOverChannel::RunAndWait(std::function<void()> fn, const CancelSignal& c
             continue;
         }
         if (nReady > 0 && entries[0].revents != 0) {
-            break;
+            // The flag is this thread's: it may still carry the wake-up of an
+            // earlier call that ended after its waiter had gone. Only this
+            // call's own state counts.
+            pCall->m_pWake->Reset();
+            const int nState = pCall->m_nState.load();
+            if (nState == CallDone || nState == CallAbandoned) {
+                return nState == CallDone;
+            }
+            if (entries[1].revents == 0 && entries[2].revents == 0) {
+                continue;
+            }
         }
         // Cancelled, closed, or the wait itself failed: a call that has not
         // started never will.
@@ -108,7 +150,6 @@ bool HandOverChannel::RunAndWait(std::function<void()> fn, const CancelSignal& c
         // wait for it, the owner may be the one asking us to stop.
         return pCall->m_nState.load() == CallDone;
     }
-    return pCall->m_nState.load() == CallDone;
 }
 
 SerialOwnerChannel::SerialOwnerChannel(IOwnerThread& owner, Handler handler)

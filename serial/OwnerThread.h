@@ -19,12 +19,16 @@ public:
 
 // Runs `fn` on the owner's thread and waits until it has returned, or until
 // `cancel` is signalled, or until `channel` is closed. Returns true when `fn`
-// ran to its end. A cancelled or abandoned call that has not started yet
-// never starts. A call that the owner's thread drops unrun (its loop went
-// away) returns false as well. A call already running when the wait is
-// cancelled goes on to its end on the owner's thread, keeping alive what it
-// captured; the caller does not wait for it. Safe to call from any thread
-// but the owner's (called there it would wait on itself).
+// ran to its end. Whether a call starts is decided on the owner's thread when
+// its turn comes: once `cancel` is signalled or the channel closed, a call
+// that has not started never starts, even if its waiter has not woken up yet
+// (so a stop requested on the owner's thread is decisive the moment it is
+// made). A call that the owner's thread drops unrun (its loop went away)
+// returns false as well. A call already running when the wait is cancelled
+// goes on to its end on the owner's thread, keeping alive what it captured;
+// the caller does not wait for it. Safe to call from any thread but the
+// owner's (called there it would wait on itself). `cancel` must stay valid
+// while the call waits.
 class HandOverChannel {
 public:
     explicit HandOverChannel(IOwnerThread& owner);

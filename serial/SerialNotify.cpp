@@ -10,6 +10,9 @@ namespace varnis {
 
 bool CancelSignal::IsSignalled() const
 {
+    if (m_pbSignalled != nullptr) {
+        return m_pbSignalled->load();
+    }
     if (m_nFd < 0) {
         return false;
     }

@@ -1,6 +1,7 @@
 // Notifications of the serial port engine and the owner side of their hand-over.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -29,9 +30,12 @@ struct SerialNotification {
 };
 
 // A stop request the monitoring thread can be woken by: a file descriptor
-// that becomes readable once stop has been requested (and stays so).
+// that becomes readable once stop has been requested (and stays so). The
+// engine also hands a flag that mirrors it, so that a look costs no system
+// call; the flag, when given, is what IsSignalled reads.
 struct CancelSignal {
     int m_nFd = -1;
+    const std::atomic<bool>* m_pbSignalled = nullptr;
     bool IsSignalled() const;  // non-blocking look
 };
 

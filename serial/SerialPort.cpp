@@ -165,13 +165,36 @@ bool BuildLineSettings(const std::string& text, LineSettings& settings)
     return true;
 }
 
+int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chrono::steady_clock::time_point deadline,
+                         int hCancelFd)
+{
+    using Clock = std::chrono::steady_clock;
+    const long long nBitsPerSecond = nBaud > 0 ? nBaud : 9600;
+    for (;;) {
+        const int nQueued = queued();
+        if (nQueued <= 0) {
+            return 0;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return nQueued;
+        }
+        // Ten bits a byte on the line (start, eight data, stop), at least 1 ms.
+        const long long nNeedMs = std::max<long long>(1, (nQueued * 10LL * 1000 + nBitsPerSecond - 1) / nBitsPerSecond);
+        bool bCancelled = false;
+        const int nReady = WaitForFd(hCancelFd, POLLIN, -1, static_cast<int>(std::min<long long>(nNeedMs, left)),
+                                     &bCancelled);
+        if (nReady != 0) {
+            return std::max(queued(), 0);  // cancelled, or the wait failed: one last look
+        }
+    }
+}
+
 SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort()
 {
-    if (m_hStopEvent.IsCreated()) {
-        m_hStopEvent.Set();
-    }
+    RequestStop();
     StopMonitorThread(false);
     ReleasePort();
     Trace("Thread ended\n");
@@ -187,13 +210,24 @@ void SerialPort::SetErrorReporter(IErrorReporter* pReporter)
     m_pReporter.store(pReporter);
 }
 
+// Set on the owner's thread; from this moment no notification of the line
+// starts on the owner's thread (see HandOverChannel), whether or not the
+// monitoring thread has woken up yet.
+void SerialPort::RequestStop()
+{
+    m_bStopRequested.store(true);
+    if (m_hStopEvent.IsCreated()) {
+        m_hStopEvent.Set();
+    }
+}
+
 void SerialPort::StopMonitorThread(bool bTraceEnd)
 {
+    const bool bWasAlive = m_bMonitorAlive.load();
+    RequestStop();
     if (!m_pMonitorThread) {
         return;
     }
-    const bool bWasAlive = m_bMonitorAlive.load();
-    m_hStopEvent.Set();
     // Every wait of the thread includes the stop event, so this join is short.
     m_pMonitorThread->Join();
     m_pMonitorThread.reset();
@@ -237,6 +271,8 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
         return false;
     }
 
+    // The old line stops here, on the owner's thread: none of its
+    // notifications runs any more, even before its thread has ended.
     StopMonitorThread(true);
 
     for (EventFlag* pEvent : {&m_hSendEvent, &m_hStopEvent, &m_hWakeEvent}) {
@@ -246,6 +282,7 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
             return false;
         }
     }
+    m_bStopRequested.store(false);
     m_nSuspendCount.store(0);
 
     m_pNotifyWnd = pPortOwner;
@@ -258,68 +295,95 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
     m_nSendBufferSize = sendBufferSize;
     m_dwEventMask = eventMask;
 
-    const std::lock_guard lock(m_csPort);
-    ReleasePort();
-
     const std::string settingsText =
         FormatText("baud=%d parity=%c data=%d stop=%d", baud, parity, databits, stopbits);
     const std::string path = m_portTable ? m_portTable->PathOf(portnr) : PortTable::FromSystem().PathOf(portnr);
-    if (path.empty()) {
+
+    // Under the port lock only what touches the port; what goes out of the
+    // engine (the trace, an error report and the box that shows it, with the
+    // owner's handlers running inside it) comes after the lock is released.
+    std::string skipped;
+    std::optional<PortFailure> failure;
+    {
+        const std::lock_guard lock(m_csPort);
+        ReleasePort();
+        if (path.empty()) {
+            return false;
+        }
+        UniqueFd hComm = OpenExclusive(path, skipped);
+        if (hComm.IsOpen()) {
+            m_hComm = std::move(hComm);
+            failure = ConfigurePort(settingsText);
+            ::tcflush(m_hComm.Get(), kPurgeAll);
+        }
+    }
+    if (!skipped.empty()) {
+        // Skipped without a box; the trace says why (no permission, gone, ...).
+        Trace(FormatText("Cannot open %s: %s\n", path.c_str(), skipped.c_str()));
         return false;
     }
+    Trace(FormatText("Initialisation for communicationport %d completed.\nUse Startmonitor to communicate.\n",
+                     static_cast<int>(portnr)));
+    if (failure) {
+        // The owner may run any handler inside the report, this engine's
+        // Initialise, Send or Close included; nothing here is touched after it.
+        ReportError(failure->m_label, failure->m_nError, CancelSignal{});
+    }
+    return true;
+}
+
+// Opens `path` for this engine alone. On failure the descriptor is closed
+// and `why` says what stood in the way.
+UniqueFd SerialPort::OpenExclusive(const std::string& path, std::string& why)
+{
     UniqueFd hComm(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!hComm.IsOpen()) {
-        // Skipped without a box; the trace says why (no permission, gone, ...).
-        Trace(FormatText("Cannot open %s: %s\n", path.c_str(), SystemErrorText(errno).c_str()));
-        return false;
+        why = SystemErrorText(errno);
+        return UniqueFd();
     }
     if (!::isatty(hComm.Get())) {
-        return false;
+        why = "not a serial line";
+        return UniqueFd();
     }
     // Not shared: another program that holds the port keeps it (root passes
     // TIOCEXCL, but not the lock). The lock comes first, so a port that is
     // someone else's is never marked exclusive by us.
-    if (::flock(hComm.Get(), LOCK_EX | LOCK_NB) != 0 || ::ioctl(hComm.Get(), TIOCEXCL) != 0) {
-        return false;
+    if (::flock(hComm.Get(), LOCK_EX | LOCK_NB) != 0) {
+        why = errno == EWOULDBLOCK ? "in use (locked by another program)" : SystemErrorText(errno);
+        return UniqueFd();
     }
-    m_hComm = std::move(hComm);
-
-    ConfigurePort(settingsText);
-
-    ::tcflush(m_hComm.Get(), kPurgeAll);
-    Trace(FormatText("Initialisation for communicationport %d completed.\nUse Startmonitor to communicate.\n",
-                     static_cast<int>(portnr)));
-    return true;
+    if (::ioctl(hComm.Get(), TIOCEXCL) != 0) {
+        why = SystemErrorText(errno);
+        return UniqueFd();
+    }
+    return hComm;
 }
 
 // Applies time-outs, event mask and line settings, stopping at the first
-// step that fails (reported); the port stays open either way.
-void SerialPort::ConfigurePort(const std::string& settingsText)
+// step that fails; the port stays open either way. The failure is returned
+// for the caller to report once it holds no lock.
+std::optional<SerialPort::PortFailure> SerialPort::ConfigurePort(const std::string& settingsText)
 {
-    const CancelSignal noCancel;
     const int hComm = m_hComm.Get();
 
     m_timeouts = CommTimeouts{1000, 1000, 1000, 1000, 1000};
 
     termios attributes{};
     if (::tcgetattr(hComm, &attributes) != 0) {
-        ReportError("GetCommState()", errno, noCancel);
-        return;
+        return PortFailure{"GetCommState()", errno};
     }
     m_lineState = SettingsOf(attributes, m_lineState.m_bRts);
 
     LineSettings built = m_lineState;
     built.m_bRts = true;
     if (!BuildLineSettings(settingsText, built)) {
-        ReportError("BuildCommDCB()", EINVAL, noCancel);
-        return;
+        return PortFailure{"BuildCommDCB()", EINVAL};
     }
     m_lineState = built;
 
     speed_t nSpeed = B0;
     if (!SpeedOf(built.m_nBaud, nSpeed)) {
-        ReportError("SetCommState()", EINVAL, noCancel);
-        return;
+        return PortFailure{"SetCommState()", EINVAL};
     }
     ::cfmakeraw(&attributes);
     attributes.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
@@ -341,15 +405,15 @@ void SerialPort::ConfigurePort(const std::string& settingsText)
     attributes.c_cc[VTIME] = 0;
     if (::cfsetispeed(&attributes, nSpeed) != 0 || ::cfsetospeed(&attributes, nSpeed) != 0 ||
         ::tcsetattr(hComm, TCSANOW, &attributes) != 0) {
-        ReportError("SetCommState()", errno, noCancel);
-        return;
+        return PortFailure{"SetCommState()", errno};
     }
     // RTS on while the port is open. A line without modem control lines (a
     // pseudo-terminal) has no RTS to raise; that is no failure.
     const int nRts = TIOCM_RTS;
     if (::ioctl(hComm, TIOCMBIS, &nRts) != 0 && errno != ENOTTY && errno != EINVAL) {
-        ReportError("SetCommState()", errno, noCancel);
+        return PortFailure{"SetCommState()", errno};
     }
+    return std::nullopt;
 }
 
 bool SerialPort::StartMonitor()
@@ -422,11 +486,12 @@ void SerialPort::Send(const char* text)
                          m_nSendBufferSize));
         return;
     }
-    {
-        const std::lock_guard lock(m_csSend);
-        std::memcpy(m_pSendBuffer.data(), text, nLength + 1);
-        m_nSendLength = static_cast<int>(nLength);
-    }
+    // The request is raised under the same lock as the copy: the thread
+    // takes both together, so each Send is written once and the last one's
+    // data is what goes out.
+    const std::lock_guard lock(m_csSend);
+    std::memcpy(m_pSendBuffer.data(), text, nLength + 1);
+    m_nSendLength = static_cast<int>(nLength);
     m_hSendEvent.Set();
 }
 
@@ -443,19 +508,15 @@ void SerialPort::Send(std::span<const std::uint8_t> data)
                          m_nSendBufferSize));
         return;
     }
-    {
-        const std::lock_guard lock(m_csSend);
-        std::copy(data.begin(), data.end(), m_pSendBuffer.begin());
-        m_nSendLength = static_cast<int>(data.size());
-    }
+    const std::lock_guard lock(m_csSend);
+    std::copy(data.begin(), data.end(), m_pSendBuffer.begin());
+    m_nSendLength = static_cast<int>(data.size());
     m_hSendEvent.Set();
 }
 
 bool SerialPort::Close()
 {
-    if (m_hStopEvent.IsCreated()) {
-        m_hStopEvent.Set();
-    }
+    RequestStop();
     ReleasePort();
     return true;
 }
@@ -494,7 +555,7 @@ void SerialPort::ReportError(const char* label, int nError, const CancelSignal& 
 bool SerialPort::Notify(std::uint32_t nMessage, std::uint32_t nWParam)
 {
     const SerialNotification notification{nMessage, nWParam, m_nPortNumber};
-    m_pNotifyWnd->DeliverNotification(notification, CancelSignal{m_hStopEvent.Fd()});
+    m_pNotifyWnd->DeliverNotification(notification, StopSignal());
     return !IsStopRequested();
 }
 
@@ -520,7 +581,7 @@ void SerialPort::MonitorThread(int hComm)
             if (errno == EINTR) {
                 continue;
             }
-            ReportError("WaitCommEvent()", errno, CancelSignal{m_hStopEvent.Fd()});
+            ReportError("WaitCommEvent()", errno, StopSignal());
             bool bStopped = false;
             WaitForFd(m_hStopEvent.Fd(), POLLIN, -1, -1, &bStopped);
             break;
@@ -547,7 +608,7 @@ void SerialPort::MonitorThread(int hComm)
 // A line that hangs up is reported once and then no longer watched.
 void SerialPort::ServeLine(int hComm, short nRevents, bool& bWatchLine)
 {
-    const CancelSignal cancel{m_hStopEvent.Fd()};
+    const CancelSignal cancel = StopSignal();
     if (IsSuspended()) {
         return;
     }
@@ -615,71 +676,38 @@ void SerialPort::ServeLine(int hComm, short nRevents, bool& bWatchLine)
 // arrive while the owner handles one belong to the same drain. The drain
 // ends on an empty queue, a stop, a pause, or a failed read (which sends no
 // notification and is reported once: the line is then no longer watched).
+// The read itself tells whether a byte is waiting: a non-blocking read of an
+// empty queue says so at once, and costs one system call instead of two.
 void SerialPort::ReceivePending(int hComm, bool& bWatchLine)
 {
-    const CancelSignal cancel{m_hStopEvent.Fd()};
+    const CancelSignal cancel = StopSignal();
     for (;;) {
         if (IsStopRequested() || IsSuspended()) {
             return;
         }
-        int nWaiting = 0;
-        {
-            const std::lock_guard lock(m_csPort);
-            if (::ioctl(hComm, FIONREAD, &nWaiting) != 0) {
-                return;  // the next wait finds out what became of the line
-            }
-        }
-        if (nWaiting <= 0) {
-            return;
-        }
-
         std::uint8_t nByte = 0;
-        bool bHaveByte = false;
-        const char* failedLabel = nullptr;
+        ssize_t nRead = 0;
         int nError = 0;
         {
             const std::lock_guard lock(m_csPort);
-            ssize_t nRead = ::read(hComm, &nByte, 1);
-            if (nRead < 0 && errno == EAGAIN) {
-                const int nLimitMs = m_timeouts.m_nReadTotalTimeoutMultiplier + m_timeouts.m_nReadTotalTimeoutConstant;
-                bool bCancelled = false;
-                const int nReadyEvents = WaitForFd(hComm, POLLIN, m_hStopEvent.Fd(), nLimitMs, &bCancelled);
-                if (nReadyEvents < 0) {
-                    failedLabel = "GetOverlappedResults() in ReadFile()";
-                    nError = errno;
-                } else if (nReadyEvents > 0) {
-                    nRead = ::read(hComm, &nByte, 1);
-                } else {
-                    nRead = -1;  // time-out or stop: no byte
-                    errno = EAGAIN;
-                }
+            nRead = ::read(hComm, &nByte, 1);
+            nError = errno;
+        }
+        if (nRead == 1) {
+            if (!Notify(SPN_RXCHAR, nByte)) {
+                return;
             }
-            if (failedLabel == nullptr) {
-                if (nRead == 1) {
-                    bHaveByte = true;
-                } else if (nRead == 0) {
-                    failedLabel = "ReadFile()";
-                    nError = EIO;
-                } else if (errno != EAGAIN && errno != EINTR) {
-                    failedLabel = "ReadFile()";
-                    nError = errno;
-                }
-            }
+            continue;
         }
-        if (failedLabel != nullptr) {
-            if (IsStopRequested()) {
-                return;  // the port was closed under the drain
-            }
-            bWatchLine = false;
-            ReportError(failedLabel, nError, cancel);
-            return;
+        if (nRead < 0 && (nError == EAGAIN || nError == EINTR)) {
+            return;  // nothing more waiting
         }
-        if (!bHaveByte) {
-            return;
+        if (IsStopRequested()) {
+            return;  // the port was closed under the drain
         }
-        if (!Notify(SPN_RXCHAR, nByte)) {
-            return;
-        }
+        bWatchLine = false;
+        ReportError("ReadFile()", nRead == 0 ? EIO : nError, cancel);
+        return;
     }
 }
 
@@ -691,9 +719,11 @@ void SerialPort::SendPending(int hComm)
     if (IsSuspended()) {
         return;  // the request stays set and is served after resume
     }
-    m_hSendEvent.Reset();
     {
+        // Taking the request and its data is one step: a Send that comes
+        // after it raises the request again with new data, never the same.
         const std::lock_guard sendLock(m_csSend);
+        m_hSendEvent.Reset();
         m_writeCopy.assign(m_pSendBuffer.begin(), m_pSendBuffer.begin() + m_nSendLength);
     }
     const int nLength = static_cast<int>(m_writeCopy.size());
@@ -741,9 +771,19 @@ void SerialPort::SendPending(int hComm)
                 break;
             }
         }
+        if (failedLabel == nullptr && nSent == nLength && nLength > 0) {
+            // Finished once the bytes have left the line: the next purge
+            // must never cut our own message short on a real UART.
+            nSent -= WaitForOutputDrained(
+                [hComm]() {
+                    int nQueued = 0;
+                    return ::ioctl(hComm, TIOCOUTQ, &nQueued) == 0 ? nQueued : -1;
+                },
+                m_lineState.m_nBaud, deadline, m_hStopEvent.Fd());
+        }
     }
     if (failedLabel != nullptr) {
-        ReportError(failedLabel, nError, CancelSignal{m_hStopEvent.Fd()});
+        ReportError(failedLabel, nError, StopSignal());
     }
     if (nSent != nLength) {
         Trace(FormatText("WARNING: WriteFile() error.. Bytes Sent: %d; Message Length: %d\n", nSent, nLength));

@@ -5,8 +5,24 @@
 // Threads: every public operation runs on the owner's thread. The monitoring
 // thread does all port input and output after Initialise; it hands each
 // notification to the owner synchronously (ISerialOwner) and holds no lock
-// meanwhile, so a handler may call Send. A handler must not call Initialise
-// or destroy the engine: both wait for the monitoring thread.
+// meanwhile, so a handler may call Send.
+//
+// Rules that keep the engine sound when the owner runs nested event loops
+// (every message box does, and timers and notifications run inside it):
+// - No lock of the engine is held across a call out of the engine: an error
+//   report, a notification, a trace line, an owner callback. A failure is
+//   recorded under the lock and reported after the lock has been released,
+//   so whatever the owner runs inside the report (another Initialise, Send,
+//   Close) finds the engine free. After such a call the engine touches none
+//   of the state the nested call may have changed.
+// - Stopping is decisive and decided on the owner's thread: once Close, the
+//   next Initialise or the destructor has returned there, no notification of
+//   the old line runs, whether it was posted, queued or half-delivered; the
+//   monitoring thread need not have woken up for that.
+// - A notification handler may call Close or even Initialise (the stop
+//   cancels the monitoring thread's wait for that very handler, which then
+//   goes on to its end); it must not destroy the engine.
+// - Each Send is written once: the request and its data are taken together.
 #pragma once
 
 #include "serial/Fd.h"
@@ -14,7 +30,9 @@
 #include "serial/SerialNotify.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,6 +66,15 @@ struct CommTimeouts {
 // holds a value no serial line has (parity other than N/E/O/M/S, data bits
 // outside 5..8, stop bits other than 1, 1.5 or 2, a baud rate of 0 or less).
 bool BuildLineSettings(const std::string& text, LineSettings& settings);
+
+// A write has finished when its bytes have left, not when write() has queued
+// them. Waits until `queued()` (the bytes still in the output queue; negative
+// when the line cannot tell, which counts as empty) is 0: between looks it
+// sleeps about as long as the queued bytes need at `nBaud`, never past
+// `deadline`, and it returns at once when `hCancelFd` becomes readable.
+// Returns the bytes still queued at the end (0: all have left).
+int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chrono::steady_clock::time_point deadline,
+                         int hCancelFd);
 
 class SerialPort {
 public:
@@ -85,11 +112,18 @@ private:
     void ReceivePending(int hComm, bool& bWatchLine);
     void SendPending(int hComm);
     bool Notify(std::uint32_t nMessage, std::uint32_t nWParam);  // false once a stop has cut it short
+    struct PortFailure {
+        const char* m_label = nullptr;  // the step, as the report names it
+        int m_nError = 0;
+    };
+    void RequestStop();
     void StopMonitorThread(bool bTraceEnd);
     void ReleasePort();
-    void ConfigurePort(const std::string& settingsText);
+    static UniqueFd OpenExclusive(const std::string& path, std::string& why);
+    std::optional<PortFailure> ConfigurePort(const std::string& settingsText);
     void ReportError(const char* label, int nError, const CancelSignal& cancel) const;
-    bool IsStopRequested() const { return m_hStopEvent.IsSet(); }
+    bool IsStopRequested() const { return m_bStopRequested.load(); }
+    CancelSignal StopSignal() const { return CancelSignal{m_hStopEvent.Fd(), &m_bStopRequested}; }
     bool IsSuspended() const { return m_nSuspendCount.load() > 0; }
 
     int m_nSendLength = 0;                          // guarded by m_csSend
@@ -98,6 +132,7 @@ private:
     std::mutex m_csSend;                            // the send buffer and m_nSendLength
     std::atomic<bool> m_bMonitorAlive{false};
     EventFlag m_hStopEvent;
+    std::atomic<bool> m_bStopRequested{false};  // set with m_hStopEvent, read without a system call
     UniqueFd m_hComm;        // the open port; owner's thread
     UniqueFd m_hRetiredComm; // a closed port's descriptor number, kept until the thread has ended
     EventFlag m_hSendEvent;

@@ -632,9 +632,11 @@ void VarnisDlg::OnLockingClicked()
     const bool bOk = m_pBoxes->Confirm(this, QString::fromUtf8(kLockingConfirmText), FromUtf8(kCaptionWarning));
     if (!bOk) {
         SetCheck(kIdLocking, false);
-        m_nConfigLocking = 0;
-        m_settings.m_bConfigLocking = false;
     }
+    // Handlers run inside the box (a new connection resets the form): the
+    // flag follows the check mark as it stands now, not as it stood before.
+    m_nConfigLocking = IsChecked(kIdLocking) ? 1 : 0;
+    m_settings.m_bConfigLocking = m_nConfigLocking != 0;
 }
 
 void VarnisDlg::EnterConnectedState()

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <map>
 #include <vector>
 
 namespace varnis {
@@ -477,6 +478,123 @@ TEST_F(DeviceLinkTest, OpenPortDuringTheLastProbeEndsTheSearchWithoutARestart)
     m_deviceLink.OnLinkTimer(kProbeTimerId);
     EXPECT_EQ(m_engine.m_inits.size(), nInits);
     EXPECT_EQ(m_window.m_messages.size(), 1U);
+}
+
+// The press comes during the probe on COM10: no port is left to open, so the
+// search ends with its message, but COM10 stays open and its probe may still
+// be answered in time. An answer connects; an expiry starts nothing new.
+TEST_F(DeviceLinkTest, OpenPortDuringTheProbeOnCom10LetsThatProbeFinish)
+{
+    m_engine.m_openable = {10};
+    for (const bool bAnswered : {true, false}) {
+        m_deviceLink.OnOpenPort();
+        ASSERT_EQ(m_engine.m_nOpenPort, 10U);
+        const std::size_t nInits = m_engine.m_inits.size();
+        const std::size_t nMessages = m_window.m_messages.size();
+        m_deviceLink.OnOpenPort();
+        EXPECT_EQ(m_engine.m_inits.size(), nInits);  // nothing was opened, so COM10 is still open
+        EXPECT_EQ(Messages().back(), "Provin Generator Device not found.");
+        EXPECT_TRUE(m_link.m_bProbeOutstanding);
+        if (bAnswered) {
+            Feed({kAck});
+            EXPECT_EQ(m_window.m_nConnected, 1);
+            EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+            m_deviceLink.OnClosePort();
+        } else {
+            Fire(kProbeTimerId);
+            EXPECT_FALSE(m_link.m_bProbeOutstanding);
+            EXPECT_EQ(m_engine.m_inits.size(), nInits);
+            EXPECT_EQ(m_window.m_messages.size(), nMessages + 1);
+            EXPECT_EQ(m_window.m_nConnected, 1);
+        }
+    }
+}
+
+// The engine may show its error box while it opens a port, and timers run
+// inside it. The step that opens the port has already ended the wait of the
+// probe it replaces, so that probe's expiry cannot run in there; and if a
+// handler inside the box moves the search on, the outer step ends quietly.
+TEST_F(DeviceLinkTest, ASearchStepStaysSoundWhenHandlersRunInsideTheEnginesBox)
+{
+    m_engine.m_openable = {1, 2, 3};
+    m_deviceLink.OnOpenPort();
+    ASSERT_TRUE(m_window.IsTimerRunning(kProbeTimerId));
+    bool bTimerRanInBox = false;
+    m_engine.m_onOpened = [&](unsigned portnr) {
+        if (portnr == 2) {
+            bTimerRanInBox = m_window.IsTimerRunning(kProbeTimerId) || m_link.m_bProbeOutstanding;
+        }
+    };
+    m_deviceLink.OnOpenPort();  // pressed during COM1's probe
+    EXPECT_FALSE(bTimerRanInBox);
+    EXPECT_EQ(m_engine.m_nOpenPort, 2U);
+    EXPECT_TRUE(m_link.m_bProbeOutstanding);
+
+    // A step nested inside COM3's box ends the search; the outer step then
+    // sends no probe on the port that the nested step has closed.
+    m_engine.m_onOpened = [&](unsigned portnr) {
+        if (portnr == 3) {
+            m_engine.m_onOpened = nullptr;
+            m_deviceLink.OnOpenPort();  // nothing left but COM4..10: not found
+        }
+    };
+    m_engine.m_openable = {3};
+    const std::size_t nSends = m_engine.m_sends.size();
+    m_deviceLink.OnOpenPort();
+    EXPECT_EQ(m_engine.m_sends.size(), nSends);
+    EXPECT_FALSE(m_link.m_bProbeOutstanding);
+    EXPECT_EQ(m_link.m_nNextPortToProbe, 1);
+    EXPECT_EQ(Messages().back(), "Provin Generator Device not found.");
+}
+
+// Handlers run inside every box: each handler has recorded its outcome
+// before its box opens, and nothing after the box undoes a nested handler.
+TEST_F(DeviceLinkTest, EachBoxOpensOnAStateAlreadyRecorded)
+{
+    struct Seen {
+        std::int32_t m_nParser;
+        std::int32_t m_nPending;
+        bool m_bFrameReady;
+        std::int32_t m_nNextPort;
+    };
+    std::map<std::string, Seen> seen;
+    m_window.m_onMessage = [&](const std::string& text) {
+        seen[text] = {m_link.m_nParserState, m_link.m_nPendingOperation, m_build.m_bFrameReady,
+                      m_link.m_nNextPortToProbe};
+    };
+    Connect();
+    MakeUpToFrame();
+    Feed({0x02, 0xAA, 0x01, 0x00, 0xAB, 0x03});
+    MakeUpToFrame();
+    Feed({0x02, 0xAA, 0x00, 0x00, 0xAA, 0x03});
+    m_deviceLink.OnMake();
+    Fire(kReplyTimerId);
+    m_deviceLink.OnClosePort();
+    m_engine.m_openable.clear();
+    m_deviceLink.OnOpenPort();
+
+    EXPECT_EQ(seen["Failure!"].m_nParser, ParserWaitAck);
+    EXPECT_EQ(seen["Failure!"].m_nPending, PendingMake);
+    EXPECT_EQ(seen["Success!"].m_nParser, ParserWaitAck);
+    EXPECT_EQ(seen["Success!"].m_nPending, PendingNone);
+    EXPECT_FALSE(seen["Communication Over time,please check the hardware."].m_bFrameReady);
+    EXPECT_EQ(seen["Provin Generator Device not found."].m_nNextPort, 1);
+
+    // A late ACK handled inside the time-out box sends the frame; nothing
+    // after the box takes it back.
+    m_engine.m_openable = {1};
+    m_deviceLink.OnOpenPort();
+    Feed({kAck});
+    ASSERT_EQ(m_window.m_nConnected, 2);
+    m_window.m_onMessage = [&](const std::string& text) {
+        if (text == "Communication Over time,please check the hardware.") {
+            Feed({kAck});
+        }
+    };
+    m_deviceLink.OnMake();
+    Fire(kReplyTimerId);
+    EXPECT_EQ(m_engine.m_sends.back(), FrameBytes());
+    EXPECT_EQ(m_link.m_nParserState, ParserWaitStx);
 }
 
 TEST_F(DeviceLinkTest, ClosePortLeavesParserPendingFlagsAndTimersAlone)

@@ -5,6 +5,7 @@
 #include "link/DeviceLink.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -32,6 +33,9 @@ public:
     {
         m_messages.push_back({std::string(text), std::string(caption)});
         m_journal.Add("msg " + std::string(text));
+        if (m_onMessage) {
+            m_onMessage(m_messages.back().m_strText);  // handlers run inside the box
+        }
     }
     bool IsPortOpen() const override { return m_bPortOpen; }
     void ReadFormTexts() override { ++m_nReadFormTexts; }
@@ -90,6 +94,7 @@ public:
     std::map<int, int> m_timers;
     std::map<int, int> m_timerStarts;
     NullOwner m_owner;
+    std::function<void(const std::string&)> m_onMessage;
 };
 
 class FakePortEngine : public IPortEngine {
@@ -116,6 +121,9 @@ public:
         // Like the real engine: the previous port is closed even when the new one fails.
         m_nOpenPort = bOk ? portnr : 0;
         m_journal.Add("init " + std::to_string(portnr) + (bOk ? " ok" : " fail"));
+        if (bOk && m_onOpened) {
+            m_onOpened(portnr);  // as the engine's error box would: handlers run inside it
+        }
         return bOk;
     }
     bool StartMonitor() override
@@ -158,6 +166,7 @@ public:
     std::vector<InitCall> m_inits;
     std::vector<std::vector<std::uint8_t>> m_sends;
     unsigned m_nOpenPort = 0;
+    std::function<void(unsigned)> m_onOpened;
     int m_nStartMonitor = 0;
     int m_nClose = 0;
 };

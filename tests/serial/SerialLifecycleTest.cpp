@@ -4,12 +4,14 @@
 
 #include <sys/file.h>
 
+#include <functional>
 #include <memory>
 
 namespace varnis::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint8_t kStx = 0x02;  // what a device sends as its reply begins
 
 TEST_F(SerialEngineTest, OpenAppliesTheLineSettingsAndTraces)
 {
@@ -158,6 +160,91 @@ TEST_F(SerialEngineTest, StopWaitThatMeetsANotificationInFlightReturnsAndTheCall
     m_loop.RunFor(50ms);
     EXPECT_EQ(nHandled, 0);
     EXPECT_EQ(counting.Posts(), 1);  // the drain ended with the stop
+}
+
+// An error report is a call out of the engine, and the owner may run any
+// handler inside it (the window's box runs an event loop): here the search
+// moves on to the next port from inside the report. No engine lock may be
+// held by then, or the nested Initialise waits on its own thread for ever.
+TEST_F(SerialEngineTest, AnErrorReportMayReEnterTheEngine)
+{
+    PtyPair next;
+    ASSERT_TRUE(next.IsOpen());
+    m_table.SetPath(kPort + 1, next.SlavePath());
+    m_port.SetPortTable(m_table);
+    class ReEnteringReporter : public IErrorReporter {
+    public:
+        std::function<void()> m_onReport;
+        int m_nReports = 0;
+        void ReportError(std::string_view, std::string_view, const CancelSignal&) override
+        {
+            ++m_nReports;
+            m_onReport();
+        }
+    } reporter;
+    reporter.m_onReport = [&] {
+        EXPECT_TRUE(m_port.Initialise(&m_owner, kPort + 1, 9600, 'N', 8, 1, kSystemMask, 512));
+    };
+    m_port.SetErrorReporter(&reporter);
+
+    EXPECT_TRUE(m_port.Initialise(&m_owner, kPort, 9600, 'X', 8, 1, kSystemMask, 512));  // no parity 'X'
+    EXPECT_EQ(reporter.m_nReports, 1);
+
+    // The nested call holds the engine now: its port works, and the first
+    // port has been let go of.
+    ASSERT_TRUE(m_port.StartMonitor());
+    ASSERT_TRUE(next.Write(Bytes{0x42}));
+    ASSERT_TRUE(WaitForNotifications(2));
+    EXPECT_EQ(ReceivedBytes(), (std::vector<std::uint32_t>{0x42}));
+    EXPECT_EQ(m_seen.back().m_nLParam, kPort + 1);
+    SerialPort other;
+    other.SetPortTable(m_table);
+    EXPECT_TRUE(other.Initialise(&m_owner, kPort, 9600, 'N', 8, 1, kSystemMask, 512));
+}
+
+// Once Close or the next Initialise has returned on the owner's thread, no
+// notification of the old line runs there: not one the monitoring thread is
+// still handing over, and not one already queued for its turn.
+TEST_F(SerialEngineTest, NoNotificationOfAClosedLineRunsAfterwards)
+{
+    HoldingOwnerThread ownerThread;
+    int nHandled = 0;
+    SerialOwnerChannel owner(ownerThread, [&](const SerialNotification&) { ++nHandled; });
+    SerialPort port;  // destroyed before its owner
+    port.SetPortTable(m_table);
+    const auto openAndReceive = [&] {
+        ASSERT_TRUE(port.Initialise(&owner, kPort, 9600, 'N', 8, 1, EV_RXCHAR, 512));
+        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_TRUE(m_pty.Write(Bytes{kStx}));
+        ASSERT_TRUE(ownerThread.WaitPosted(5000ms));
+    };
+
+    // Half delivered: the monitoring thread is still inside the hand-over.
+    ownerThread.m_bHold = true;
+    openAndReceive();
+    port.Close();
+    ownerThread.RunQueued();
+    EXPECT_EQ(nHandled, 0);
+    ownerThread.m_bHold = false;
+    ownerThread.Release();
+
+    // Queued: handed over whole, waiting for the owner's thread; stopped by
+    // Close, and by the next Initialise.
+    openAndReceive();
+    port.Close();
+    ownerThread.RunQueued();
+    EXPECT_EQ(nHandled, 0);
+    openAndReceive();
+    ASSERT_TRUE(port.Initialise(&owner, kPort, 9600, 'N', 8, 1, EV_RXCHAR, 512));
+    ownerThread.RunQueued();
+    EXPECT_EQ(nHandled, 0);
+
+    // Without a stop the same notification runs.
+    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(m_pty.Write(Bytes{kStx}));
+    ASSERT_TRUE(ownerThread.WaitPosted(5000ms));
+    ownerThread.RunQueued();
+    EXPECT_EQ(nHandled, 1);
 }
 
 TEST_F(SerialEngineTest, StopAndSendTogetherEndTheThreadWithoutWriting)

@@ -222,6 +222,57 @@ private:
     std::atomic<int> m_nPosts{0};
 };
 
+// Keeps what is posted instead of running it, until the test runs it on its
+// own thread. With m_bHold set, the posting thread also stays inside Post
+// until Release: a hand-over caught half delivered.
+class HoldingOwnerThread : public IOwnerThread {
+public:
+    HoldingOwnerThread()
+    {
+        m_posted.Create();
+        m_release.Create();
+    }
+    void Post(std::function<void()> fn) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_queue.push_back(std::move(fn));
+        }
+        m_posted.Set();
+        if (m_bHold.load()) {
+            bool bUnused = false;
+            WaitForFd(m_release.Fd(), POLLIN, -1, -1, &bUnused);
+        }
+    }
+    bool WaitPosted(std::chrono::milliseconds limit)
+    {
+        bool bUnused = false;
+        const bool bPosted = WaitForFd(m_posted.Fd(), POLLIN, -1, static_cast<int>(limit.count()), &bUnused) > 0;
+        m_posted.Reset();
+        return bPosted;
+    }
+    void RunQueued()
+    {
+        std::vector<std::function<void()>> queue;
+        {
+            const std::lock_guard lock(m_mutex);
+            queue.swap(m_queue);
+        }
+        for (const auto& fn : queue) {
+            fn();
+        }
+    }
+    void Release() const { m_release.Set(); }
+
+    std::atomic<bool> m_bHold{false};
+
+private:
+    EventFlag m_posted;
+    EventFlag m_release;
+    std::mutex m_mutex;
+    std::vector<std::function<void()>> m_queue;
+};
+
 // Waits (sleeping, bounded) for a condition another thread makes true.
 template <typename Predicate>
 bool Eventually(Predicate predicate, std::chrono::milliseconds limit = 5000ms)
