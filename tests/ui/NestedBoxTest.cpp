@@ -4,7 +4,11 @@
 #include "sim/SimDevice.h"
 #include "ui/UiTestSupport.h"
 
-#include <QTest>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 
 #include <dlfcn.h>
@@ -44,9 +48,10 @@ using namespace std::chrono_literals;
 // "OpenPort" pressed again while COM1's probe is outstanding; COM2 opens but
 // its line set-up fails, so the engine's box opens inside the search step.
 // The step has ended COM1's wait first: no probe expiry runs inside the box
-// (before, it re-entered the engine and froze the window for good). The box
-// stays open while the window goes on serving events, then the search goes
-// on to its end.
+// (before, it re-entered the engine and froze the window for good). The real
+// boxes open; a person reads each for 300 ms (three probe periods) while the
+// window goes on serving events, then presses OK, and the search goes on to
+// its end.
 TEST(NestedBoxes, AnEngineBoxInsideASearchStepFreezesNothing)
 {
     std::optional<PtyPair> com1 = PtyPair::Open();
@@ -58,37 +63,48 @@ TEST(NestedBoxes, AnEngineBoxInsideASearchStepFreezesNothing)
     struct stat st {};
     ASSERT_EQ(::stat(com2->SlavePath().c_str(), &st), 0);
 
-    FakeMessageBoxes boxes;
-    VarnisDlg dlg;
+    VarnisDlg dlg;  // with its own, real message boxes
     dlg.SetPortTable(table);
-    dlg.SetMessageBoxes(&boxes);
     dlg.show();
-    bool bProbeWaitInBox = true;
-    int nTicksInBox = 0;
-    boxes.m_onShow = [&](const BoxRecord& record) {
-        if (record.m_eKind != BoxRecord::Kind::Error)
-            return;
-        bProbeWaitInBox = dlg.IsTimerRunning(kProbeTimerId) || dlg.Link().m_bProbeOutstanding;
-        QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, [&]() { ++nTicksInBox; });
-        tick.start(10);
-        QTest::qWait(300);  // three times the probe's 100 ms
+    struct Seen {
+        QString m_strText;
+        QString m_strCaption;
+        bool m_bProbeWaiting = false;
+        int m_nTicks = 0;
     };
+    std::vector<Seen> seen;
+    QPointer<QMessageBox> pOpen;
+    QElapsedTimer openFor;
+    QTimer person;
+    QObject::connect(&person, &QTimer::timeout, [&]() {
+        auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (pBox == nullptr)
+            return;
+        if (pBox != pOpen) {
+            pOpen = pBox;
+            openFor.start();
+            seen.push_back({pBox->text(), pBox->windowTitle(),
+                            dlg.IsTimerRunning(kProbeTimerId) || dlg.Link().m_bProbeOutstanding, 0});
+        }
+        ++seen.back().m_nTicks;
+        if (openFor.elapsed() >= 300)
+            pBox->button(QMessageBox::Ok)->click();
+    });
+    person.start(20);
 
     g_failingLine = st.st_rdev;
     dlg.OnOpenPort();
     dlg.OnOpenPort();
-    EXPECT_FALSE(bProbeWaitInBox);
-    EXPECT_GT(nTicksInBox, 0);
-    ASSERT_TRUE(WaitFor([&]() { return boxes.Has(QStringLiteral("Provin Generator Device not found.")); }, 10s));
+    ASSERT_TRUE(WaitFor([&]() { return seen.size() == 2 && QApplication::activeModalWidget() == nullptr; }, 20s));
     g_failingLine = 0;
 
-    ASSERT_EQ(boxes.m_records.size(), 2U);
-    EXPECT_EQ(boxes.m_records[0].m_eKind, BoxRecord::Kind::Error);
-    EXPECT_EQ(boxes.m_records[0].m_strCaption, QStringLiteral("Application Error"));
-    EXPECT_TRUE(boxes.m_records[0].m_strText.startsWith(QStringLiteral("WARNING:  SetCommState() Failed")))
-        << boxes.m_records[0].m_strText.toStdString();
-    EXPECT_TRUE(boxes.m_records[0].m_strText.endsWith(QStringLiteral("Port: 2\n")));
+    EXPECT_EQ(seen[0].m_strCaption, QStringLiteral("Application Error"));
+    EXPECT_TRUE(seen[0].m_strText.startsWith(QStringLiteral("WARNING:  SetCommState() Failed")))
+        << seen[0].m_strText.toStdString();
+    EXPECT_TRUE(seen[0].m_strText.endsWith(QStringLiteral("Port: 2\n")));
+    EXPECT_FALSE(seen[0].m_bProbeWaiting);
+    EXPECT_GT(seen[0].m_nTicks, 5);  // the window's loop ran inside the box
+    EXPECT_EQ(seen[1].m_strText, QStringLiteral("Provin Generator Device not found."));
     EXPECT_FALSE(dlg.IsPortOpen());
     EXPECT_EQ(dlg.Link().m_nNextPortToProbe, 1);
 }
