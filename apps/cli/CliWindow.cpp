@@ -35,7 +35,7 @@ void CliWindow::ShowMessage(std::string_view text, std::string_view caption) {
                                text == kInitialiseSucceedText || text == kInitialiseFailText;
     if (bDeviceAnswer) {
         m_out << text << std::endl;
-    } else {
+    } else if (!(text == kNotFoundText && m_bHoldNotFound)) {
         m_err << caption << ": " << text << std::endl;
     }
 }
