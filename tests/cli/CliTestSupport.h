@@ -5,8 +5,11 @@
 #include "cli/ChildProcess.h"
 #include "config/CardSettings.h"
 #include "config/SettingsBuild.h"
+#include "sim/SimDevice.h"
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,5 +44,24 @@ std::string FrameText(const std::vector<std::uint8_t>& bytes);
 
 // Runs varnis-cli with `args`.
 RunResult RunCli(const std::vector<std::string>& args, std::string_view input = {});
+
+// The simulated device on a pseudo-terminal, for `make --port`.
+class DeviceOnPty {
+public:
+    bool Start(const SimBehaviour& behaviour = {});
+    const std::string& Path() const { return m_pty->SlavePath(); }
+    SimDevice& Device() { return *m_pDevice; }
+    // `varnis-cli make --port PATH` with `args` after it.
+    RunResult Make(const std::vector<std::string>& args, std::string_view input = {}) const;
+    // Makes one default card and checks that its STX bytes and its frame were
+    // the first the device saw: the line keeps the order of its bytes, so
+    // anything sent by an earlier run would have come first.
+    void ExpectNothingSentBefore();
+
+private:
+    // Declared so that the device stops before its line goes.
+    std::optional<PtyPair> m_pty;
+    std::unique_ptr<SimDevice> m_pDevice;
+};
 
 }  // namespace varnis::test
