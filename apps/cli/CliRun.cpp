@@ -206,15 +206,8 @@ int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err) {
 }
 
 int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int nInputFd) {
-    PortTable table;
-    std::string strError;
-    if (!SelectPorts(options.m_strPort, table, strError)) {
-        err << "varnis-cli: " << strError << std::endl;
-        return kExitFailure;
-    }
-
-    // The form is checked before anything is asked or sent, so a refused form
-    // sends nothing at all. The window's build repeats the same checks.
+    // The form is checked before anything is asked, looked for or sent, so a
+    // refused form sends nothing at all. The window's build repeats the same checks.
     {
         BuildState scratch;
         CliWindow form(options.m_form, true, scratch, out, err);
@@ -222,6 +215,13 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
         if (!BuildSettingsBlock(form, scratch)) {
             return kExitFailure;
         }
+    }
+
+    PortTable table;
+    std::string strError;
+    if (!SelectPorts(options.m_strPort, table, strError)) {
+        err << "varnis-cli: " << strError << std::endl;
+        return kExitFailure;
     }
 
     EventLoop promptLoop;
@@ -251,8 +251,11 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
             err << "varnis-cli: the device search did not end within " << kSearchLimit.count() << " s." << std::endl;
         } else if (const auto& failure = session.Engine().LastFailure();
                    bNamedPort && failure && failure->m_eProblem != PortProblem::None) {
-            err << "varnis-cli: cannot use " << Printable(*options.m_strPort, 200) << ": "
-                << Printable(failure->m_strText, 300) << std::endl;
+            std::string name = Printable(*options.m_strPort, 200);
+            if (options.m_strPort->starts_with("COM")) {
+                name += " (" + Printable(table.PathOf(static_cast<unsigned>(std::stoul(options.m_strPort->substr(3)))), 200) + ")";
+            }
+            err << "varnis-cli: cannot use " << name << ": " << Printable(failure->m_strText, 300) << std::endl;
         } else if (bNamedPort) {
             err << "Warning: " << kNotFoundText << std::endl;
         }

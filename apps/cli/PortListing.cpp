@@ -143,7 +143,7 @@ void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& in
                 << ", manufacturer " << quoted(facts.m_strManufacturer) << ", product " << quoted(facts.m_strProduct)
                 << ", serial number " << quoted(facts.m_strSerialNumber) << '\n';
         }
-        out << "  access: " << inspector.Access(port.m_strPath).m_strText << '\n';
+        out << "  access: " << Printable(inspector.Access(port.m_strPath).m_strText, 300) << '\n';
     }
     out.flush();
 }
