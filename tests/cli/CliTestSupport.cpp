@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 
 namespace varnis::test {
 
@@ -42,12 +48,25 @@ RunResult RunCli(const std::vector<std::string>& args, std::string_view input) {
     return RunProgram(argv, input);
 }
 
+// The device's log lines, shared with its thread.
+struct DeviceLog {
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_lines;
+};
+
 bool DeviceOnPty::Start(const SimBehaviour& behaviour) {
     m_pty = PtyPair::Open();
     if (!m_pty) {
         return false;
     }
     m_pDevice = std::make_unique<SimDevice>(m_pty->MasterFd(), behaviour);
+    m_pLog = std::make_shared<DeviceLog>();
+    m_pDevice->SetLogger([pLog = m_pLog](std::string_view line) {
+        const std::lock_guard lock(pLog->m_mutex);
+        pLog->m_lines.emplace_back(line);
+        pLog->m_changed.notify_all();
+    });
     return m_pDevice->Start();
 }
 
@@ -58,11 +77,19 @@ RunResult DeviceOnPty::Make(const std::vector<std::string>& args, std::string_vi
 }
 
 void DeviceOnPty::ExpectNothingSentBefore() {
-    const RunResult result = Make({});
-    EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
-    // The search's probe and the STX that starts the card's exchange.
-    EXPECT_EQ(m_pDevice->ProbesAnswered(), 2U) << "a refused run probed the device";
-    EXPECT_EQ(m_pDevice->ExchangeCount(), 1U) << "a refused run sent a frame";
+    constexpr char kMarker = 0x55;  // no byte of the protocol: the device logs and ignores it
+    const int hLine = ::open(m_pty->SlavePath().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(hLine, 0);
+    ASSERT_EQ(::write(hLine, &kMarker, 1), 1);
+    ::close(hLine);
+    std::unique_lock lock(m_pLog->m_mutex);
+    const bool bMarkerRead = m_pLog->m_changed.wait_for(lock, std::chrono::seconds(30), [this] {
+        return std::any_of(m_pLog->m_lines.begin(), m_pLog->m_lines.end(),
+                           [](const std::string& line) { return line.find("ignored 0x55") != std::string::npos; });
+    });
+    ASSERT_TRUE(bMarkerRead);
+    EXPECT_EQ(m_pDevice->ProbesAnswered(), 0U) << "a refused run probed the device";
+    EXPECT_EQ(m_pDevice->ExchangeCount(), 0U) << "a refused run sent a frame";
 }
 
 }  // namespace varnis::test
