@@ -3,19 +3,12 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace varnis::cli {
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    }
-    return out;
-}
 
 // Lower case with every run of blanks made one space and the ends trimmed.
 std::string Normalised(std::string_view text) {
@@ -53,17 +46,40 @@ bool LookUp(const std::array<Word<T>, N>& words, std::string_view value, T& out)
     return false;
 }
 
-constexpr std::array<Word<OutputMode>, 2> kModeWords{{{"uid", OutputMode::Uid}, {"sector", OutputMode::SectorData}}};
+// Each choice's word, and the form's own label for it (lower case, blanks
+// made single: what Normalised makes of a value).
+constexpr std::array<Word<OutputMode>, 8> kModeWords{{
+    {"uid", OutputMode::Uid},
+    {"sector", OutputMode::SectorData},
+    {"mode0", OutputMode::Uid},
+    {"mode1", OutputMode::SectorData},
+    {"mode0\xEF\xBC\x9Aoutput uid number", OutputMode::Uid},
+    {"mode1\xEF\xBC\x9Aoutput sector data after key checking", OutputMode::SectorData},
+    {"mode0: output uid number", OutputMode::Uid},
+    {"mode1: output sector data after key checking", OutputMode::SectorData},
+}};
 constexpr std::array<Word<InterfaceKind>, 2> kInterfaceWords{
     {{"wiegand", InterfaceKind::Wiegand}, {"aba", InterfaceKind::Aba}}};
-constexpr std::array<Word<WiegandLength>, 3> kWiegandWords{
-    {{"26", WiegandLength::Bits26}, {"34", WiegandLength::Bits34}, {"42", WiegandLength::Bits42}}};
-constexpr std::array<Word<ImpulseTiming>, 2> kTimingWords{
-    {{"default", ImpulseTiming::Default}, {"user", ImpulseTiming::UserDefined}}};
-constexpr std::array<Word<ByteOrder>, 2> kOrderWords{{{"msb", ByteOrder::MsbFirst}, {"lsb", ByteOrder::LsbFirst}}};
+constexpr std::array<Word<WiegandLength>, 6> kWiegandWords{{
+    {"26", WiegandLength::Bits26},
+    {"34", WiegandLength::Bits34},
+    {"42", WiegandLength::Bits42},
+    {"wiegand 26 bits", WiegandLength::Bits26},
+    {"wiegand 34 bits", WiegandLength::Bits34},
+    {"wiegand 42 bits", WiegandLength::Bits42},
+}};
+constexpr std::array<Word<ImpulseTiming>, 3> kTimingWords{
+    {{"default", ImpulseTiming::Default}, {"user", ImpulseTiming::UserDefined}, {"user-defined", ImpulseTiming::UserDefined}}};
+constexpr std::array<Word<ByteOrder>, 4> kOrderWords{{
+    {"msb", ByteOrder::MsbFirst},
+    {"lsb", ByteOrder::LsbFirst},
+    {"most significant byte first", ByteOrder::MsbFirst},
+    {"least significant byte first", ByteOrder::LsbFirst},
+}};
 constexpr std::array<Word<KeyType>, 4> kKeyTypeWords{
     {{"a", KeyType::KeyA}, {"b", KeyType::KeyB}, {"key a", KeyType::KeyA}, {"key b", KeyType::KeyB}}};
-constexpr std::array<Word<bool>, 2> kOnOffWords{{{"on", true}, {"off", false}}};
+constexpr std::array<Word<bool>, 4> kOnOffWords{
+    {{"on", true}, {"off", false}, {"enable", true}, {"disable", false}}};
 // The form's labels, lower-cased, and a compact spelling of each.
 constexpr std::array<Word<AbaFormat>, 10> kAbaWords{{
     {"8h to 10d", AbaFormat::H8ToD10},
@@ -78,8 +94,17 @@ constexpr std::array<Word<AbaFormat>, 10> kAbaWords{{
     {"4h+2h-8d", AbaFormat::H4H2ToD8},
 }};
 
+bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// A decimal number, blanks around it allowed as they are around the words.
 bool ParseNumber(std::string_view text, int nMin, int nMax, int& out) {
-    if (text.empty()) {
+    while (!text.empty() && IsBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    if (text.empty() || text.size() > 9) {
         return false;
     }
     for (const char c : text) {
@@ -96,25 +121,64 @@ bool ParseNumber(std::string_view text, int nMin, int nMax, int& out) {
     return true;
 }
 
+std::string Quoted(std::string_view text) { return "'" + Printable(text) + "'"; }
+
 std::string InvalidValue(std::string_view value, std::string_view name, std::string_view expected) {
-    std::string msg = "invalid value '";
-    msg.append(value).append("' for ").append(name).append(" (expected ").append(expected).append(")");
+    std::string msg = "invalid value " + Quoted(value);
+    msg.append(" for ").append(name).append(" (expected ").append(expected).append(")");
     return msg;
 }
 
-// One option: its name, whether it takes a value, whether it belongs to
-// `make` only, and what it does with the value (false + message on error).
+// The commands an option belongs to.
+enum CommandMask : std::uint8_t {
+    kForFrame = 1U << 0U,
+    kForMake = 1U << 1U,
+    kForPorts = 1U << 2U,
+    kForForm = kForFrame | kForMake,
+    kForAll = kForFrame | kForMake | kForPorts,
+};
+
+std::uint8_t MaskOf(Command command) {
+    switch (command) {
+    case Command::Frame: return kForFrame;
+    case Command::Make: return kForMake;
+    case Command::Ports: return kForPorts;
+    default: return kForAll;
+    }
+}
+
+std::string_view NameOf(Command command) {
+    switch (command) {
+    case Command::Frame: return "frame";
+    case Command::Make: return "make";
+    case Command::Ports: return "ports";
+    default: return "";
+    }
+}
+
+std::string CommandsOf(std::uint8_t nMask) {
+    std::string names;
+    for (const Command command : {Command::Frame, Command::Make, Command::Ports}) {
+        if ((nMask & MaskOf(command)) != 0) {
+            names += (names.empty() ? "" : " and ") + std::string(NameOf(command));
+        }
+    }
+    return names;
+}
+
+// One option: its name, whether it takes a value, the commands it belongs
+// to, and what it does with the value (false + message on error).
 struct OptionEntry {
     std::string_view m_strName;
     bool m_bTakesValue;
-    bool m_bMakeOnly;
+    std::uint8_t m_nCommands;
     std::function<bool(std::string_view, CliOptions&, std::string&)> m_apply;
 };
 
 template <typename T, std::size_t N>
 OptionEntry WordOption(std::string_view name, const std::array<Word<T>, N>& words, std::string_view expected,
                       std::optional<T> FormChoices::*member) {
-    return {name, true, false,
+    return {name, true, kForForm,
             [name, &words, expected, member](std::string_view value, CliOptions& opts, std::string& err) {
                 T parsed{};
                 if (!LookUp(words, value, parsed)) {
@@ -127,7 +191,7 @@ OptionEntry WordOption(std::string_view name, const std::array<Word<T>, N>& word
 }
 
 OptionEntry ListOption(std::string_view name, int nMax, std::optional<int> FormChoices::*member) {
-    return {name, true, false, [name, nMax, member](std::string_view value, CliOptions& opts, std::string& err) {
+    return {name, true, kForForm, [name, nMax, member](std::string_view value, CliOptions& opts, std::string& err) {
                 int parsed = 0;
                 if (!ParseNumber(value, 0, nMax, parsed)) {
                     err = InvalidValue(value, name, "0 to " + std::to_string(nMax));
@@ -140,7 +204,7 @@ OptionEntry ListOption(std::string_view name, int nMax, std::optional<int> FormC
 
 // An edit field: taken as typed, but no longer than the field lets one type.
 OptionEntry TextOption(std::string_view name, int nLimit, std::optional<std::string> FormChoices::*member) {
-    return {name, true, false, [name, nLimit, member](std::string_view value, CliOptions& opts, std::string& err) {
+    return {name, true, kForForm, [name, nLimit, member](std::string_view value, CliOptions& opts, std::string& err) {
                 if (CharacterCount(value) > static_cast<std::size_t>(nLimit)) {
                     err = InvalidValue(value, name, "at most " + std::to_string(nLimit) + " characters");
                     return false;
@@ -150,18 +214,22 @@ OptionEntry TextOption(std::string_view name, int nLimit, std::optional<std::str
             }};
 }
 
-const std::array<OptionEntry, 23>& Options() {
-    static const std::array<OptionEntry, 23> options{{
-        {"--help", false, false,
-         [](std::string_view, CliOptions& opts, std::string&) {
-             opts.m_eCommand = Command::Help;
-             return true;
-         }},
-        {"--trace", false, false,
-         [](std::string_view, CliOptions& opts, std::string&) {
-             opts.m_bTrace = true;
-             return true;
-         }},
+OptionEntry FlagOption(std::string_view name, std::uint8_t nCommands, bool CliOptions::*member) {
+    return {name, false, nCommands, [member](std::string_view, CliOptions& opts, std::string&) {
+                opts.*member = true;
+                return true;
+            }};
+}
+
+// "COMn" with n from 1 to 10, blanks around it allowed.
+bool ParseComName(std::string_view value, int& n) {
+    const std::string word = Normalised(value);
+    return word.size() > 3 && word.rfind("com", 0) == 0 && ParseNumber(std::string_view(word).substr(3), 1, 10, n);
+}
+
+const std::array<OptionEntry, 22>& Options() {
+    static const std::array<OptionEntry, 22> options{{
+        FlagOption("--trace", kForAll, &CliOptions::m_bTrace),
         WordOption("--mode", kModeWords, "uid or sector", &FormChoices::m_eMode),
         WordOption("--interface", kInterfaceWords, "wiegand or aba", &FormChoices::m_eInterface),
         WordOption("--wiegand", kWiegandWords, "26, 34 or 42", &FormChoices::m_eWiegandLength),
@@ -180,24 +248,22 @@ const std::array<OptionEntry, 23>& Options() {
         TextOption("--password", kPasswordTextLimit, &FormChoices::m_strPassword),
         WordOption("--protection", kOnOffWords, "on or off", &FormChoices::m_bPasswordProtection),
         WordOption("--locking", kOnOffWords, "on or off", &FormChoices::m_bConfigLocking),
-        {"--port", true, true,
+        {"--port", true, kForMake | kForPorts,
          [](std::string_view value, CliOptions& opts, std::string& err) {
-             if (value.empty()) {
+             int n = 0;
+             const std::string word = Normalised(value);
+             if (ParseComName(value, n)) {
+                 opts.m_strPort = "COM" + std::to_string(n);
+                 return true;
+             }
+             if (word.empty() || word.rfind("com", 0) == 0) {
                  err = InvalidValue(value, "--port", "COM1 to COM10 or a device path");
                  return false;
-             }
-             const std::string lower = Lower(value);
-             if (lower.rfind("com", 0) == 0) {
-                 int n = 0;
-                 if (!ParseNumber(std::string_view(lower).substr(3), 1, 10, n)) {
-                     err = InvalidValue(value, "--port", "COM1 to COM10 or a device path");
-                     return false;
-                 }
              }
              opts.m_strPort = std::string(value);
              return true;
          }},
-        {"--count", true, true,
+        {"--count", true, kForMake,
          [](std::string_view value, CliOptions& opts, std::string& err) {
              if (!ParseNumber(value, 1, 1000000, opts.m_nCount)) {
                  err = InvalidValue(value, "--count", "a number of cards, 1 or more");
@@ -205,12 +271,8 @@ const std::array<OptionEntry, 23>& Options() {
              }
              return true;
          }},
-        {"--yes", false, true,
-         [](std::string_view, CliOptions& opts, std::string&) {
-             opts.m_bYes = true;
-             return true;
-         }},
-        {"--reply-timeout", true, true,
+        FlagOption("--yes", kForMake, &CliOptions::m_bYes),
+        {"--reply-timeout", true, kForMake,
          [](std::string_view value, CliOptions& opts, std::string& err) {
              if (!ParseNumber(value, 1, 3600000, opts.m_nReplyTimeoutMs)) {
                  err = InvalidValue(value, "--reply-timeout", "milliseconds, 1 to 3600000");
@@ -220,6 +282,69 @@ const std::array<OptionEntry, 23>& Options() {
          }},
     }};
     return options;
+}
+
+const OptionEntry* FindOption(std::string_view name) {
+    for (const auto& entry : Options()) {
+        if (entry.m_strName == name) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// An option given on the command line, in the order given.
+struct GivenOption {
+    const OptionEntry* m_pEntry;
+};
+
+// A form setting that counts only under another setting: `m_bGiven` tells
+// whether the user set it, `m_bCounts` whether it has an effect as chosen.
+struct Dependence {
+    std::string_view m_strOption;
+    bool m_bGiven;
+    bool m_bCounts;
+    std::string m_strNeeds;  // the setting it depends on
+};
+
+// Every setting given must have an effect on the card under the chosen mode,
+// interface and timing; one that has none is refused rather than ignored.
+bool CheckSettingsCount(const FormChoices& form, std::string& strError) {
+    const CardSettings defaults;
+    const OutputMode eMode = form.m_eMode.value_or(defaults.m_eOutputMode);
+    const InterfaceKind eInterface = form.m_eInterface.value_or(defaults.m_eInterface);
+    const bool bSector = eMode == OutputMode::SectorData;
+    const bool bWiegand = eInterface == InterfaceKind::Wiegand;
+    const bool bUserTiming = form.m_eImpulseTiming == ImpulseTiming::UserDefined;
+    const std::string modeNow = form.m_eMode ? "" : " (the default)";
+    const std::string interfaceNow = form.m_eInterface ? "" : " (the default)";
+    const std::string sectorNeeds = "--mode sector; it has no effect with --mode uid" + modeNow;
+    const std::string abaNeeds = "--interface aba; it has no effect with --interface wiegand" + interfaceNow;
+    const std::string wiegandNeeds = "--interface wiegand; it has no effect with --interface aba";
+    const std::vector<Dependence> dependences{
+        {"--sector", form.m_nSector.has_value(), bSector, sectorNeeds},
+        {"--block", form.m_nBlock.has_value(), bSector, sectorNeeds},
+        {"--start", form.m_nStartAddress.has_value(), bSector, sectorNeeds},
+        {"--end", form.m_nEndAddress.has_value(), bSector, sectorNeeds},
+        {"--order", form.m_eByteOrder.has_value(), bSector, sectorNeeds},
+        {"--key-type", form.m_eKeyType.has_value(), bSector, sectorNeeds},
+        {"--key", form.m_strKey.has_value(), bSector, sectorNeeds},
+        {"--aba", form.m_eAbaFormat.has_value(), !bWiegand, abaNeeds},
+        {"--wiegand", form.m_eWiegandLength.has_value(), bWiegand, wiegandNeeds},
+        {"--timing", form.m_eImpulseTiming.has_value(), bWiegand, wiegandNeeds},
+        {"--width", form.m_strImpulseWidth.has_value(), bWiegand, wiegandNeeds},
+        {"--interval", form.m_strImpulseInterval.has_value(), bWiegand, wiegandNeeds},
+        // The impulse fields can be typed in only while "User-defined" is chosen.
+        {"--width", form.m_strImpulseWidth.has_value(), bUserTiming, "--timing user"},
+        {"--interval", form.m_strImpulseInterval.has_value(), bUserTiming, "--timing user"},
+    };
+    for (const Dependence& d : dependences) {
+        if (d.m_bGiven && !d.m_bCounts) {
+            strError = "option '" + std::string(d.m_strOption) + "' needs " + d.m_strNeeds;
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -235,37 +360,118 @@ std::size_t CharacterCount(std::string_view text) {
     return count;
 }
 
+std::string Printable(std::string_view text, std::size_t nMaxCharacters) {
+    std::string out;
+    std::size_t nCharacters = 0;
+    std::size_t i = 0;
+    const auto escapeByte = [&out](unsigned char c) {
+        static constexpr std::string_view kHex = "0123456789ABCDEF";
+        out += "\\x";
+        out.push_back(kHex[c >> 4U]);
+        out.push_back(kHex[c & 0x0FU]);
+    };
+    while (i < text.size()) {
+        if (nCharacters == nMaxCharacters) {
+            out += "...";
+            break;
+        }
+        ++nCharacters;
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80U) {
+            if (c == '\n') {
+                out += "\\n";
+            } else if (c == '\t') {
+                out += "\\t";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else if (c < 0x20U || c == 0x7FU) {
+                escapeByte(c);
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
+            ++i;
+            continue;
+        }
+        // A well-formed UTF-8 sequence of a printable character is kept whole.
+        std::size_t nLength = 0;
+        std::uint32_t nCode = 0;
+        if ((c & 0xE0U) == 0xC0U) {
+            nLength = 2;
+            nCode = c & 0x1FU;
+        } else if ((c & 0xF0U) == 0xE0U) {
+            nLength = 3;
+            nCode = c & 0x0FU;
+        } else if ((c & 0xF8U) == 0xF0U) {
+            nLength = 4;
+            nCode = c & 0x07U;
+        }
+        bool bWellFormed = nLength != 0 && i + nLength <= text.size();
+        for (std::size_t k = 1; bWellFormed && k < nLength; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            bWellFormed = (next & 0xC0U) == 0x80U;
+            nCode = (nCode << 6U) | (next & 0x3FU);
+        }
+        constexpr std::array<std::uint32_t, 5> kSmallest{0, 0, 0x80, 0x800, 0x10000};
+        bWellFormed = bWellFormed && nCode >= kSmallest[nLength] && nCode <= 0x10FFFF &&
+                      !(nCode >= 0xD800 && nCode <= 0xDFFF) && !(nCode >= 0x80 && nCode <= 0x9F) &&
+                      nCode != 0x2028 && nCode != 0x2029;
+        if (bWellFormed) {
+            out.append(text.substr(i, nLength));
+            i += nLength;
+        } else {
+            escapeByte(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
 bool ParseAbaFormatWord(std::string_view word, AbaFormat& out) { return LookUp(kAbaWords, word, out); }
 
 bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, std::string& strError) {
     CliOptions opts;
     bool bHelp = false;
-    bool bMakeOnlySeen = false;
-    std::string_view makeOnlyName;
+    bool bVersion = false;
+    bool bOptionsEnded = false;
+    std::vector<GivenOption> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (arg == "-h") {
+        if (!bOptionsEnded && arg == "--") {
+            bOptionsEnded = true;
+            continue;
+        }
+        if (!bOptionsEnded && (arg == "-h" || arg == "--help")) {
             bHelp = true;
             continue;
         }
-        if (arg.size() < 2 || arg.substr(0, 2) != "--") {
-            if (!arg.empty() && arg.front() == '-') {
-                strError = "unknown option '" + std::string(arg) + "'";
-                return false;
-            }
+        if (!bOptionsEnded && arg == "--version") {
+            bVersion = true;
+            continue;
+        }
+        const bool bOption = !bOptionsEnded && !arg.empty() && arg.front() == '-';
+        if (bOption && !arg.starts_with("--")) {
+            strError = "unknown option " + Quoted(arg);
+            return false;
+        }
+        if (!bOption) {
             Command command = Command::None;
             if (arg == "frame") {
                 command = Command::Frame;
             } else if (arg == "make") {
                 command = Command::Make;
+            } else if (arg == "ports") {
+                command = Command::Ports;
             } else if (arg == "help") {
                 command = Command::Help;
+            } else if (opts.m_eCommand != Command::None) {
+                strError = "unexpected argument " + Quoted(arg);
+                return false;
             } else {
-                strError = "unknown command '" + std::string(arg) + "' (expected frame or make)";
+                strError = "unknown command " + Quoted(arg) + " (expected frame, make or ports)";
                 return false;
             }
-            if (opts.m_eCommand != Command::None && opts.m_eCommand != Command::Help) {
-                strError = "unexpected argument '" + std::string(arg) + "'";
+            if (opts.m_eCommand != Command::None) {
+                strError = "unexpected argument " + Quoted(arg);
                 return false;
             }
             if (command == Command::Help) {
@@ -277,24 +483,20 @@ bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, s
         }
         const std::size_t eq = arg.find('=');
         const std::string_view name = arg.substr(0, eq);
-        const OptionEntry* pEntry = nullptr;
-        for (const auto& entry : Options()) {
-            if (entry.m_strName == name) {
-                pEntry = &entry;
-                break;
-            }
-        }
+        const OptionEntry* pEntry = FindOption(name);
         if (pEntry == nullptr) {
-            strError = "unknown option '" + std::string(name) + "'";
+            strError = "unknown option " + Quoted(name);
             return false;
         }
         std::string_view value;
         if (pEntry->m_bTakesValue) {
             if (eq != std::string_view::npos) {
                 value = arg.substr(eq + 1);
-            } else if (i + 1 < args.size()) {
+            } else if (i + 1 < args.size() && !args[i + 1].starts_with("--")) {
                 value = args[++i];
             } else {
+                // The next word is an option (or "--"), not this one's value;
+                // a value that starts with "--" is given as NAME=VALUE.
                 strError = "option '" + std::string(name) + "' needs a value";
                 return false;
             }
@@ -302,92 +504,102 @@ bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, s
             strError = "option '" + std::string(name) + "' takes no value";
             return false;
         }
-        if (pEntry->m_strName == "--help") {
-            bHelp = true;
-            continue;
-        }
         if (!pEntry->m_apply(value, opts, strError)) {
             return false;
         }
-        if (pEntry->m_bMakeOnly && !bMakeOnlySeen) {
-            bMakeOnlySeen = true;
-            makeOnlyName = pEntry->m_strName;
-        }
+        given.push_back({pEntry});
     }
-    if (bHelp) {
-        opts.m_eCommand = Command::Help;
+    if (bHelp || bVersion) {
+        opts.m_eCommand = bHelp ? Command::Help : Command::Version;
         out = opts;
         return true;
     }
     if (opts.m_eCommand == Command::None) {
-        strError = "no command given (expected frame or make)";
+        strError = "no command given (expected frame, make or ports)";
         return false;
     }
-    if (opts.m_eCommand == Command::Frame && bMakeOnlySeen) {
-        strError = "option '" + std::string(makeOnlyName) + "' belongs to make, not frame";
-        return false;
+    for (const GivenOption& option : given) {
+        if ((option.m_pEntry->m_nCommands & MaskOf(opts.m_eCommand)) == 0) {
+            strError = "option '" + std::string(option.m_pEntry->m_strName) + "' belongs to " +
+                       CommandsOf(option.m_pEntry->m_nCommands) + ", not " + std::string(NameOf(opts.m_eCommand));
+            return false;
+        }
     }
-    // The impulse fields can be typed in only while "User-defined" is chosen.
-    const bool bUserTiming = opts.m_form.m_eImpulseTiming == ImpulseTiming::UserDefined;
-    if (!bUserTiming && opts.m_form.m_strImpulseWidth) {
-        strError = "option '--width' needs --timing user";
-        return false;
-    }
-    if (!bUserTiming && opts.m_form.m_strImpulseInterval) {
-        strError = "option '--interval' needs --timing user";
+    if (opts.m_eCommand != Command::Ports && !CheckSettingsCount(opts.m_form, strError)) {
         return false;
     }
     out = opts;
     return true;
 }
 
+std::string VersionText() { return std::string("varnis-cli ") + VARNIS_VERSION; }
+
 std::string UsageText() {
-    return R"(Usage: varnis-cli frame [settings]
+    return R"USAGE(Usage: varnis-cli frame [settings]
        varnis-cli make  [settings] [--port COMn | --port DEVICE-PATH] [--count N] [--yes]
                         [--reply-timeout MS]
-       varnis-cli --help
+       varnis-cli ports [--port COMn | --port DEVICE-PATH]
+       varnis-cli --help | --version
 
 frame  prints the 26-byte configuration frame for the settings, as hexadecimal
        bytes on one line. A setting the form refuses is reported on standard
        error and no frame is printed.
 make   finds the generator device on COM1 to COM10 (or uses --port), makes one
        configuration card (or N with --count) and prints the device's answer
-       for each card: "Success!", "Failure!" or the time-out message.
+       for each card: "Success!", "Failure!" or the time-out message. The port
+       the device was found on is told on standard error.
+ports  lists COM1 to COM10 as the search sees them: the device path, the
+       kernel driver, for USB adapters vendor:product, manufacturer, product
+       and serial number, and whether this user can open the port (and if
+       not, why). Each port is opened for a moment; nothing is sent.
 
 Settings start from the defaults of a new connection; each option is the
-choice or text of the form:
+choice or text of the form (the form's own labels are accepted too, such as
+"Mode1", "WIEGAND 26 bits", "User-defined", "KEY B", "Enable"):
   --mode uid|sector               output UID number / sector data after KEY checking
   --interface wiegand|aba
-  --wiegand 26|34|42              WIEGAND length in bits
+  --wiegand 26|34|42              WIEGAND length in bits (WIEGAND only)
   --aba FORMAT                    "8H to 10D", "6H to 8D", "6H to 10D", "4H+2H to 10D"
-                                  or "4H+2H to 8D" (also 8h-10d, 4h+2h-8d, ...)
-  --timing default|user           impulse timing
+                                  or "4H+2H to 8D" (also 8h-10d, 4h+2h-8d, ...; ABA only)
+  --timing default|user           impulse timing (WIEGAND only)
   --width TEXT --interval TEXT    impulse width and interval, 1-255 units of 50us
                                   (need --timing user)
   --sector 0-15 --block 0-3       sector and block
   --start 0-13 --end 0-15         start and end address in the block
   --order msb|lsb                 data arrangement order
   --key-type a|b --key TEXT       KEY A / KEY B and the key, 12 hexadecimal digits
+                                  typed least significant byte first, as the
+                                  form's note "(6bytes hexadecimal digits,LSB)" says
   --password TEXT                 configuration password, 8 hexadecimal digits
   --protection on|off             password protection
   --locking on|off                configuration locking
+--sector, --block, --start, --end, --order, --key-type and --key count only
+with --mode sector. A setting that has no effect under the chosen mode,
+interface or timing is refused (exit 2) rather than ignored.
 
 make only:
-  --port COMn|DEVICE-PATH         use this port instead of searching COM1 to COM10
+  --port COMn|DEVICE-PATH         use this port instead of searching COM1 to COM10;
+                                  if it cannot be used, says why (also for ports)
   --count N                       make N cards; asks to place the next card and press
                                   Enter between cards (end of input stops the run)
   --yes                           turn configuration locking on without asking
   --reply-timeout MS              give up on a card whose result has not come within
                                   MS milliseconds (default 30000)
 
-Other: --trace writes the debug trace to standard error.
-Turning configuration locking on with make asks for confirmation on standard
-input (y or yes = OK, anything else = Cancel) unless --yes is given.
+Other: --trace writes the debug trace to standard error, including why the
+search skipped each port. An option that takes a value takes the next word
+unless it starts with "--" (give such a value as --key=VALUE); "--" ends the
+options. Numbers may have blanks around them, as the words may.
+The form is checked before anything else; turning configuration locking on
+with make then asks for confirmation on standard input (y or yes = OK,
+anything else = Cancel) unless --yes is given. The device search sends one
+probe byte (STX, 0x02) to each port it can open.
 
-Exit status: 0 when every card was written (make) or the frame was printed;
-1 when the form was refused, the device was not found or a card was not
-written; 2 for a usage error.
-)";
+Exit status: 0 when every card was written (make), the frame was printed or
+the ports were listed; 1 when the form was refused, the device was not found,
+the port could not be used, a card was not written or standard output could
+not be written; 2 for a usage error.
+)USAGE";
 }
 
 }  // namespace varnis::cli

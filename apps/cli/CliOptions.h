@@ -17,7 +17,7 @@ inline constexpr int kExitUsage = 2;
 
 inline constexpr int kDefaultReplyTimeoutMs = 30000;
 
-enum class Command : std::uint8_t { None, Help, Frame, Make };
+enum class Command : std::uint8_t { None, Help, Version, Frame, Make, Ports };
 
 // What the user puts into the form. Unset fields keep the connection defaults.
 struct FormChoices {
@@ -54,13 +54,19 @@ struct CliOptions {
 // (without the program name) in strError.
 bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, std::string& strError);
 
-// The --help text.
+// The --help text, and the --version line (without its end).
 std::string UsageText();
+std::string VersionText();
 
 // The words the options take, case-insensitive. False for anything else.
 bool ParseAbaFormatWord(std::string_view word, AbaFormat& out);
 
 // The number of characters in a UTF-8 text (what an edit field counts).
 std::size_t CharacterCount(std::string_view text);
+
+// A text fit to be shown in a one-line message: control characters and bytes
+// that are no UTF-8 are escaped (\n, \t, \xNN), and a text longer than
+// `nMaxCharacters` is cut and ends in "...".
+std::string Printable(std::string_view text, std::size_t nMaxCharacters = 40);
 
 }  // namespace varnis::cli

@@ -2,15 +2,19 @@
 
 #include "apps/cli/CliWindow.h"
 #include "apps/cli/LineReader.h"
+#include "apps/cli/PortListing.h"
 #include "link/DeviceLink.h"
 #include "serial/EventLoop.h"
 #include "serial/OwnerThread.h"
+#include "serial/PortDiagnosis.h"
 #include "serial/SerialPort.h"
 
 #include <array>
 #include <cctype>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace varnis::cli {
@@ -64,13 +68,52 @@ int ReportWritten(int nWritten, int nCount, std::ostream& err) {
     return nWritten == nCount ? kExitOk : kExitFailure;
 }
 
+// The engine as the link drives it, watched: which port was opened last (the
+// one the device answers on), and, when asked, why a port could not be
+// opened, found out after the engine has given up on it.
+class WatchedEngine final : public IPortEngine {
+public:
+    WatchedEngine(IPortEngine& engine, const PortTable& table, bool bDiagnose)
+        : m_engine(engine), m_table(table), m_bDiagnose(bDiagnose) {}
+
+    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
+                    std::uint32_t eventMask, int sendBufferSize) override {
+        if (m_engine.Initialise(pPortOwner, portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize)) {
+            m_nOpenPort = portnr;
+            return true;
+        }
+        const std::string& path = m_table.PathOf(portnr);
+        if (path.empty() || !m_bDiagnose) {
+            return false;
+        }
+        m_lastFailure = DiagnosePort(path);
+        Trace("COM" + std::to_string(portnr) + " (" + Printable(path, 200) + ") skipped: " +
+              Printable(m_lastFailure->m_strText, 200) + "\n");
+        return false;
+    }
+    bool StartMonitor() override { return m_engine.StartMonitor(); }
+    void Send(std::span<const std::uint8_t> data) override { m_engine.Send(data); }
+    bool Close() override { return m_engine.Close(); }
+
+    unsigned OpenPort() const { return m_nOpenPort; }
+    // Why the last port that could not be opened could not, if it was looked at.
+    const std::optional<PortDiagnosis>& LastFailure() const { return m_lastFailure; }
+
+private:
+    IPortEngine& m_engine;
+    const PortTable& m_table;
+    bool m_bDiagnose;
+    unsigned m_nOpenPort = 0;
+    std::optional<PortDiagnosis> m_lastFailure;
+};
+
 // Everything one `make` run holds. Declared so that destruction runs in the
 // safe order: the engine first (it stops its monitoring thread, whose
 // hand-over is cancelled by the stop), then the owner channel, the loop last.
 class MakeSession {
 public:
-    MakeSession(const CliOptions& options, bool bLockingConfirmed, const PortTable& table, std::ostream& out,
-                std::ostream& err)
+    MakeSession(const CliOptions& options, bool bLockingConfirmed, const PortTable& table, bool bDiagnose,
+                std::ostream& out, std::ostream& err)
         : m_owner(m_loop,
                   [this](const SerialNotification& n) {
                       if (n.m_nMessage == SPN_RXCHAR) {
@@ -78,7 +121,7 @@ public:
                       }
                   }),
           m_window(options.m_form, bLockingConfirmed, m_build, out, err), m_engine(m_port),
-          m_link(m_window, m_engine, m_linkState, m_build) {
+          m_table(table), m_watched(m_engine, m_table, bDiagnose), m_link(m_window, m_watched, m_linkState, m_build) {
         m_port.SetPortTable(table);
         m_window.Attach(&m_loop, &m_link, &m_owner);
     }
@@ -92,6 +135,7 @@ public:
     EventLoop& Loop() { return m_loop; }
     CliWindow& Window() { return m_window; }
     DeviceLink& Link() { return m_link; }
+    const WatchedEngine& Engine() const { return m_watched; }
     const BuildState& Build() const { return m_build; }
 
 private:
@@ -102,6 +146,8 @@ private:
     CliWindow m_window;
     SerialPort m_port;
     SerialPortEngine m_engine;
+    PortTable m_table;
+    WatchedEngine m_watched;
     DeviceLink m_link;
 };
 
@@ -126,10 +172,8 @@ bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, st
         table = PortTable::FromSystem();
         return true;
     }
-    const std::string& port = *strPort;
-    const bool bComName = port.size() > 3 && std::tolower(static_cast<unsigned char>(port[0])) == 'c' &&
-                          std::tolower(static_cast<unsigned char>(port[1])) == 'o' &&
-                          std::tolower(static_cast<unsigned char>(port[2])) == 'm' &&
+    const std::string& port = *strPort;  // the parser writes COMn as "COM" and the number
+    const bool bComName = port.size() > 3 && port.starts_with("COM") &&
                           std::isdigit(static_cast<unsigned char>(port[3])) != 0;
     table = PortTable();
     if (!bComName) {
@@ -162,6 +206,17 @@ int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err) {
 }
 
 int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int nInputFd) {
+    // The form is checked before anything is asked, looked for or sent, so a
+    // refused form sends nothing at all. The window's build repeats the same checks.
+    {
+        BuildState scratch;
+        CliWindow form(options.m_form, true, scratch, out, err);
+        form.EnterConnectedState();
+        if (!BuildSettingsBlock(form, scratch)) {
+            return kExitFailure;
+        }
+    }
+
     PortTable table;
     std::string strError;
     if (!SelectPorts(options.m_strPort, table, strError)) {
@@ -180,20 +235,13 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
         }
     }
 
-    // The form is checked before the device is looked for, so a refused form
-    // sends nothing at all. The window's build repeats the same checks.
-    {
-        BuildState scratch;
-        CliWindow form(options.m_form, bLockingConfirmed, scratch, out, err);
-        form.EnterConnectedState();
-        if (!BuildSettingsBlock(form, scratch)) {
-            return kExitFailure;
-        }
-    }
-
-    MakeSession session(options, bLockingConfirmed, table, out, err);
+    // A port the user named is looked at when it cannot be opened, and so is
+    // every port the search skips when the trace is on.
+    const bool bNamedPort = options.m_strPort.has_value();
+    MakeSession session(options, bLockingConfirmed, table, bNamedPort || options.m_bTrace, out, err);
     EventLoop& loop = session.Loop();
     CliWindow& window = session.Window();
+    window.HoldNotFound(bNamedPort);
 
     session.Link().OnOpenPort();
     const bool bSearchEnded = loop.RunUntil(
@@ -201,8 +249,24 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
     if (!window.IsConnected()) {
         if (!bSearchEnded) {
             err << "varnis-cli: the device search did not end within " << kSearchLimit.count() << " s." << std::endl;
+        } else if (const auto& failure = session.Engine().LastFailure();
+                   bNamedPort && failure && failure->m_eProblem != PortProblem::None) {
+            std::string name = Printable(*options.m_strPort, 200);
+            if (options.m_strPort->starts_with("COM")) {
+                name += " (" + Printable(table.PathOf(static_cast<unsigned>(std::stoul(options.m_strPort->substr(3)))), 200) + ")";
+            }
+            err << "varnis-cli: cannot use " << name << ": " << Printable(failure->m_strText, 300) << std::endl;
+        } else if (bNamedPort) {
+            err << "Warning: " << kNotFoundText << std::endl;
         }
         return kExitFailure;
+    }
+    const unsigned nPort = session.Engine().OpenPort();
+    const std::string path = Printable(table.PathOf(nPort), 200);
+    if (bNamedPort && !options.m_strPort->starts_with("COM")) {
+        err << "varnis-cli: found on " << path << std::endl;
+    } else {
+        err << "varnis-cli: found on COM" << nPort << " (" << path << ")" << std::endl;
     }
 
     int nWritten = 0;
@@ -236,8 +300,80 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
             return ReportWritten(nWritten, options.m_nCount, err);
         }
         ++nWritten;
+        // A result that cannot be reported ends the run: no card is made
+        // whose outcome nobody would see.
+        if (!out.good()) {
+            return ReportWritten(nWritten, options.m_nCount, err);
+        }
     }
     return ReportWritten(nWritten, options.m_nCount, err);
+}
+
+int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err) {
+    PortTable table;
+    std::string strError;
+    if (!SelectPorts(options.m_strPort, table, strError)) {
+        err << "varnis-cli: " << strError << std::endl;
+        return kExitFailure;
+    }
+    std::vector<ListedPort> ports = TablePorts(table);
+    if (options.m_strPort) {
+        // Only the port named; a path is listed as itself.
+        std::erase_if(ports, [](const ListedPort& port) { return port.m_strPath.empty(); });
+        if (!options.m_strPort->starts_with("COM")) {
+            for (ListedPort& port : ports) {
+                port.m_strLabel.clear();
+            }
+        }
+    }
+    WritePortList(ports, PortInspector(), out);
+    return kExitOk;
+}
+
+bool StandardOutput::WriteOut() {
+    const char* pNext = pbase();
+    while (pNext < pptr()) {
+        if (m_nError != 0) {
+            break;  // lost already: the rest is dropped
+        }
+        const ssize_t nDone = ::write(m_nFd, pNext, static_cast<std::size_t>(pptr() - pNext));
+        if (nDone < 0 && errno == EINTR) {
+            continue;
+        }
+        if (nDone <= 0) {
+            m_nError = nDone < 0 ? errno : EIO;
+            break;
+        }
+        pNext += nDone;
+    }
+    setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
+    return m_nError == 0;
+}
+
+StandardOutput::int_type StandardOutput::overflow(int_type ch) {
+    if (!WriteOut()) {
+        return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(ch);
+        pbump(1);
+    }
+    return traits_type::not_eof(ch);
+}
+
+int StandardOutput::sync() { return WriteOut() ? 0 : -1; }
+
+bool StandardOutput::Finish(std::string& strError) {
+    WriteOut();
+    // Some failures are only told on closing (a full disk over NFS, ...).
+    if (::close(m_nFd) != 0 && errno != EINTR && m_nError == 0) {
+        m_nError = errno;
+    }
+    if (m_nError == 0) {
+        return true;
+    }
+    strError = std::string("cannot write to standard output: ") + std::strerror(m_nError);
+    return false;
 }
 
 }  // namespace varnis::cli

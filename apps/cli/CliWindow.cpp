@@ -35,7 +35,7 @@ void CliWindow::ShowMessage(std::string_view text, std::string_view caption) {
                                text == kInitialiseSucceedText || text == kInitialiseFailText;
     if (bDeviceAnswer) {
         m_out << text << std::endl;
-    } else {
+    } else if (!(text == kNotFoundText && m_bHoldNotFound)) {
         m_err << caption << ": " << text << std::endl;
     }
 }
@@ -97,24 +97,17 @@ void CliWindow::FillForm() {
     m_fields = {m_settings.m_strKey, m_settings.m_strImpulseInterval, m_settings.m_strImpulseWidth,
                 m_settings.m_strPassword};
 
-    // Key type and byte order can only be clicked while sector data output is
-    // chosen; choosing UID output afterwards keeps them but writes the UID bytes.
+    // Key type and byte order are clicked after sector data output is chosen
+    // (the command line takes them with --mode sector only).
     const FormChoices& c = m_choices;
-    const OutputMode eFinalMode = c.m_eMode.value_or(m_settings.m_eOutputMode);
-    const bool bSectorDetour = c.m_eKeyType.has_value() || c.m_eByteOrder.has_value();
-    if (bSectorDetour) {
-        if (m_settings.m_eOutputMode != OutputMode::SectorData) {
-            ChooseOutputMode(m_settings, block, OutputMode::SectorData);
-        }
-        if (c.m_eKeyType) {
-            ChooseKeyType(m_settings, block, *c.m_eKeyType);
-        }
-        if (c.m_eByteOrder) {
-            ChooseByteOrder(m_settings, block, *c.m_eByteOrder);
-        }
+    if (c.m_eMode) {
+        ChooseOutputMode(m_settings, block, *c.m_eMode);
     }
-    if (c.m_eMode || bSectorDetour) {
-        ChooseOutputMode(m_settings, block, eFinalMode);
+    if (c.m_eKeyType) {
+        ChooseKeyType(m_settings, block, *c.m_eKeyType);
+    }
+    if (c.m_eByteOrder) {
+        ChooseByteOrder(m_settings, block, *c.m_eByteOrder);
     }
 
     // The list selections.

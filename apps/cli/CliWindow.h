@@ -52,6 +52,9 @@ public:
     bool IsConnected() const { return m_bConnected; }
     DeviceAnswer LastAnswer() const { return m_eAnswer; }
     void ClearAnswer() { m_eAnswer = DeviceAnswer::None; }
+    // While held, "not found" is recorded but not shown: the caller tells
+    // more precisely why a port it named could not be used.
+    void HoldNotFound(bool bHold) { m_bHoldNotFound = bHold; }
     const FormTexts& Fields() const { return m_fields; }
 
     // IMessageSink: the device's answers go to `out` as they are; every other
@@ -91,6 +94,7 @@ private:
     FormTexts m_fields;
     bool m_bPortOpen = false;
     bool m_bConnected = false;
+    bool m_bHoldNotFound = false;
     DeviceAnswer m_eAnswer = DeviceAnswer::None;
     EventLoop* m_pLoop = nullptr;
     DeviceLink* m_pLink = nullptr;

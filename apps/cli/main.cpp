@@ -8,9 +8,35 @@
 #include <string_view>
 #include <vector>
 
+namespace {
+
+int Run(const varnis::cli::CliOptions& options) {
+    using namespace varnis::cli;
+    switch (options.m_eCommand) {
+    case Command::Frame:
+        return RunFrame(options, std::cout, std::cerr);
+    case Command::Make:
+        return RunMake(options, std::cout, std::cerr, 0);
+    case Command::Ports:
+        return RunPorts(options, std::cout, std::cerr);
+    case Command::Version:
+        std::cout << VersionText() << '\n';
+        return kExitOk;
+    case Command::Help:
+    case Command::None:
+        break;
+    }
+    std::cout << UsageText();
+    return kExitOk;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace varnis::cli;
     std::signal(SIGPIPE, SIG_IGN);
+    StandardOutput output;
+    std::cout.rdbuf(&output);
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     CliOptions options;
     std::string strError;
@@ -21,15 +47,15 @@ int main(int argc, char** argv) {
     if (!options.m_bTrace) {
         varnis::SetTraceSink([](std::string_view) {});
     }
-    switch (options.m_eCommand) {
-    case Command::Frame:
-        return RunFrame(options, std::cout, std::cerr);
-    case Command::Make:
-        return RunMake(options, std::cout, std::cerr, 0);
-    case Command::Help:
-    case Command::None:
-        break;
+    int nStatus = Run(options);
+    // Output that was lost is a failure whatever the command made of it.
+    std::cout.flush();
+    std::cout.rdbuf(nullptr);
+    if (!output.Finish(strError)) {
+        std::cerr << "varnis-cli: " << strError << std::endl;
+        if (nStatus == kExitOk) {
+            nStatus = kExitFailure;
+        }
     }
-    std::cout << UsageText();
-    return kExitOk;
+    return nStatus;
 }

@@ -54,28 +54,11 @@ TEST(CliFrame, MatchesTheWindowsBuildForTheSameForm) {
              s.m_strImpulseWidth = "100";
              s.m_strImpulseInterval = "20";
          }},
-        {"aba format with another wiegand length remembered",
-         {"--wiegand=42", "--interface", "aba", "--aba", "4H+2H to 8D"},
+        {"aba with a format of its own",
+         {"--interface", "aba", "--aba", "4H+2H to 8D"},
          [](CardSettings& s, SettingsBlock& b) {
-             ChooseWiegandLength(s, b, WiegandLength::Bits42);
              ChooseInterface(s, b, InterfaceKind::Aba);
              ChooseAbaFormat(s, b, AbaFormat::H4H2ToD8);
-         }},
-        {"wiegand chosen again after an aba format",
-         {"--aba", "4h+2h-10d", "--wiegand", "42"},
-         [](CardSettings& s, SettingsBlock& b) {
-             ChooseInterface(s, b, InterfaceKind::Aba);
-             ChooseAbaFormat(s, b, AbaFormat::H4H2ToD10);
-             ChooseInterface(s, b, InterfaceKind::Wiegand);
-             ChooseWiegandLength(s, b, WiegandLength::Bits42);
-         }},
-        {"uid output keeps key type and order out of the block",
-         {"--key-type", "b", "--order", "msb"},
-         [](CardSettings& s, SettingsBlock& b) {
-             ChooseOutputMode(s, b, OutputMode::SectorData);
-             ChooseKeyType(s, b, KeyType::KeyB);
-             ChooseByteOrder(s, b, ByteOrder::MsbFirst);
-             ChooseOutputMode(s, b, OutputMode::Uid);
          }},
         {"sector data at the top of the lists, lower-case key, password protected",
          {"--mode", "sector", "--sector", "15", "--block", "3", "--start", "13", "--end", "15", "--key",
@@ -90,19 +73,6 @@ TEST(CliFrame, MatchesTheWindowsBuildForTheSameForm) {
              s.m_strPassword = "DEADBEEF";
              ChoosePasswordProtection(s, b, true);
          }},
-        {"aba ignores user timing texts",
-         {"--timing", "user", "--width", "999", "--interface", "aba"},
-         [](CardSettings& s, SettingsBlock& b) {
-             ChooseImpulseTiming(s, b, ImpulseTiming::UserDefined);
-             s.m_strImpulseWidth = "999";
-             ChooseInterface(s, b, InterfaceKind::Aba);
-         }},
-        {"uid output does not look at the key text",
-         {"--key", "XYZ", "--locking", "on"},
-         [](CardSettings& s, SettingsBlock&) {
-             s.m_strKey = "XYZ";
-             s.m_bConfigLocking = true;
-         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_pName);
@@ -114,13 +84,7 @@ TEST(CliFrame, MatchesTheWindowsBuildForTheSameForm) {
     }
 }
 
-TEST(CliFrame, FixedValuesWhereASettingDoesNotCount) {
-    // UID output: key type B and MSB first stay out of bytes 4 and 12.
-    EXPECT_EQ(PrintedFrame(RunCli(Args({"--order", "msb", "--key-type", "b"}))), kDefaultFrame);
-    // ABA: bytes 13 and 14 (offsets 16, 17) keep 28 08 whatever the impulse texts hold.
-    const std::string aba = PrintedFrame(RunCli(Args({"--interface", "aba", "--timing", "user", "--width", "999"})));
-    EXPECT_EQ(aba.substr(16 * 3, 5), "28 08") << aba;
-    // Locking on gives 5A at offset 18.
+TEST(CliFrame, LockingOnIsCarriedByTheFrame) {
     const std::string locked = PrintedFrame(RunCli(Args({"--locking", "on"})));
     EXPECT_EQ(locked.substr(18 * 3, 2), "5A") << locked;
 }

@@ -50,7 +50,7 @@ TEST_F(CliMake, SucceedingDeviceWritesTheDefaultCard) {
     const RunResult result = Make({});
     EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
     EXPECT_EQ(result.m_strOut, "Success!\n");
-    EXPECT_EQ(result.m_strErr, "");
+    EXPECT_EQ(result.m_strErr, "varnis-cli: found on " + m_pty->SlavePath() + "\n");
     ASSERT_EQ(Device().ExchangeCount(), 1u);
     const SimExchange exchange = Device().Exchanges().front();
     EXPECT_TRUE(exchange.m_bValid) << exchange.m_strDescription;

@@ -5,8 +5,11 @@
 #include "cli/ChildProcess.h"
 #include "config/CardSettings.h"
 #include "config/SettingsBuild.h"
+#include "sim/SimDevice.h"
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,5 +44,27 @@ std::string FrameText(const std::vector<std::uint8_t>& bytes);
 
 // Runs varnis-cli with `args`.
 RunResult RunCli(const std::vector<std::string>& args, std::string_view input = {});
+
+struct DeviceLog;
+
+// The simulated device on a pseudo-terminal, for `make --port`.
+class DeviceOnPty {
+public:
+    bool Start(const SimBehaviour& behaviour = {});
+    const std::string& Path() const { return m_pty->SlavePath(); }
+    SimDevice& Device() { return *m_pDevice; }
+    // `varnis-cli make --port PATH` with `args` after it.
+    RunResult Make(const std::vector<std::string>& args, std::string_view input = {}) const;
+    // Checks that no byte reached the device before this call: a marker byte
+    // is written into the line behind whatever came before it, and once the
+    // device has read the marker, it must not have seen a probe or a frame.
+    void ExpectNothingSentBefore();
+
+private:
+    // Declared so that the device stops before its line goes.
+    std::optional<PtyPair> m_pty;
+    std::unique_ptr<SimDevice> m_pDevice;
+    std::shared_ptr<DeviceLog> m_pLog;
+};
 
 }  // namespace varnis::test

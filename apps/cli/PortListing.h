@@ -1,0 +1,54 @@
+// What `varnis-cli ports` tells about each port: its device path, kernel
+// driver, USB identity and whether this user can open it.
+#pragma once
+
+#include "serial/PortDiagnosis.h"
+#include "serial/PortTable.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace varnis::cli {
+
+// What sysfs (and the kernel's tty driver table) says about a device node.
+struct PortFacts {
+    std::string m_strDriver;  // empty when nothing says
+    bool m_bUsb = false;
+    std::string m_strVendorId;
+    std::string m_strProductId;
+    std::string m_strManufacturer;
+    std::string m_strProduct;
+    std::string m_strSerialNumber;
+};
+
+// Reads the facts of a device node from the sysfs tree under `strSysRoot`
+// and the tty driver table under `strProcRoot`; the roots are the machine's
+// own by default.
+class PortInspector {
+public:
+    explicit PortInspector(std::string strSysRoot = "/sys", std::string strProcRoot = "/proc");
+
+    PortFacts Facts(const std::string& path) const;
+    PortDiagnosis Access(const std::string& path) const { return DiagnosePort(path, m_strProcRoot); }
+
+private:
+    std::string DriverFromTable(unsigned nMajor, unsigned nMinor) const;
+
+    std::string m_strSysRoot;
+    std::string m_strProcRoot;
+};
+
+// One port to list: "COM3" and its path (an empty path: no device there);
+// an empty label lists the path alone.
+struct ListedPort {
+    std::string m_strLabel;
+    std::string m_strPath;
+};
+
+// COM1 to COM10 of the table, in order.
+std::vector<ListedPort> TablePorts(const PortTable& table);
+
+void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& inspector, std::ostream& out);
+
+}  // namespace varnis::cli

@@ -1,0 +1,33 @@
+// Why a port cannot be used: the port is opened the way the engine opens it
+// (read-write, no controlling terminal, non-blocking, exclusive lock), then
+// let go at once. Nothing is written to it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnis {
+
+enum class PortProblem : std::uint8_t { None, NoSuchDevice, PermissionDenied, InUse, NotSerialLine, Other };
+
+struct PortDiagnosis {
+    PortProblem m_eProblem = PortProblem::None;
+    // One line without its end: "can be opened", "no such device",
+    // "permission denied (...)", "in use by minicom (pid 812)", "not a serial line", ...
+    std::string m_strText;
+};
+
+inline constexpr const char* kDialoutHint =
+    "serial ports belong to the group dialout: sudo usermod -aG dialout \"$USER\", then log in again";
+
+// `strProcRoot` is where the process table is read (who holds a port in use).
+PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot = "/proc");
+
+// The processes other than this one that hold `path`: the holder of its lock
+// if the lock table shows one, else every process with it open, as
+// "name (pid n)". Empty when the process table shows none (another user's
+// processes are hidden from an ordinary user).
+std::vector<std::string> PortHolders(const std::string& path, const std::string& strProcRoot = "/proc");
+
+}  // namespace varnis
