@@ -3,15 +3,20 @@
 
 varnis_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 
-# The Debian packages the build, the tests and the demo need.
+# The Debian packages the build, the tests and the demo need. The offscreen
+# platform plugin the Qt tests use (and the xcb one) is in libqt6gui6, which
+# qt6-base-dev brings; help2man makes the manual pages, man-db checks them.
 VARNIS_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-qpa-plugins libgl-dev
-  fonts-noto-cjk
+  qt6-base-dev libgl-dev
+  fonts-noto-cjk help2man man-db
 )
 VARNIS_SANITIZE_PACKAGES=(clang libclang-rt-14-dev)
 VARNIS_DEMO_PACKAGES=(xvfb xauth x11-utils imagemagick)
+# scripts/package-check: the .deb (cpack with dpkg-shlibdeps, which needs
+# file), lintian, hardening-check (devscripts) and the clean root.
+VARNIS_PACKAGE_PACKAGES=(dpkg-dev file lintian devscripts debootstrap)
 
 # install_missing PKG...: apt-get update then install only what is not there.
 install_missing() {

@@ -52,6 +52,7 @@ constexpr std::string_view kHelp =
     "Output:\n"
     "  --quiet            print only the path and errors\n"
     "  -h, --help         show this help and exit\n"
+    "  --version          show the version and exit\n"
     "\n"
     "Exit status: 0 on a clean end (also after --hang-up), 1 when the line cannot be served\n"
     "or is lost, 2 on a bad option.\n";
@@ -61,6 +62,7 @@ struct Options {
     std::string m_strDevice;
     bool m_bQuiet = false;
     bool m_bHelp = false;
+    bool m_bVersion = false;
 };
 
 std::optional<long> ParseNumber(std::string_view text, long nMin, long nMax)
@@ -133,6 +135,8 @@ bool ParseOptions(std::span<char*> args, Options& options, std::string& strError
         bool bOk = true;
         if (arg == "-h" || arg == "--help") {
             options.m_bHelp = true;
+        } else if (arg == "--version") {
+            options.m_bVersion = true;
         } else if (arg == "--device") {
             std::string_view value;
             bOk = takeValue(value);
@@ -263,6 +267,10 @@ int Run(int argc, char** argv)
     }
     if (options.m_bHelp) {
         std::fputs(kHelp.data(), stdout);
+        return 0;
+    }
+    if (options.m_bVersion) {
+        PrintLine(std::string(kProgram) + " " VARNIS_VERSION);
         return 0;
     }
 

@@ -43,9 +43,29 @@ void PrintLine(std::string_view line)
     std::fflush(stdout);
 }
 
+constexpr std::string_view kHelp =
+    "Usage: varnis-demo [--screenshot FILE | --exercise]\n"
+    "The desktop tool with a simulated generator device behind COM3 and two ports\n"
+    "behind COM1 and COM2 that nobody answers, for trying the tool without hardware.\n"
+    "Every frame the device receives is printed, decoded, on standard output.\n"
+    "\n"
+    "  --screenshot FILE  press \"OpenPort\", wait for the connection, save a picture\n"
+    "                     of the window to FILE and quit\n"
+    "  --exercise         press \"OpenPort\", then \"Make Provin\" once; message boxes\n"
+    "                     are printed instead of shown\n"
+    "  -h, --help         show this help and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "Exit status: 0 when the window was closed (with --screenshot: the picture was\n"
+    "saved; with --exercise: the card was made, \"Success!\"), 1 otherwise, 2 on a\n"
+    "bad option.\n";
+
 int Usage(int nCode)
 {
-    std::fprintf(nCode == 0 ? stdout : stderr, "usage: varnis-demo [--screenshot FILE | --exercise]\n");
+    if (nCode == 0)
+        std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
+    else
+        std::fputs("usage: varnis-demo [--screenshot FILE | --exercise] (see varnis-demo --help)\n", stderr);
     return nCode;
 }
 
@@ -141,6 +161,10 @@ int main(int argc, char** argv)
             bExercise = true;
         else if (arg == "--help" || arg == "-h")
             return Usage(0);
+        else if (arg == "--version") {
+            std::fputs("varnis-demo " VARNIS_VERSION "\n", stdout);
+            return 0;
+        }
         else if (arg.starts_with("--") || arg.starts_with("-"))
             return Usage(2);
     }
