@@ -541,17 +541,18 @@ std::string UsageText() {
        varnis-cli ports [--port COMn | --port DEVICE-PATH]
        varnis-cli --help | --version
 
-frame  prints the 26-byte configuration frame for the settings, as hexadecimal
-       bytes on one line. A setting the form refuses is reported on standard
-       error and no frame is printed.
-make   finds the generator device on COM1 to COM10 (or uses --port), makes one
-       configuration card (or N with --count) and prints the device's answer
-       for each card: "Success!", "Failure!" or the time-out message. The port
-       the device was found on is told on standard error.
-ports  lists COM1 to COM10 as the search sees them: the device path, the
-       kernel driver, for USB adapters vendor:product, manufacturer, product
-       and serial number, and whether this user can open the port (and if
-       not, why). Each port is opened for a moment; nothing is sent.
+Commands:
+  frame   prints the 26-byte configuration frame for the settings, as
+          hexadecimal bytes on one line. A setting the form refuses is
+          reported on standard error and no frame is printed.
+  make    finds the generator device on COM1 to COM10 (or uses --port), makes
+          one configuration card (or N with --count) and prints the device's
+          answer for each card: "Success!", "Failure!" or the time-out
+          message. The port the device was found on is told on standard error.
+  ports   lists COM1 to COM10 as the search sees them: the device path, the
+          kernel driver, for USB adapters vendor:product, manufacturer,
+          product and serial number, and whether this user can open the port
+          (and if not, why). Each port is opened for a moment; nothing is sent.
 
 Settings start from the defaults of a new connection; each option is the
 choice or text of the form (the form's own labels are accepted too, such as
