@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 namespace varnis {
@@ -19,7 +20,12 @@ public:
     virtual bool Confirm(QWidget* pOwner, const QString& text, const QString& caption) = 0;
 };
 
-// The boxes a person answers.
+// The width a box keeps free for its caption: the caption's text in a bold
+// title font and this many title-bar buttons (icon, minimise, maximise, close).
+inline constexpr int kCaptionButtonRoom = 4;
+int CaptionRoomOf(const QMessageBox& box);
+
+// The boxes a person answers, each at least as wide as its caption needs.
 class QtMessageBoxes : public IMessageBoxes {
 public:
     void Message(QWidget* pOwner, const QString& text, const QString& caption) override;
