@@ -9,15 +9,21 @@
 
 namespace varnis {
 
+namespace {
+
+// Title-bar buttons a window manager puts beside a caption: the window's
+// icon, minimise, maximise and close.
+constexpr int kCaptionButtons = 4;
+
+// The width a box keeps free for its caption: the caption's text in a bold
+// title font and the title bar's buttons.
 int CaptionRoomOf(const QMessageBox& box)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
     font.setBold(true);  // many window managers draw captions in bold
     const int nButton = box.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &box);
-    return QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kCaptionButtonRoom * nButton;
+    return QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kCaptionButtons * nButton;
 }
-
-namespace {
 
 // A box as small as its text would leave the window manager no room for its
 // caption: a strut across the box's layout keeps it at least that wide.

@@ -4,7 +4,6 @@
 
 #include <QString>
 
-class QMessageBox;
 class QWidget;
 
 namespace varnis {
@@ -19,11 +18,6 @@ public:
     // OK and Cancel with the warning icon; true when OK closed it.
     virtual bool Confirm(QWidget* pOwner, const QString& text, const QString& caption) = 0;
 };
-
-// The width a box keeps free for its caption: the caption's text in a bold
-// title font and this many title-bar buttons (icon, minimise, maximise, close).
-inline constexpr int kCaptionButtonRoom = 4;
-int CaptionRoomOf(const QMessageBox& box);
 
 // The boxes a person answers, each at least as wide as its caption needs.
 class QtMessageBoxes : public IMessageBoxes {
