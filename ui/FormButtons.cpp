@@ -12,6 +12,10 @@ namespace varnis {
 
 FormRadioButton::FormRadioButton(const QString& text, QWidget* pParent) : QRadioButton(text, pParent)
 {
+    // Exclusive within its button group (which decides), and known as a
+    // radio button to assistive technology, which reads this flag.
+    setAutoExclusive(true);
+    setFocusPolicy(Qt::ClickFocus);
     connect(this, &QAbstractButton::clicked, this, [this]() {
         m_bClickInProgress = false;
         emit chosen();
@@ -36,8 +40,22 @@ void FormRadioButton::SetCheckSilently(bool bChecked)
 
 void FormRadioButton::nextCheckState()
 {
-    m_bClickInProgress = true;
+    // The group also calls this on the button that loses its check mark to
+    // the clicked one; no click of its own follows there.
+    m_bClickInProgress = !isChecked();
     QRadioButton::nextCheckState();
+}
+
+void FormRadioButton::focusInEvent(QFocusEvent* pEvent)
+{
+    // The base class makes the focused button of a group its Tab stop.
+    QRadioButton::focusInEvent(pEvent);
+    if (group() == nullptr) {
+        setFocusPolicy(Qt::ClickFocus);
+        return;
+    }
+    for (QAbstractButton* pButton : group()->buttons())
+        pButton->setFocusPolicy(Qt::ClickFocus);
 }
 
 void FormRadioButton::OnToggled(bool bChecked)

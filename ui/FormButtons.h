@@ -2,6 +2,9 @@
 // user: a click (mouse, keyboard), or a toggle by assistive technology, which
 // changes the check mark without a click. Check marks set by the program
 // report nothing.
+//
+// A form's radio buttons take the focus by a click or an arrow key but are
+// never Tab stops, whatever has been clicked.
 #pragma once
 
 #include <QCheckBox>
@@ -21,6 +24,7 @@ signals:
 
 protected:
     void nextCheckState() override;
+    void focusInEvent(QFocusEvent* pEvent) override;
 
 private:
     void OnToggled(bool bChecked);

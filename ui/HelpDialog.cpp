@@ -5,8 +5,12 @@
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QTextLayout>
+#include <QTextOption>
 
 #include <array>
+#include <cmath>
 
 namespace varnis {
 
@@ -60,6 +64,46 @@ HelpDialog::HelpDialog(QWidget* pParent) : QDialog(pParent)
 
     QWidget::setTabOrder(m_pOk, m_pText);
     OnInitDialog();
+    FitGuideToField();
+}
+
+void HelpDialog::FitGuideToField()
+{
+    // The field's inner size: its frame, the document's margins and the
+    // scroll bar, which is always shown, taken off.
+    const QRect inner = m_pText->contentsRect();
+    const int nMargin = static_cast<int>(std::ceil(m_pText->document()->documentMargin()));
+    const int nScrollBar = m_pText->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_pText);
+    const int nWidth = inner.width() - nScrollBar - 2 * nMargin;
+    const int nHeight = inner.height() - 2 * nMargin;
+    const QStringList paragraphs = m_pText->toPlainText().split(u'\n');
+    // The largest size, in half points from the window's own down, at which
+    // the whole guide shows without scrolling.
+    QFont font = m_pText->font();
+    for (int nHalfPoints = 2 * kHelpFontPoints; nHalfPoints >= 2 * kHelpMinFontPoints; --nHalfPoints) {
+        font.setPointSizeF(nHalfPoints / 2.0);
+        if (TextHeight(paragraphs, font, nWidth, m_pText->wordWrapMode()) <= nHeight)
+            break;
+    }
+    m_pText->setFont(font);
+}
+
+int HelpDialog::TextHeight(const QStringList& paragraphs, const QFont& font, int nWidth, QTextOption::WrapMode eWrap)
+{
+    QTextOption option;
+    option.setWrapMode(eWrap);
+    qreal height = 0;
+    for (const QString& paragraph : paragraphs) {
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(nWidth);
+            height += line.height();
+        }
+        layout.endLayout();
+    }
+    return static_cast<int>(std::ceil(height));
 }
 
 void HelpDialog::OnInitDialog()

@@ -3,6 +3,8 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
+#include <QTextOption>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -11,6 +13,9 @@ namespace varnis {
 
 inline constexpr const char* kHelpFontFamily = "Noto Sans CJK SC";
 inline constexpr int kHelpFontPoints = 10;
+// The guide's text gets smaller than the window's font, down to this size,
+// when the font's lines are too tall for the whole guide to show at once.
+inline constexpr int kHelpMinFontPoints = 6;
 
 // The guide, every line break a carriage return and line feed.
 QString BuildGuideText();
@@ -26,6 +31,9 @@ public:
 
 private:
     void OnInitDialog();
+    void FitGuideToField();
+    // The height the paragraphs take in `font`, wrapped at `nWidth` pixels.
+    static int TextHeight(const QStringList& paragraphs, const QFont& font, int nWidth, QTextOption::WrapMode eWrap);
 
     QString m_strGuide;  // bound to field 1059
     QPlainTextEdit* m_pText = nullptr;

@@ -19,7 +19,7 @@ public:
     virtual bool Confirm(QWidget* pOwner, const QString& text, const QString& caption) = 0;
 };
 
-// The boxes a person answers.
+// The boxes a person answers, each at least as wide as its caption needs.
 class QtMessageBoxes : public IMessageBoxes {
 public:
     void Message(QWidget* pOwner, const QString& text, const QString& caption) override;

@@ -1,18 +1,96 @@
 #include "ui/VarnisApp.h"
 
+#include "serial/SerialNotify.h"
 #include "ui/AppIcon.h"
 #include "ui/VarnisDlg.h"
 
 #include <QApplication>
 #include <QStyleFactory>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace varnis {
 
+namespace {
+
+std::string g_strProgram = "varnis";
+
+void PrintNoSessionLine()
+{
+    std::fprintf(stderr, "%s: a graphical session is needed; without a display, run it as: xvfb-run -a %s\n",
+                 g_strProgram.c_str(), g_strProgram.c_str());
+}
+
+// While the toolkit connects to the display, its messages are held back: a
+// platform that cannot start ends in the one line above instead of the
+// toolkit's abort, and otherwise the held messages are passed on.
+struct HeldMessage {
+    QtMsgType m_eType;
+    const char* m_pszFile;  // the context's texts are static
+    int m_nLine;
+    const char* m_pszFunction;
+    const char* m_pszCategory;
+    QString m_strText;
+};
+QtMessageHandler g_pPreviousHandler = nullptr;
+std::vector<HeldMessage> g_held;
+
+void HoldStartUpMessage(QtMsgType eType, const QMessageLogContext& context, const QString& text)
+{
+    if (eType == QtFatalMsg) {
+        PrintNoSessionLine();
+        std::_Exit(1);
+    }
+    g_held.push_back({eType, context.file, context.line, context.function, context.category, text});
+}
+
+void ReleaseStartUpMessages()
+{
+    qInstallMessageHandler(g_pPreviousHandler);
+    for (const HeldMessage& message : std::exchange(g_held, {})) {
+        const QMessageLogContext context(message.m_pszFile, message.m_nLine, message.m_pszFunction,
+                                         message.m_pszCategory);
+        qt_message_output(message.m_eType, context, message.m_strText);
+    }
+}
+
+}  // namespace
+
+bool HasGraphicalSession()
+{
+    // As the toolkit chooses its platform: one named outright decides for
+    // itself (it may need no display); otherwise X11 or Wayland needs its socket.
+    for (const char* pszName : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* pszValue = std::getenv(pszName);
+        if (pszValue != nullptr && *pszValue != '\0')
+            return true;
+    }
+    return false;
+}
+
 int VarnisApp::Run(int& argc, char** argv)
 {
+    if (argc > 0 && argv[0] != nullptr) {
+        const std::string_view path = argv[0];
+        g_strProgram = std::string(path.substr(path.find_last_of('/') + 1));
+    }
+    if (!HasGraphicalSession()) {
+        PrintNoSessionLine();
+        return 1;
+    }
+#ifdef NDEBUG
+    // The engine's debug trace is not for the user's eyes.
+    SetTraceSink([](std::string_view) {});
+#endif
+    g_pPreviousHandler = qInstallMessageHandler(HoldStartUpMessage);
     QApplication app(argc, argv);
+    ReleaseStartUpMessages();
     QApplication::setApplicationName(QStringLiteral("varnis"));
     QApplication::setWindowIcon(AppIcon());
     InitInstance();

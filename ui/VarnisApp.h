@@ -10,6 +10,10 @@ namespace varnis {
 
 class VarnisDlg;
 
+// Whether the toolkit can expect a display: a platform named for it, or an
+// X11 or Wayland display of the session.
+bool HasGraphicalSession();
+
 class VarnisApp {
 public:
     VarnisApp() = default;
@@ -21,7 +25,9 @@ public:
     // Called with the main window once it exists, before its modal run.
     void SetMainWindowHook(std::function<void(VarnisDlg&)> hook) { m_hook = std::move(hook); }
 
-    // Prepares the toolkit, runs the start-up and returns the exit code.
+    // Prepares the toolkit, runs the start-up and returns the exit code; 1
+    // with one line on standard error when there is no graphical session.
+    // Release builds drop the engine's debug trace.
     int Run(int& argc, char** argv);
     // The start-up: creates and runs the main window modally until it is
     // closed, then destroys it. False: the application does not go on running.

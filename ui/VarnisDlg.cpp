@@ -5,6 +5,7 @@
 #include "ui/DialogUnits.h"
 #include "ui/FormButtons.h"
 #include "ui/FormFrame.h"
+#include "ui/FormList.h"
 #include "ui/HelpDialog.h"
 
 #include <QButtonGroup>
@@ -288,15 +289,13 @@ void VarnisDlg::CreateForm()
             break;
         }
         case Kind::List: {
-            auto* pList = new QComboBox(this);
-            pList->setEditable(false);
+            auto* pList = new FormList(this);
             FillList(pList, item.m_nId);
             // The form's height includes the opened list.
             const int nClosed = pList->sizeHint().height();
             pList->setGeometry(rect.x(), rect.y() - std::max(0, nClosed - units.ToPixelsY(12)) / 2, rect.width(),
                                nClosed);
-            const int nItem = std::max(1, pList->fontMetrics().height() + 2);
-            pList->setMaxVisibleItems(std::max(4, (rect.height() - nClosed) / nItem));
+            pList->SetOpenHeight(rect.bottom() - pList->geometry().bottom());
             pWidget = pList;
             break;
         }
@@ -311,8 +310,6 @@ void VarnisDlg::CreateForm()
         }
         case Kind::Radio: {
             auto* pRadio = new FormRadioButton(text, this);
-            pRadio->setAutoExclusive(false);
-            pRadio->setFocusPolicy(Qt::ClickFocus);
             QButtonGroup*& pGroup = groups.at(static_cast<std::size_t>(item.m_nGroup));
             if (pGroup == nullptr) {
                 pGroup = new QButtonGroup(this);
@@ -435,7 +432,21 @@ void VarnisDlg::OnInitMainWindow()
 
 void VarnisDlg::Enable(int nId, bool bEnable)
 {
-    Control(nId)->setEnabled(bEnable);
+    QWidget* pControl = Control(nId);
+    // A focused control that is disabled would hand the focus to the next Tab
+    // stop, selecting an edit field's text; the control whose rule runs keeps it.
+    if (!bEnable && pControl->isEnabled() && focusWidget() == pControl && m_nRuleId != 0 && m_nRuleId != nId &&
+        Control(m_nRuleId)->isEnabled())
+        Control(m_nRuleId)->setFocus(Qt::OtherFocusReason);
+    pControl->setEnabled(bEnable);
+}
+
+void VarnisDlg::MoveFocusToButton(int nToId)
+{
+    QWidget* pFocus = focusWidget();
+    if (pFocus == Control(kIdExit) || pFocus == Control(kIdHelp))
+        return;
+    Control(nToId)->setFocus(Qt::OtherFocusReason);
 }
 
 void VarnisDlg::Enable(std::initializer_list<int> ids, bool bEnable)
@@ -559,6 +570,14 @@ void VarnisDlg::OnMake()
 
 void VarnisDlg::OnClickRule(int nId)
 {
+    const int nOuterRuleId = m_nRuleId;
+    m_nRuleId = nId;
+    RunClickRule(nId);
+    m_nRuleId = nOuterRuleId;
+}
+
+void VarnisDlg::RunClickRule(int nId)
+{
     SettingsBlock& block = m_buildState.m_settingsBlock;
     const std::initializer_list<int> sectorControls = {kIdSector, kIdBlock, kIdKeyA, kIdKeyB, kIdKey,
                                                        kIdMsbFirst, kIdLsbFirst, kIdStartAddress, kIdEndAddress};
@@ -679,15 +698,21 @@ void VarnisDlg::EnterConnectedState()
     m_settings.m_bConfigLocking = false;
     // 15.
     CheckAndRun(kIdPasswordDisable);
-    // 16.
-    Enable(kIdOpenPort, m_nPortOpen == 0);
+    // 16. "ClosePort" first: the focus moves from "OpenPort" to it before
+    // "OpenPort" is disabled, so that it never falls to an edit field.
     Enable(kIdClosePort, m_nPortOpen == 1);
+    if (m_nPortOpen == 1)
+        MoveFocusToButton(kIdClosePort);
+    Enable(kIdOpenPort, m_nPortOpen == 0);
 }
 
 void VarnisDlg::EnterDisconnectedState()
 {
-    // 1.
+    // 1. The focus leaves "ClosePort" and the options for "OpenPort" before
+    // they are disabled.
     Enable(kIdOpenPort, m_nPortOpen == 0);
+    if (m_nPortOpen == 0)
+        MoveFocusToButton(kIdOpenPort);
     Enable(kIdClosePort, m_nPortOpen == 1);
     // 2. Values, check marks and selections stay as they are.
     Enable(kIdMake, false);

@@ -97,7 +97,11 @@ private:
     void CreateForm();
     void OnInitMainWindow();
     void OnNotification(const SerialNotification& n);
+    void RunClickRule(int nId);
     void OnLockingClicked();
+    // Puts the keyboard focus on push button `nToId` unless it is on "Exit" or
+    // "Help"; called before the button it replaces and the options are disabled.
+    void MoveFocusToButton(int nToId);
 
     void Enable(int nId, bool bEnable);
     void Enable(std::initializer_list<int> ids, bool bEnable);
@@ -118,6 +122,7 @@ private:
     SerialPort m_serialPort;
     std::int32_t m_nPortOpen = 0;
     std::int32_t m_nConfigLocking = 0;
+    int m_nRuleId = 0;  // the control whose click rule runs, 0 outside a rule
     CardSettings m_settings;
     BuildState m_buildState;
     LinkState m_linkState;

@@ -7,14 +7,23 @@
 //                                  save a picture of the window and quit
 //   varnis-demo --exercise         press "OpenPort", then "Make Provin" once;
 //                                  message boxes are printed instead of shown
+//   varnis-demo --tour DIR         at the keyboard: connect, open a list, the
+//                                  help window and make a card, saving a
+//                                  picture of each (with the window manager's
+//                                  frame) into DIR, then quit
 #include "serial/PortTable.h"
 #include "sim/SimDevice.h"
 #include "ui/FormIds.h"
 #include "ui/VarnisApp.h"
 #include "ui/VarnisDlg.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QPushButton>
@@ -22,7 +31,10 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -44,7 +56,7 @@ void PrintLine(std::string_view line)
 }
 
 constexpr std::string_view kHelp =
-    "Usage: varnis-demo [--screenshot FILE | --exercise]\n"
+    "Usage: varnis-demo [--screenshot FILE | --exercise | --tour DIR]\n"
     "The desktop tool with a simulated generator device behind COM3 and two ports\n"
     "behind COM1 and COM2 that nobody answers, for trying the tool without hardware.\n"
     "Every frame the device receives is printed, decoded, on standard output.\n"
@@ -53,6 +65,9 @@ constexpr std::string_view kHelp =
     "                     of the window to FILE and quit\n"
     "  --exercise         press \"OpenPort\", then \"Make Provin\" once; message boxes\n"
     "                     are printed instead of shown\n"
+    "  --tour DIR         at the keyboard: connect, open a list, the help window and\n"
+    "                     make a card, saving a picture of each (with the window\n"
+    "                     manager's frame) into DIR, then quit\n"
     "  -h, --help         show this help and exit\n"
     "  --version          show the version and exit\n"
     "\n"
@@ -62,10 +77,16 @@ constexpr std::string_view kHelp =
 
 int Usage(int nCode)
 {
-    if (nCode == 0)
-        std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
-    else
-        std::fputs("usage: varnis-demo [--screenshot FILE | --exercise] (see varnis-demo --help)\n", stderr);
+    if (nCode != 0) {
+        std::fputs("usage: varnis-demo [--screenshot FILE | --exercise | --tour DIR] (see varnis-demo --help)\n",
+                   stderr);
+        return nCode;
+    }
+    std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "varnis-demo: cannot write to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
     return nCode;
 }
 
@@ -147,16 +168,133 @@ void TakeScreenshotWhenConnected(varnis::VarnisDlg& dlg, const QString& path, bo
     pPoll->start(100);
 }
 
+// A key pressed and released as a person types it, to the focused control.
+void TypeKey(Qt::Key eKey)
+{
+    for (const QEvent::Type eType : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QWidget* pFocus = QApplication::focusWidget();
+        if (pFocus == nullptr)
+            return;
+        QKeyEvent event(eType, eKey, Qt::NoModifier, eKey == Qt::Key_Space ? QStringLiteral(" ") : QString());
+        QApplication::sendEvent(pFocus, &event);
+    }
+}
+
+// Saves `pWidget` with the window manager's frame around it (as wide as the
+// frame of `pFramed`, which has been up long enough to know it), as the
+// screen shows it.
+bool SaveFramed(QWidget* pWidget, const QWidget* pFramed, const QString& path)
+{
+    const QRect outer = pFramed->frameGeometry();
+    const QRect inner = pFramed->geometry();
+    const QRect frame = pWidget->geometry().adjusted(outer.left() - inner.left(), outer.top() - inner.top(),
+                                                     outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    QScreen* pScreen = pWidget->screen();
+    QPixmap picture;
+    if (pScreen != nullptr)
+        picture = pScreen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (picture.isNull())
+        picture = pWidget->grab();
+    const bool bOk = picture.save(path);
+    PrintLine((bOk ? "varnis-demo: saved " : "varnis-demo: could not save ") + path.toStdString());
+    return bOk;
+}
+
+// The tour: each step runs when the one before has settled on the screen.
+class Tour : public QObject {
+public:
+    Tour(varnis::VarnisDlg& dlg, const QString& dir, bool& bOk) : QObject(&dlg), m_dlg(dlg), m_dir(dir), m_bOk(bOk)
+    {
+        QDir().mkpath(dir);
+        m_bOk = true;
+        After(700, [this]() { Connect(); });
+    }
+
+private:
+    void After(int nMilliseconds, std::function<void()> step) { QTimer::singleShot(nMilliseconds, this, std::move(step)); }
+    void Save(QWidget* pWidget, const char* pszName) { m_bOk = SaveFramed(pWidget, &m_dlg, m_dir + "/" + pszName) && m_bOk; }
+    // Runs `step` once `done` holds, polling; gives up after 15 s.
+    void When(std::function<bool()> done, std::function<void()> step, int nTries = 150)
+    {
+        if (done()) {
+            After(500, std::move(step));
+        } else if (nTries == 0) {
+            PrintLine("varnis-demo: the tour did not get on");
+            m_bOk = false;
+            m_dlg.reject();
+        } else {
+            After(100, [this, done, step, nTries]() { When(done, step, nTries - 1); });
+        }
+    }
+    void Connect()
+    {
+        TypeKey(Qt::Key_Tab);  // "Exit" -> "Help" -> "OpenPort"
+        TypeKey(Qt::Key_Tab);
+        TypeKey(Qt::Key_Space);
+        When([this]() { return m_dlg.IsPortOpen(); }, [this]() {
+            Save(&m_dlg, "a11y-connected.png");
+            OpenList();
+        });
+    }
+    void OpenList()
+    {
+        static_cast<QAbstractButton*>(m_dlg.Control(varnis::kIdMode1))->click();
+        auto* pList = static_cast<QComboBox*>(m_dlg.Control(varnis::kIdSector));
+        pList->setFocus(Qt::TabFocusReason);
+        pList->showPopup();
+        After(600, [this, pList]() {
+            Save(&m_dlg, "a11y-list-open.png");
+            pList->hidePopup();
+            After(300, [this]() { OpenHelp(); });
+        });
+    }
+    void OpenHelp()
+    {
+        When([this]() {
+            QWidget* pModal = QApplication::activeModalWidget();
+            return pModal != nullptr && pModal != &m_dlg;
+        }, [this]() {
+            QWidget* pHelp = QApplication::activeModalWidget();
+            Save(pHelp, "a11y-help.png");
+            TypeKey(Qt::Key_Return);  // "OK"
+            After(300, [this]() { MakeCard(); });
+        });
+        m_dlg.ShowHelpWindow();
+    }
+    void MakeCard()
+    {
+        m_dlg.Control(varnis::kIdMake)->setFocus(Qt::TabFocusReason);
+        When([]() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; }, [this]() {
+            auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            PrintLine("varnis-demo: box \"" + pBox->text().toStdString() + "\"");
+            Save(pBox, "a11y-success-box.png");
+            TypeKey(Qt::Key_Return);
+            After(500, [this]() {
+                Save(&m_dlg, "a11y-after-box.png");
+                m_dlg.reject();
+            });
+        });
+        TypeKey(Qt::Key_Space);  // "Make Provin"
+    }
+
+    varnis::VarnisDlg& m_dlg;
+    QString m_dir;
+    bool& m_bOk;
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::optional<QString> screenshot;
+    std::optional<QString> tour;
     bool bExercise = false;
     for (int n = 1; n < argc; ++n) {
         const std::string_view arg = argv[n];
         if (arg == "--screenshot" && n + 1 < argc)
             screenshot = QString::fromLocal8Bit(argv[++n]);
+        else if (arg == "--tour" && n + 1 < argc)
+            tour = QString::fromLocal8Bit(argv[++n]);
         else if (arg == "--exercise")
             bExercise = true;
         else if (arg == "--help" || arg == "-h")
@@ -199,6 +337,10 @@ int main(int argc, char** argv)
     PrintedBoxes printedBoxes;
     if (bExercise) {
         app.SetMainWindowHook([&printedBoxes](varnis::VarnisDlg& dlg) { Exercise(dlg, printedBoxes); });
+    } else if (tour) {
+        app.SetMainWindowHook([&tour, &bScreenshotOk](varnis::VarnisDlg& dlg) {
+            new Tour(dlg, *tour, bScreenshotOk);  // owned by the window
+        });
     } else if (screenshot) {
         app.SetMainWindowHook([&screenshot, &bScreenshotOk](varnis::VarnisDlg& dlg) {
             TakeScreenshotWhenConnected(dlg, *screenshot, bScreenshotOk);
@@ -206,7 +348,7 @@ int main(int argc, char** argv)
     }
     const int nCode = app.Run(argc, argv);
     device.Stop();
-    if (screenshot && !bExercise && !bScreenshotOk)
+    if ((screenshot || tour) && !bExercise && !bScreenshotOk)
         return 1;
     if (bExercise)
         return printedBoxes.m_texts == std::vector<std::string>{"Success!"} ? 0 : 1;

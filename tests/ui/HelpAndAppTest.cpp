@@ -1,5 +1,6 @@
 // The help window, the window's menu, the icon and the engine's error boxes.
 #include "ui/AppIcon.h"
+#include "ui/DialogUnits.h"
 #include "ui/HelpDialog.h"
 #include "ui/VarnisApp.h"
 #include "ui/UiTestSupport.h"
@@ -8,7 +9,11 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextCursor>
 #include <QTest>
 #include <QTimer>
 
@@ -55,6 +60,16 @@ TEST(HelpWindow, ShowsTheGuideReadOnlyWithTheFocusOnOk)
 
     help.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&help));
+    // The window keeps its form size; the whole guide shows in its field
+    // without scrolling, down to the line break after line 9.
+    const DialogUnits units(help.font());
+    EXPECT_EQ(help.size(), QSize(units.ToPixelsX(263), units.ToPixelsY(218)));
+    QPlainTextEdit* pField = help.TextField();
+    EXPECT_EQ(pField->verticalScrollBar()->maximum(), 0);
+    QTextCursor end(pField->document());
+    end.movePosition(QTextCursor::End);
+    EXPECT_LE(pField->cursorRect(end).bottom(), pField->viewport()->height());
+    EXPECT_LE(pField->font().pointSizeF(), kHelpFontPoints);
     QTest::keyClicks(help.TextField(), "typed");
     EXPECT_EQ(help.GuideText(), kGuide);
     EXPECT_EQ(help.TextField()->toPlainText().split(u'\n').front(), "User's Guide:");
@@ -185,6 +200,7 @@ TEST(ErrorReports, FromAnotherThreadShowOnTheWindowsThreadAndAStopEndsTheWait)
 // The boxes a person answers: exact texts, captions, buttons and icons.
 struct SeenBox {
     QString m_strTitle, m_strText;
+    int m_nWidth = 0;
     QMessageBox::Icon m_eIcon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons m_buttons;
     QWidget* m_pParent = nullptr;
@@ -197,7 +213,8 @@ void AnswerNextBox(SeenBox& seen, QMessageBox::StandardButton answer)
         auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (pBox == nullptr)
             return;
-        seen = {pBox->windowTitle(), pBox->text(), pBox->icon(), pBox->standardButtons(), pBox->parentWidget()};
+        seen = {pBox->windowTitle(), pBox->text(), pBox->width(), pBox->icon(), pBox->standardButtons(),
+                pBox->parentWidget()};
         pBox->button(answer)->click();
     });
 }
@@ -217,6 +234,10 @@ TEST(QtMessageBoxesTest, ShowTheSystemsTextsCaptionsButtonsAndIcons)
     EXPECT_EQ(seen.m_eIcon, QMessageBox::NoIcon);
     EXPECT_EQ(seen.m_buttons, QMessageBox::Ok);
     EXPECT_EQ(seen.m_pParent, &dlg);
+    // Wide enough for a window manager to show the caption beside at least
+    // three title-bar buttons, though its text and button need far less.
+    const int nTitleBar = dlg.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &dlg);
+    EXPECT_GE(seen.m_nWidth, dlg.fontMetrics().horizontalAdvance("Warning") + 3 * nTitleBar);
 
     AnswerNextBox(seen, QMessageBox::Cancel);
     EXPECT_FALSE(boxes.Confirm(&dlg, "sure?", "Warning"));
@@ -260,6 +281,69 @@ TEST(StartUp, RunsTheMainWindowUntilItIsClosedThenDestroysIt)
         EXPECT_TRUE(std::none_of(windows.begin(), windows.end(),
                                  [](QWidget* p) { return qobject_cast<VarnisDlg*>(p) != nullptr; }));
     }
+}
+
+struct ProgramRun {
+    int m_nExitCode = -1;
+    QString m_strOut, m_strErr;
+};
+
+// Runs one of the built programs with `changes` to the environment (an empty
+// value removes the variable).
+ProgramRun RunProgram(const QString& program, const QStringList& args,
+                      const std::vector<std::pair<QString, QString>>& changes)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : changes) {
+        if (value.isEmpty())
+            env.remove(name);
+        else
+            env.insert(name, value);
+    }
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, args);
+    ProgramRun run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.m_nExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.m_strOut = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.m_strErr = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+TEST(StartUp, WithoutADisplayTheProgramSaysHowToRunItAndEndsWithOne)
+{
+    const std::vector<std::vector<std::pair<QString, QString>>> sessions = {
+        {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}},
+        // A display named but not there.
+        {{"DISPLAY", ":4711"}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}, {"XAUTHORITY", "/nonexistent"}}};
+    for (const auto& changes : sessions) {
+        const ProgramRun run = RunProgram(QStringLiteral(VARNIS_GUI_PROGRAM), {}, changes);
+        EXPECT_EQ(run.m_nExitCode, 1) << run.m_strErr.toStdString();
+        EXPECT_TRUE(run.m_strOut.isEmpty());
+        EXPECT_EQ(run.m_strErr.count(u'\n'), 1) << run.m_strErr.toStdString();
+        EXPECT_TRUE(run.m_strErr.startsWith("varnis: a graphical session is needed")) << run.m_strErr.toStdString();
+        EXPECT_TRUE(run.m_strErr.contains("xvfb-run -a varnis")) << run.m_strErr.toStdString();
+    }
+}
+
+TEST(StartUp, OnlyDebugBuildsWriteTheEnginesTraceToTheTerminal)
+{
+    // Connects to the simulated device and makes a card: the engine opens and
+    // closes ports and starts and ends its thread, all of which it traces.
+    const ProgramRun run =
+        RunProgram(QStringLiteral(VARNIS_DEMO_PROGRAM), {"--exercise"}, {{"QT_QPA_PLATFORM", "offscreen"}});
+    ASSERT_TRUE(run.m_strOut.contains("box [")) << run.m_strOut.toStdString();
+#ifdef NDEBUG
+    EXPECT_FALSE(run.m_strErr.contains("Thread started")) << run.m_strErr.toStdString();
+    EXPECT_FALSE(run.m_strErr.contains("communicationport")) << run.m_strErr.toStdString();
+#else
+    EXPECT_TRUE(run.m_strErr.contains("Thread started")) << run.m_strErr.toStdString();
+#endif
 }
 
 }  // namespace

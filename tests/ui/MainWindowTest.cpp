@@ -1,13 +1,16 @@
 // The form, its start state, its keyboard behaviour and the connection states.
 #include "config/ChoiceRules.h"
 #include "ui/DialogUnits.h"
+#include "ui/FormList.h"
 #include "ui/UiTestSupport.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -248,6 +251,38 @@ TEST_F(MainWindow, ClosePortKeepsEveryValueAndTheNextConnectionRestoresTheDefaul
     EXPECT_EQ(m_dlg.ConfigLockingFlag(), 0);
     EXPECT_EQ(m_dlg.Build().m_settingsBlock.at(15), 0xAA);
     EXPECT_EQ(EnabledIds(m_dlg), kConnectedEnabled);
+}
+
+TEST_F(MainWindow, ListsOpenBelowToTheFormsHeightAndScrollWithinIt)
+{
+    m_dlg.EnterConnectedState();
+    ClickOn(m_dlg, kIdMode1);
+    const DialogUnits units(m_dlg.font());
+    // Each list's form rectangle: top and height in dialog units, opened list included.
+    const std::vector<std::tuple<int, int, int>> lists = {
+        {kIdSector, 150, 70}, {kIdBlock, 168, 59}, {kIdStartAddress, 143, 78}, {kIdEndAddress, 156, 71}};
+    for (const auto& [nId, nTop, nHeight] : lists) {
+        auto* pList = static_cast<FormList*>(ListOf(m_dlg, nId));
+        ASSERT_TRUE(pList->isEnabled()) << nId;
+        pList->showPopup();
+        QWidget* pPopup = pList->Popup();
+        ASSERT_NE(pPopup, nullptr) << nId;
+        ASSERT_TRUE(WaitFor([&]() { return pPopup->isVisible(); }, std::chrono::seconds(5))) << nId;
+        const int nListBottom = m_dlg.mapToGlobal(QPoint(0, units.ToPixelsY(nTop + nHeight))).y();
+        const QRect popup = pPopup->geometry();
+        EXPECT_GE(popup.top(), pList->mapToGlobal(QPoint(0, pList->height())).y() - 1) << nId;
+        EXPECT_LE(popup.bottom(), nListBottom) << nId;
+        const int nRow = pList->view()->sizeHintForRow(0);
+        const bool bScrolls = pList->view()->verticalScrollBar()->maximum() > 0;
+        if (pList->count() * nRow <= popup.height()) {
+            EXPECT_FALSE(bScrolls) << nId;
+        } else {
+            // Cut to the form's height, not to a few rows short of it, and scrolling.
+            EXPECT_GT(popup.bottom(), nListBottom - 2 * nRow) << nId;
+            EXPECT_TRUE(bScrolls) << nId;
+        }
+        pList->hidePopup();
+    }
 }
 
 TEST(DialogUnitsTest, ScaleWithTheFontAndKeepAdjacentEdgesTogether)
