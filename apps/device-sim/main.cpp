@@ -265,12 +265,16 @@ int Run(int argc, char** argv)
         PrintLine(std::string(kProgram) + ": " + strError + " (try --help)", stderr);
         return 2;
     }
-    if (options.m_bHelp) {
-        std::fputs(kHelp.data(), stdout);
-        return 0;
-    }
-    if (options.m_bVersion) {
-        PrintLine(std::string(kProgram) + " " VARNIS_VERSION);
+    if (options.m_bHelp || options.m_bVersion) {
+        std::fputs(options.m_bHelp ? kHelp.data() : kProgram.data(), stdout);
+        if (!options.m_bHelp) {
+            std::fputs(" " VARNIS_VERSION "\n", stdout);
+        }
+        // Lost output is a failure, not a success.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            PrintLine(std::string(kProgram) + ": cannot write to standard output: " + std::strerror(errno), stderr);
+            return 1;
+        }
         return 0;
     }
 

@@ -301,6 +301,10 @@ int main(int argc, char** argv)
             return Usage(0);
         else if (arg == "--version") {
             std::fputs("varnis-demo " VARNIS_VERSION "\n", stdout);
+            if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+                std::fprintf(stderr, "varnis-demo: cannot write to standard output: %s\n", std::strerror(errno));
+                return 1;
+            }
             return 0;
         }
         else if (arg.starts_with("--") || arg.starts_with("-"))

@@ -2,7 +2,8 @@
 # check-programs.sh VERSION MAN-DIR KIND:PROGRAM...
 # Each program's manual page (MAN-DIR/NAME.1) renders without a warning and
 # names the program's VERSION; by KIND the program also
-#   v  answers --version with "NAME VERSION" and takes --help,
+#   v  answers --version with "NAME VERSION" and takes --help, and both
+#      fail (exit 1, one line on standard error) when standard output is lost,
 #   h  takes --help,
 #   p  takes no options (its page is kept by hand);
 # and, for v and h, the page mentions every long option its --help lists.
@@ -27,6 +28,12 @@ for spec in "$@"; do
   if [ "$kind" = v ]; then
     out=$("$program" --version) || fail "--version exits $?"
     [ "$out" = "$name $version" ] || fail "--version printed '$out', not '$name $version'"
+    for option in --version --help; do
+      err=$("$program" "$option" 2>&1 >/dev/full)
+      status=$?
+      [ "$status" -eq 1 ] || fail "$option into a full disk exits $status, not 1"
+      [ "$(wc -l <<<"$err")" -eq 1 ] && [ -n "$err" ] || fail "$option into a full disk says '$err'"
+    done
   fi
   if [ "$kind" = v ] || [ "$kind" = h ]; then
     help=$("$program" --help) || fail "--help exits $?"
