@@ -239,14 +239,19 @@ struct SimDevice::Impl {
         if (!Pause(nDelay)) {
             return WaitResult::Stop;
         }
+        // Counted before the ACK goes out, so that whoever has received it
+        // finds it counted; taken back if it could not be written.
+        {
+            const std::lock_guard lock(m_mutex);
+            ++m_nProbesAnswered;
+        }
         const std::array<std::uint8_t, 1> ack{kAck};
         const WaitResult result = Write(ack);
         if (result == WaitResult::Byte) {
-            {
-                const std::lock_guard lock(m_mutex);
-                ++m_nProbesAnswered;
-            }
             Log("STX received, answered ACK" + (nDelay > 0 ? " after " + std::to_string(nDelay) + " ms" : std::string()));
+        } else {
+            const std::lock_guard lock(m_mutex);
+            --m_nProbesAnswered;
         }
         return result;
     }
@@ -369,11 +374,13 @@ struct SimDevice::Impl {
                 return result;
             }
         }
+        // As with the ACK above: recorded before the other side can see it.
+        UpdateExchange(nIndex, true, false);
         const std::array<std::uint8_t, 1> stx{kStx};
         if (const WaitResult result = Write(stx); result != WaitResult::Byte) {
+            UpdateExchange(nIndex, false, false);
             return result;
         }
-        UpdateExchange(nIndex, true, false);
         Log("result announced with STX; waiting up to " + std::to_string(behaviour.m_nAckWaitMs) + " ms for ACK");
 
         const auto deadline = Clock::now() + std::chrono::milliseconds(behaviour.m_nAckWaitMs);
@@ -404,10 +411,11 @@ struct SimDevice::Impl {
         if (behaviour.m_eFault == SimFault::BadReplyCheck) {
             reply[3] ^= 0xFF;
         }
+        UpdateExchange(nIndex, true, true);
         if (const WaitResult result = Write(reply); result != WaitResult::Byte) {
+            UpdateExchange(nIndex, true, false);
             return result;
         }
-        UpdateExchange(nIndex, true, true);
         Log("ACK received; reply sent: " + HexBytes(reply) +
             (nStatus == 0x00 ? std::string(" (success)") : " (failure, status " + HexByte(nStatus) + ")") +
             (behaviour.m_eFault == SimFault::BadReplyCheck ? " with a wrong check byte" : ""));

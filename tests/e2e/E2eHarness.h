@@ -9,6 +9,15 @@
 //
 // Everything the link does runs on the thread that calls RunUntil; the engine's
 // monitoring thread hands each received byte over to it synchronously.
+//
+// Timers: on a port where something answers (a simulated device added with
+// AddDevice, or the test itself after ConnectByHand) the link's probe and
+// reply timers are held for the test instead of running on the loop, so a
+// device that answers late on a busy machine is never taken for a silent
+// one. The test fires a held timer when it means "the time is up"
+// (Window().FireTimer). On every other port, and after HoldTimersOn(port,
+// false), they run on the loop in real time: that is where the search's
+// 100 ms steps and the reply time-out themselves are measured.
 #pragma once
 
 #include "config/ChoiceRules.h"
@@ -31,6 +40,7 @@
 #include <mutex>
 #include <optional>
 #include <poll.h>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -133,6 +143,8 @@ public:
         return ports;
     }
     void ClearCalls() { m_calls.clear(); }
+    // The port opened last, 0 after Close or a failed Initialise.
+    unsigned CurrentPort() const { return m_nCurrentPort; }
 
     std::vector<EngineCall> m_calls;
 
@@ -190,9 +202,18 @@ public:
     void SetPortOpen(bool bOpen) override { m_bPortOpen = bOpen; }
     void StartTimer(int nId, int nMilliseconds) override
     {
+        StopTimer(nId);
+        if (m_heldPorts.contains(m_engine.CurrentPort())) {
+            m_heldTimers.insert(nId);
+            return;
+        }
         m_loop.StartTimer(nId, nMilliseconds, [this, nId] { m_deviceLink.OnLinkTimer(nId); });
     }
-    void StopTimer(int nId) override { m_loop.StopTimer(nId); }
+    void StopTimer(int nId) override
+    {
+        m_heldTimers.erase(nId);
+        m_loop.StopTimer(nId);
+    }
     void EnterConnectedState() override
     {
         m_bPortOpen = true;
@@ -201,6 +222,30 @@ public:
     }
     void EnterDisconnectedState() override { ++m_nDisconnected; }
     ISerialOwner* PortOwner() override { return &m_channel; }
+
+    // Timers the link starts while COM`portnr` is open are held for the test
+    // (see the top of this file); false lets them run on the loop again.
+    void HoldTimersOn(unsigned portnr, bool bHold = true)
+    {
+        if (bHold) {
+            m_heldPorts.insert(portnr);
+        } else {
+            m_heldPorts.erase(portnr);
+        }
+    }
+    bool IsTimerHeld(int nId) const { return m_heldTimers.contains(nId); }
+    // Running on the loop or held.
+    bool IsTimerRunning(int nId) const { return IsTimerHeld(nId) || m_loop.IsTimerRunning(nId); }
+    // Expires a held timer now, as the loop would have; false if it is not held.
+    // Like a window timer it keeps running until the link stops it.
+    bool FireTimer(int nId)
+    {
+        if (!IsTimerHeld(nId)) {
+            return false;
+        }
+        m_deviceLink.OnLinkTimer(nId);
+        return true;
+    }
 
     DeviceLink& Link() { return m_deviceLink; }
     RecordingEngine& Engine() { return m_engine; }
@@ -235,6 +280,8 @@ private:
         }
     }
 
+    std::set<unsigned> m_heldPorts;
+    std::set<int> m_heldTimers;
     // The channel outlives the engine that notifies it.
     SerialOwnerChannel m_channel;
     SerialPort m_port;
@@ -270,13 +317,15 @@ public:
         return it->second.get();
     }
 
-    // The simulated device behind COM`portnr`, started.
+    // The simulated device behind COM`portnr`, started; the link's timers on
+    // that port are held for the test.
     SimDevice* AddDevice(unsigned portnr, const SimBehaviour& behaviour = {})
     {
         PtyPair* pPty = AddSilentPort(portnr);
         if (pPty == nullptr) {
             return nullptr;
         }
+        m_pWindow->HoldTimersOn(portnr);
         auto pDevice = std::make_unique<SimDevice>(pPty->MasterFd(), behaviour);
         if (!pDevice->Start()) {
             return nullptr;
@@ -323,9 +372,11 @@ public:
     }
 
     // Plays the device on COM`portnr` by hand: starts a search, answers its
-    // probe with ACK and waits for the connection. True once connected.
+    // probe with ACK and waits for the connection. True once connected. The
+    // link's timers on that port are held for the test from now on.
     bool ConnectByHand(unsigned portnr, std::chrono::milliseconds limit)
     {
+        m_pWindow->HoldTimersOn(portnr);
         Link().OnOpenPort();
         if (ReadLine(portnr, 1, limit) != Bytes{kStx}) {
             return false;

@@ -150,7 +150,9 @@ TEST(DeviceSimProgramTest, BadOptionsEndWithOneLineAndStatusTwo)
 
 TEST(DeviceSimProgramTest, ServesAPseudoTerminalAndEndsCleanlyOnSigint)
 {
-    Program program({"--write-time", "0"});
+    // The test answers the announcement itself; a long ACK wait keeps a busy
+    // machine from making the device give up first.
+    Program program({"--write-time", "0", "--ack-wait", "10000"});
     ASSERT_TRUE(program.Started());
     const std::string path = program.ReadLine(10s);
     ASSERT_FALSE(path.empty());
