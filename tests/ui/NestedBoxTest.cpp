@@ -103,7 +103,7 @@ TEST(NestedBoxes, AnEngineBoxInsideASearchStepFreezesNothing)
         << seen[0].m_strText.toStdString();
     EXPECT_TRUE(seen[0].m_strText.endsWith(QStringLiteral("Port: 2\n")));
     EXPECT_FALSE(seen[0].m_bProbeWaiting);
-    EXPECT_GT(seen[0].m_nTicks, 5);  // the window's loop ran inside the box
+    EXPECT_GE(seen[0].m_nTicks, 2);  // the window's loop ran inside the box
     EXPECT_EQ(seen[1].m_strText, QStringLiteral("Provin Generator Device not found."));
     EXPECT_FALSE(dlg.IsPortOpen());
     EXPECT_EQ(dlg.Link().m_nNextPortToProbe, 1);
