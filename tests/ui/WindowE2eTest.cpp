@@ -33,8 +33,10 @@ public:
     void StartTimer(int nId, int nMilliseconds) override
     {
         StopTimer(nId);
+        // A probe's timer starts once the search has moved its next port on
+        // past the port just probed.
         const bool bHold = nId == kReplyTimerId || (nId == kProbeTimerId && m_bDeviceOnPort &&
-                                                    Link().m_nNextPortToProbe == static_cast<int>(kDevicePort));
+                                                    Link().m_nNextPortToProbe == static_cast<int>(kDevicePort) + 1);
         if (bHold)
             m_held.insert(nId);
         else
