@@ -36,7 +36,13 @@ int main(int argc, char** argv) {
     using namespace varnis::cli;
     std::signal(SIGPIPE, SIG_IGN);
     StandardOutput output;
-    std::cout.rdbuf(&output);
+    // Standard output goes through `output` while it lives; on every way out
+    // of main the stream gets its own buffer back before `output` is gone,
+    // since the stream is flushed once more when the program ends.
+    struct BufferRestorer {
+        std::streambuf* m_pOriginal;
+        ~BufferRestorer() { std::cout.rdbuf(m_pOriginal); }
+    } const restorer{std::cout.rdbuf(&output)};
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     CliOptions options;
     std::string strError;

@@ -171,7 +171,6 @@ TEST_F(SerialEngineTest, AnErrorReportMayReEnterTheEngine)
     PtyPair next;
     ASSERT_TRUE(next.IsOpen());
     m_table.SetPath(kPort + 1, next.SlavePath());
-    m_port.SetPortTable(m_table);
     class ReEnteringReporter : public IErrorReporter {
     public:
         std::function<void()> m_onReport;
@@ -182,17 +181,19 @@ TEST_F(SerialEngineTest, AnErrorReportMayReEnterTheEngine)
             m_onReport();
         }
     } reporter;
+    SerialPort port;  // goes before the reporter and the line it uses
+    port.SetPortTable(m_table);
     reporter.m_onReport = [&] {
-        EXPECT_TRUE(m_port.Initialise(&m_owner, kPort + 1, 9600, 'N', 8, 1, kSystemMask, 512));
+        EXPECT_TRUE(port.Initialise(&m_owner, kPort + 1, 9600, 'N', 8, 1, kSystemMask, 512));
     };
-    m_port.SetErrorReporter(&reporter);
+    port.SetErrorReporter(&reporter);
 
-    EXPECT_TRUE(m_port.Initialise(&m_owner, kPort, 9600, 'X', 8, 1, kSystemMask, 512));  // no parity 'X'
+    EXPECT_TRUE(port.Initialise(&m_owner, kPort, 9600, 'X', 8, 1, kSystemMask, 512));  // no parity 'X'
     EXPECT_EQ(reporter.m_nReports, 1);
 
     // The nested call holds the engine now: its port works, and the first
     // port has been let go of.
-    ASSERT_TRUE(m_port.StartMonitor());
+    ASSERT_TRUE(port.StartMonitor());
     ASSERT_TRUE(next.Write(Bytes{0x42}));
     ASSERT_TRUE(WaitForNotifications(2));
     EXPECT_EQ(ReceivedBytes(), (std::vector<std::uint32_t>{0x42}));
