@@ -165,31 +165,42 @@ std::vector<std::string> PortHolders(const std::string& path, const std::string&
     return holders;
 }
 
+UniqueFd OpenPortExclusive(const std::string& path, int& nError) {
+    UniqueFd hFd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!hFd.IsOpen()) {
+        nError = errno;
+        return UniqueFd();
+    }
+    if (::isatty(hFd.Get()) == 0) {
+        nError = ENOTTY;
+        return UniqueFd();
+    }
+    // The lock comes first, so a port that is someone else's is never marked
+    // exclusive by us (root passes TIOCEXCL, but not the lock).
+    if (::flock(hFd.Get(), LOCK_EX | LOCK_NB) != 0 || ::ioctl(hFd.Get(), TIOCEXCL) != 0) {
+        nError = errno;
+        return UniqueFd();
+    }
+    nError = 0;
+    return hFd;
+}
+
 PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot) {
     if (path.empty()) {
         return {PortProblem::NoSuchDevice, "no such device"};
     }
-    const UniqueFd hFd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    int nError = 0;
+    const UniqueFd hFd = OpenPortExclusive(path, nError);
     if (!hFd.IsOpen()) {
-        return OpenFailure(errno, path, strProcRoot);
-    }
-    if (::isatty(hFd.Get()) == 0) {
-        return {PortProblem::NotSerialLine, "not a serial line"};
-    }
-    if (::flock(hFd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        const int nError = errno;
+        if (nError == ENOTTY) {
+            return {PortProblem::NotSerialLine, "not a serial line"};
+        }
         if (nError == EWOULDBLOCK) {
             return {PortProblem::InUse, InUseText(path, strProcRoot)};
         }
-        return {PortProblem::Other, SystemErrorText(nError)};
+        return OpenFailure(nError, path, strProcRoot);
     }
-    // Exclusive use is what the engine asks for; it is given back at once, so
-    // the port is left as it was found.
-    if (::ioctl(hFd.Get(), TIOCEXCL) != 0) {
-        const int nError = errno;
-        ::flock(hFd.Get(), LOCK_UN);
-        return {PortProblem::Other, SystemErrorText(nError)};
-    }
+    // Given back at once, so the port is left as it was found.
     ::ioctl(hFd.Get(), TIOCNXCL);
     ::flock(hFd.Get(), LOCK_UN);
     return {PortProblem::None, "can be opened"};

@@ -1,5 +1,7 @@
 #include "serial/SerialPort.h"
 
+#include "serial/PortDiagnosis.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -310,8 +312,13 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
         if (path.empty()) {
             return false;
         }
-        UniqueFd hComm = OpenExclusive(path, skipped);
-        if (hComm.IsOpen()) {
+        int nError = 0;
+        UniqueFd hComm = OpenPortExclusive(path, nError);
+        if (!hComm.IsOpen()) {
+            skipped = nError == ENOTTY        ? "not a serial line"
+                      : nError == EWOULDBLOCK ? "in use (locked by another program)"
+                                              : SystemErrorText(nError);
+        } else {
             m_hComm = std::move(hComm);
             failure = ConfigurePort(settingsText);
             ::tcflush(m_hComm.Get(), kPurgeAll);
@@ -330,33 +337,6 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
         ReportError(failure->m_label, failure->m_nError, CancelSignal{});
     }
     return true;
-}
-
-// Opens `path` for this engine alone. On failure the descriptor is closed
-// and `why` says what stood in the way.
-UniqueFd SerialPort::OpenExclusive(const std::string& path, std::string& why)
-{
-    UniqueFd hComm(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!hComm.IsOpen()) {
-        why = SystemErrorText(errno);
-        return UniqueFd();
-    }
-    if (!::isatty(hComm.Get())) {
-        why = "not a serial line";
-        return UniqueFd();
-    }
-    // Not shared: another program that holds the port keeps it (root passes
-    // TIOCEXCL, but not the lock). The lock comes first, so a port that is
-    // someone else's is never marked exclusive by us.
-    if (::flock(hComm.Get(), LOCK_EX | LOCK_NB) != 0) {
-        why = errno == EWOULDBLOCK ? "in use (locked by another program)" : SystemErrorText(errno);
-        return UniqueFd();
-    }
-    if (::ioctl(hComm.Get(), TIOCEXCL) != 0) {
-        why = SystemErrorText(errno);
-        return UniqueFd();
-    }
-    return hComm;
 }
 
 // Applies time-outs, event mask and line settings, stopping at the first

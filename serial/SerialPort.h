@@ -119,7 +119,6 @@ private:
     void RequestStop();
     void StopMonitorThread(bool bTraceEnd);
     void ReleasePort();
-    static UniqueFd OpenExclusive(const std::string& path, std::string& why);
     std::optional<PortFailure> ConfigurePort(const std::string& settingsText);
     void ReportError(const char* label, int nError, const CancelSignal& cancel) const;
     bool IsStopRequested() const { return m_bStopRequested.load(); }

@@ -13,8 +13,8 @@ shift 2
 failures=0
 fail() { echo "FAIL $name: $*"; failures=$((failures + 1)); }
 
-for spec in "$@"; do
-  kind=${spec%%:*} program=${spec#*:}
+for entry in "$@"; do
+  kind=${entry%%:*} program=${entry#*:}
   name=$(basename "$program")
   page="$man_dir/$name.1"
   if [ ! -s "$page" ]; then
