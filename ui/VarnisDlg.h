@@ -1,34 +1,23 @@
 // The main window: the form, the routing of its events to the device link,
-// the click rules and the two connection states.
+// the click rules and the two connection states. The engine, the link, the
+// timers and the form's state are held privately (VarnisDlgPrivate.h).
 #pragma once
 
-#include "config/CardSettings.h"
-#include "config/SettingsBuild.h"
-#include "link/DeviceLink.h"
-#include "serial/OwnerThread.h"
-#include "serial/PortTable.h"
-#include "serial/SerialPort.h"
 #include "ui/FormIds.h"
-#include "ui/MessageBoxes.h"
-#include "ui/QtOwnerThread.h"
 
 #include <QDialog>
-#include <QIcon>
 
-#include <cstdint>
-#include <map>
+#include <initializer_list>
 #include <memory>
+#include <string_view>
 
-class QButtonGroup;
-class QComboBox;
-class QLineEdit;
-class QMenu;
-class QTimer;
+class QIcon;
 
 namespace varnis {
 
-class FormCheckBox;
-class FormRadioButton;
+struct CardSettings;
+class IMessageBoxes;
+class PortTable;
 
 inline constexpr const char* kMainWindowTitle = "Provin Generator v3.3";
 inline constexpr const char* kAboutMenuText = "关于 Varnis(&A)...";
@@ -40,7 +29,7 @@ inline constexpr int kDialogFontPoints = 9;
 inline constexpr int kFormWidthUnits = 405;
 inline constexpr int kFormHeightUnits = 287;
 
-class VarnisDlg : public QDialog, public ILinkWindow {
+class VarnisDlg : public QDialog {
     Q_OBJECT
 public:
     explicit VarnisDlg(QWidget* pParent = nullptr);
@@ -51,11 +40,7 @@ public:
     void SetPortTable(const PortTable& table);
     void SetMessageBoxes(IMessageBoxes* pBoxes);
     IMessageBoxes& MessageBoxes();
-
-    // The control with a form id, or null.
-    QWidget* Control(int nId) const;
-    const QIcon& WindowIcon() const { return m_icon; }
-    QMenu* SystemMenu() const { return m_pSystemMenu; }
+    const QIcon& WindowIcon() const;
 
     // Events, as the controls, the menu and the engine deliver them.
     void OnOpenPort();
@@ -65,74 +50,51 @@ public:
     void OnSysCommand(unsigned nId);
     void ShowHelpWindow();
 
-    std::int32_t ConfigLockingFlag() const { return m_nConfigLocking; }
-    const BuildState& Build() const { return m_buildState; }
-    const LinkState& Link() const { return m_linkState; }
-    bool IsTimerRunning(int nId) const;
-
-    // IBuildForm
-    void ShowMessage(std::string_view text, std::string_view caption) override;
-    bool IsPortOpen() const override { return m_nPortOpen != 0; }
-    void ReadFormTexts() override;
-    const CardSettings& Settings() const override { return m_settings; }
-    int SelectedSector() const override;
-    int SelectedBlock() const override;
-    int SelectedStartAddress() const override;
-    int SelectedEndAddress() const override;
-    // ILinkWindow
-    void SetPortOpen(bool bOpen) override { m_nPortOpen = bOpen ? 1 : 0; }
-    void StartTimer(int nId, int nMilliseconds) override;
-    void StopTimer(int nId) override;
-    void EnterConnectedState() override;
-    void EnterDisconnectedState() override;
-    ISerialOwner* PortOwner() override { return &m_ownerChannel; }
-
+    // What the device link and the build ask of the window.
+    void ShowMessage(std::string_view text, std::string_view caption);
+    bool IsPortOpen() const;
+    void SetPortOpen(bool bOpen);
+    void ReadFormTexts();
     void ShowFormTexts();
+    const CardSettings& Settings() const;
+    int SelectedSector() const;
+    int SelectedBlock() const;
+    int SelectedStartAddress() const;
+    int SelectedEndAddress() const;
+    void EnterConnectedState();
+    void EnterDisconnectedState();
+    // The link's window timers; a test may hold them back.
+    virtual void StartTimer(int nId, int nMilliseconds);
+    virtual void StopTimer(int nId);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
 
 private:
+    friend class VarnisDlgProbe;
+    struct Private;
+
     void CreateForm();
+    void CreateSystemMenu();
     void OnInitMainWindow();
-    void OnNotification(const SerialNotification& n);
     void RunClickRule(int nId);
     void OnLockingClicked();
     // Puts the keyboard focus on push button `nToId` unless it is on "Exit" or
     // "Help"; called before the button it replaces and the options are disabled.
     void MoveFocusToButton(int nToId);
-
     void Enable(int nId, bool bEnable);
     void Enable(std::initializer_list<int> ids, bool bEnable);
-    void SetCheck(int nId, bool bChecked);  // runs no rule
-    bool IsChecked(int nId) const;
-    QLineEdit* Edit(int nId) const;
-    QComboBox* List(int nId) const;
     // Checks `nId`, clears the rest of its group and runs its rule.
     void CheckAndRun(int nId);
+    // Sets the flag and the setting from the locking check mark as it stands.
+    void TakeLockingFromCheckMark();
+    // The defaults a new connection and the start share: the four texts shown,
+    // the lists at 0, 0, 0 and 4.
+    void ShowDefaultTexts();
+    void SelectDefaultListItems();
 
-    // Wiring first: it must outlive the engine, which is destroyed before it.
-    QtOwnerThread m_ownerThread;
-    std::unique_ptr<IMessageBoxes> m_pDefaultBoxes;
-    IMessageBoxes* m_pBoxes = nullptr;
-    QtErrorReporter m_errorReporter;
-    SerialOwnerChannel m_ownerChannel;
-
-    SerialPort m_serialPort;
-    std::int32_t m_nPortOpen = 0;
-    std::int32_t m_nConfigLocking = 0;
-    int m_nRuleId = 0;  // the control whose click rule runs, 0 outside a rule
-    CardSettings m_settings;
-    BuildState m_buildState;
-    LinkState m_linkState;
-    SerialPortEngine m_engine;
-    DeviceLink m_link;
-    QIcon m_icon;
-
-    std::map<int, QWidget*> m_controls;
-    std::map<int, QTimer*> m_timers;
-    QMenu* m_pSystemMenu = nullptr;
+    std::unique_ptr<Private> m_p;
 };
 
 }  // namespace varnis

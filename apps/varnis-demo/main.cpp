@@ -14,8 +14,10 @@
 #include "serial/PortTable.h"
 #include "sim/SimDevice.h"
 #include "ui/FormIds.h"
+#include "ui/MessageBoxes.h"
 #include "ui/VarnisApp.h"
 #include "ui/VarnisDlg.h"
+#include "ui/VarnisDlgProbe.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -118,7 +120,7 @@ void Exercise(varnis::VarnisDlg& dlg, PrintedBoxes& boxes)
     auto pClock = std::make_shared<QElapsedTimer>();
     QTimer::singleShot(200, &dlg, [&dlg, pClock]() {
         pClock->start();
-        static_cast<QPushButton*>(dlg.Control(varnis::kIdOpenPort))->click();
+        static_cast<QPushButton*>(varnis::VarnisDlgProbe(dlg).Control(varnis::kIdOpenPort))->click();
     });
     auto* pPoll = new QTimer(&dlg);
     QObject::connect(pPoll, &QTimer::timeout, &dlg, [&dlg, &boxes, pPoll, pClock, bMade = false]() mutable {
@@ -130,7 +132,7 @@ void Exercise(varnis::VarnisDlg& dlg, PrintedBoxes& boxes)
             bMade = true;
             PrintLine("varnis-demo: connected after " + std::to_string(pClock->restart()) +
                       " ms; pressing \"Make Provin\"");
-            static_cast<QPushButton*>(dlg.Control(varnis::kIdMake))->click();
+            static_cast<QPushButton*>(varnis::VarnisDlgProbe(dlg).Control(varnis::kIdMake))->click();
         }
     });
     pPoll->start(10);
@@ -141,7 +143,7 @@ void Exercise(varnis::VarnisDlg& dlg, PrintedBoxes& boxes)
 void TakeScreenshotWhenConnected(varnis::VarnisDlg& dlg, const QString& path, bool& bOk)
 {
     QTimer::singleShot(500, &dlg, [&dlg]() {
-        static_cast<QPushButton*>(dlg.Control(varnis::kIdOpenPort))->click();
+        static_cast<QPushButton*>(varnis::VarnisDlgProbe(dlg).Control(varnis::kIdOpenPort))->click();
     });
     auto* pPoll = new QTimer(&dlg);
     auto* pClock = new QElapsedTimer;
@@ -238,8 +240,8 @@ private:
     }
     void OpenList()
     {
-        static_cast<QAbstractButton*>(m_dlg.Control(varnis::kIdMode1))->click();
-        auto* pList = static_cast<QComboBox*>(m_dlg.Control(varnis::kIdSector));
+        static_cast<QAbstractButton*>(varnis::VarnisDlgProbe(m_dlg).Control(varnis::kIdMode1))->click();
+        auto* pList = static_cast<QComboBox*>(varnis::VarnisDlgProbe(m_dlg).Control(varnis::kIdSector));
         pList->setFocus(Qt::TabFocusReason);
         pList->showPopup();
         After(600, [this, pList]() {
@@ -263,7 +265,7 @@ private:
     }
     void MakeCard()
     {
-        m_dlg.Control(varnis::kIdMake)->setFocus(Qt::TabFocusReason);
+        varnis::VarnisDlgProbe(m_dlg).Control(varnis::kIdMake)->setFocus(Qt::TabFocusReason);
         When([]() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; }, [this]() {
             auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             PrintLine("varnis-demo: box \"" + pBox->text().toStdString() + "\"");

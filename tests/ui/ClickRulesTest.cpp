@@ -23,11 +23,12 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_dlg));
         m_dlg.EnterConnectedState();
     }
-    std::uint8_t Byte(std::size_t n) const { return m_dlg.Build().m_settingsBlock.at(n); }
-    bool IsEnabled(int nId) const { return m_dlg.Control(nId)->isEnabled(); }
+    std::uint8_t Byte(std::size_t n) const { return m_probe.Build().m_settingsBlock.at(n); }
+    bool IsEnabled(int nId) const { return m_probe.Control(nId)->isEnabled(); }
 
     FakeMessageBoxes m_boxes;
     VarnisDlg m_dlg;
+    VarnisDlgProbe m_probe{m_dlg};
 };
 
 const Ids kSectorControls = {kIdSector, kIdBlock, kIdKeyA, kIdKeyB, kIdKey,
@@ -146,15 +147,15 @@ TEST_F(ClickRules, AClickOnAnAlreadyCheckedButtonRunsItsRuleAgain)
 
 TEST_F(ClickRules, PasswordProtectionChangesByte20Only)
 {
-    const SettingsBlock before = m_dlg.Build().m_settingsBlock;
+    const SettingsBlock before = m_probe.Build().m_settingsBlock;
     ClickOn(m_dlg, kIdPasswordEnable);
     SettingsBlock expected = before;
     expected.at(20) = 0x01;
-    EXPECT_EQ(m_dlg.Build().m_settingsBlock, expected);
+    EXPECT_EQ(m_probe.Build().m_settingsBlock, expected);
     EXPECT_TRUE(m_dlg.Settings().m_bPasswordProtection);
     EXPECT_TRUE(IsEnabled(kIdPassword));
     ClickOn(m_dlg, kIdPasswordDisable);
-    EXPECT_EQ(m_dlg.Build().m_settingsBlock, before);
+    EXPECT_EQ(m_probe.Build().m_settingsBlock, before);
     EXPECT_TRUE(IsEnabled(kIdPassword));
 }
 
@@ -170,19 +171,19 @@ TEST_F(ClickRules, LockingAsksFirstAndCancelLeavesItOff)
                              "enabled,are you sure to start the operation?");
     EXPECT_TRUE(box.m_bOwned);
     EXPECT_FALSE(Button(m_dlg, kIdLocking)->isChecked());
-    EXPECT_EQ(m_dlg.ConfigLockingFlag(), 0);
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
 
     m_boxes.m_confirmAnswers = {true};
     ClickOn(m_dlg, kIdLocking);
     EXPECT_EQ(m_boxes.m_records.size(), 2U);
     EXPECT_TRUE(Button(m_dlg, kIdLocking)->isChecked());
-    EXPECT_EQ(m_dlg.ConfigLockingFlag(), 1);
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 1);
     EXPECT_TRUE(m_dlg.Settings().m_bConfigLocking);
 
     ClickOn(m_dlg, kIdLocking);  // clearing asks nothing
     EXPECT_EQ(m_boxes.m_records.size(), 2U);
     EXPECT_FALSE(Button(m_dlg, kIdLocking)->isChecked());
-    EXPECT_EQ(m_dlg.ConfigLockingFlag(), 0);
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
 }
 
 // Assistive technology toggles a control through its accessible action, which
@@ -199,27 +200,27 @@ void ToggleAccessibly(QWidget* pControl)
 
 TEST_F(ClickRules, ChoicesMadeThroughAssistiveTechnologyRunTheirRules)
 {
-    ToggleAccessibly(m_dlg.Control(kIdMode1));
+    ToggleAccessibly(m_probe.Control(kIdMode1));
     EXPECT_TRUE(Button(m_dlg, kIdMode1)->isChecked());
     EXPECT_EQ(Byte(0), 0xFE);
     EXPECT_TRUE(IsEnabled(kIdKeyB));
-    ToggleAccessibly(m_dlg.Control(kIdKeyB));
+    ToggleAccessibly(m_probe.Control(kIdKeyB));
     EXPECT_EQ(Byte(4), 0x01);
     EXPECT_EQ(m_dlg.Settings().m_eKeyType, KeyType::KeyB);
 
     m_boxes.m_confirmAnswers = {false};
-    ToggleAccessibly(m_dlg.Control(kIdLocking));
+    ToggleAccessibly(m_probe.Control(kIdLocking));
     ASSERT_EQ(m_boxes.m_records.size(), 1U);
     EXPECT_FALSE(Button(m_dlg, kIdLocking)->isChecked());
-    EXPECT_EQ(m_dlg.ConfigLockingFlag(), 0);
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
 
     m_boxes.m_confirmAnswers = {true};
-    ToggleAccessibly(m_dlg.Control(kIdLocking));
+    ToggleAccessibly(m_probe.Control(kIdLocking));
     EXPECT_TRUE(Button(m_dlg, kIdLocking)->isChecked());
-    EXPECT_EQ(m_dlg.ConfigLockingFlag(), 1);
-    ToggleAccessibly(m_dlg.Control(kIdLocking));
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 1);
+    ToggleAccessibly(m_probe.Control(kIdLocking));
     EXPECT_FALSE(Button(m_dlg, kIdLocking)->isChecked());
-    EXPECT_EQ(m_dlg.ConfigLockingFlag(), 0);
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
     EXPECT_EQ(m_boxes.m_records.size(), 2U);
 }
 

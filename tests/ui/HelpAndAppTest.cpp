@@ -2,6 +2,7 @@
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
 #include "ui/HelpDialog.h"
+#include "ui/QtOwnerThread.h"
 #include "ui/VarnisApp.h"
 #include "ui/UiTestSupport.h"
 
@@ -102,7 +103,7 @@ TEST(HelpWindow, OpensFromTheButtonAndTheMenuItemInAnyState)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     ExpectHelpOpens(dlg, [&]() { Button(dlg, kIdHelp)->click(); });
 
-    QMenu* pMenu = dlg.SystemMenu();
+    QMenu* pMenu = VarnisDlgProbe(dlg).SystemMenu();
     ASSERT_NE(pMenu, nullptr);
     const QList<QAction*> actions = pMenu->actions();
     ASSERT_EQ(actions.size(), 4);

@@ -31,6 +31,7 @@ protected:
 
     FakeMessageBoxes m_boxes;
     VarnisDlg m_dlg;
+    VarnisDlgProbe m_probe{m_dlg};
 };
 
 const Ids kConnectedEnabled = {kIdExit, kIdHelp, kIdMake, kIdClosePort, kIdMode0, kIdMode1, kIdWiegand, kIdAba,
@@ -57,18 +58,18 @@ TEST_F(MainWindow, StartsWithOnlyExitHelpAndOpenPortUsableAndAnEmptyBlock)
 {
     EXPECT_EQ(EnabledIds(m_dlg), (Ids{kIdExit, kIdHelp, kIdOpenPort}));
     ExpectDefaultValues(m_dlg);
-    EXPECT_EQ(m_dlg.Build().m_settingsBlock, SettingsBlock{});
+    EXPECT_EQ(m_probe.Build().m_settingsBlock, SettingsBlock{});
     EXPECT_FALSE(m_dlg.IsPortOpen());
-    EXPECT_EQ(m_dlg.ConfigLockingFlag(), 0);
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
     EXPECT_EQ(m_dlg.windowTitle(), "Provin Generator v3.3");
-    EXPECT_EQ(QApplication::focusWidget(), m_dlg.Control(kIdExit));
-    EXPECT_TRUE(static_cast<QPushButton*>(m_dlg.Control(kIdExit))->isDefault());
+    EXPECT_EQ(QApplication::focusWidget(), m_probe.Control(kIdExit));
+    EXPECT_TRUE(static_cast<QPushButton*>(m_probe.Control(kIdExit))->isDefault());
     EXPECT_TRUE(m_boxes.m_records.empty());
 }
 
 TEST_F(MainWindow, ListsHoldTheirValuesInOrderAndEditsTheirLengthLimits)
 {
-    EXPECT_NE(qobject_cast<QCheckBox*>(m_dlg.Control(kIdLocking)), nullptr);
+    EXPECT_NE(qobject_cast<QCheckBox*>(m_probe.Control(kIdLocking)), nullptr);
     EXPECT_EQ(ListOf(m_dlg, kIdPortList)->count(), 11);
     EXPECT_EQ(ListOf(m_dlg, kIdPortList)->itemText(10), "COM10");
     const std::vector<std::pair<int, int>> counts = {
@@ -91,11 +92,11 @@ TEST_F(MainWindow, KeepsProportionsOfItsDialogUnitsAndClipsNoText)
     EXPECT_EQ(m_dlg.height(), units.ToPixelsY(287));
     EXPECT_EQ(m_dlg.minimumSize(), m_dlg.maximumSize());  // not resizable
     // "Help" at 274, 9, 68, 14.
-    EXPECT_EQ(m_dlg.Control(kIdHelp)->geometry(), units.ToPixels(274, 9, 68, 14));
+    EXPECT_EQ(m_probe.Control(kIdHelp)->geometry(), units.ToPixels(274, 9, 68, 14));
     // Reading order is kept: left to right and top to bottom as in the form.
-    EXPECT_LT(m_dlg.Control(kIdMode0)->x(), m_dlg.Control(kIdMode1)->x());
-    EXPECT_LT(m_dlg.Control(kIdMode0)->y(), m_dlg.Control(kIdWiegand)->y());
-    EXPECT_LT(m_dlg.Control(kIdKey)->y(), m_dlg.Control(kIdPassword)->y());
+    EXPECT_LT(m_probe.Control(kIdMode0)->x(), m_probe.Control(kIdMode1)->x());
+    EXPECT_LT(m_probe.Control(kIdMode0)->y(), m_probe.Control(kIdWiegand)->y());
+    EXPECT_LT(m_probe.Control(kIdKey)->y(), m_probe.Control(kIdPassword)->y());
 
     const QRect window = m_dlg.rect();
     for (QWidget* pChild : m_dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -128,16 +129,16 @@ TEST_F(MainWindow, EditsAndListsAreKnownByTheirLabels)
         const auto it =
             std::find_if(allLabels.begin(), allLabels.end(), [&label](QLabel* p) { return p->text() == label; });
         ASSERT_NE(it, allLabels.end()) << pszLabel;
-        EXPECT_EQ((*it)->buddy(), m_dlg.Control(nId)) << pszLabel;
-        EXPECT_FALSE(m_dlg.Control(nId)->accessibleName().isEmpty()) << pszLabel;
-        EXPECT_TRUE(QString::fromUtf8(pszLabel).startsWith(m_dlg.Control(nId)->accessibleName()));
+        EXPECT_EQ((*it)->buddy(), m_probe.Control(nId)) << pszLabel;
+        EXPECT_FALSE(m_probe.Control(nId)->accessibleName().isEmpty()) << pszLabel;
+        EXPECT_TRUE(QString::fromUtf8(pszLabel).startsWith(m_probe.Control(nId)->accessibleName()));
     }
 }
 
 TEST_F(MainWindow, TabVisitsTheControlsInTheFormsOrderAndSkipsRadioButtons)
 {
     std::vector<int> visited;
-    QWidget* pWidget = m_dlg.Control(kIdExit);
+    QWidget* pWidget = m_probe.Control(kIdExit);
     for (int nStep = 0; nStep < 200; ++nStep) {
         if ((pWidget->focusPolicy() & Qt::TabFocus) != 0) {
             const QString name = pWidget->objectName();
@@ -156,9 +157,9 @@ TEST_F(MainWindow, TabVisitsTheControlsInTheFormsOrderAndSkipsRadioButtons)
 
     // At start the Tab key goes from "Exit" to "Help" to "OpenPort": disabled controls are skipped.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), m_dlg.Control(kIdHelp));
+    EXPECT_EQ(QApplication::focusWidget(), m_probe.Control(kIdHelp));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), m_dlg.Control(kIdOpenPort));
+    EXPECT_EQ(QApplication::focusWidget(), m_probe.Control(kIdOpenPort));
 }
 
 TEST_F(MainWindow, EditFieldsRefuseCharactersBeyondTheirLimits)
@@ -206,7 +207,7 @@ TEST_F(MainWindow, ConnectedStateEnablesExactlyTheListedControlsAndResetsTheBloc
     EXPECT_TRUE(m_dlg.IsPortOpen());
     EXPECT_EQ(EnabledIds(m_dlg), kConnectedEnabled);
     ExpectDefaultValues(m_dlg);
-    const SettingsBlock& block = m_dlg.Build().m_settingsBlock;
+    const SettingsBlock& block = m_probe.Build().m_settingsBlock;
     const SettingsBlock expected = {0x01, 0x02, 0x00, 0x00, 0x00, 0xA5, 0xC3, 0x0F, 0x7E, 0x9B, 0x12,
                                     0x40, 0x00, 0x28, 0x08, 0xAA, 0x00, 0x00, 0x00, 0x00, 0x00};
     EXPECT_EQ(block, expected);
@@ -233,23 +234,23 @@ TEST_F(MainWindow, ClosePortKeepsEveryValueAndTheNextConnectionRestoresTheDefaul
     EditOf(m_dlg, kIdKey)->setText("001122334455");
     m_boxes.m_confirmAnswers = {true};
     ClickOn(m_dlg, kIdLocking);
-    ASSERT_EQ(m_dlg.ConfigLockingFlag(), 1);
+    ASSERT_EQ(m_probe.ConfigLockingFlag(), 1);
     const Ids checked = CheckedIds(m_dlg);
-    const SettingsBlock block = m_dlg.Build().m_settingsBlock;
+    const SettingsBlock block = m_probe.Build().m_settingsBlock;
 
     m_dlg.OnClosePort();
     EXPECT_FALSE(m_dlg.IsPortOpen());
     EXPECT_EQ(EnabledIds(m_dlg), (Ids{kIdExit, kIdHelp, kIdOpenPort}));
     EXPECT_EQ(CheckedIds(m_dlg), checked);
-    EXPECT_EQ(m_dlg.Build().m_settingsBlock, block);
+    EXPECT_EQ(m_probe.Build().m_settingsBlock, block);
     EXPECT_EQ(ListOf(m_dlg, kIdSector)->currentIndex(), 7);
     EXPECT_EQ(EditOf(m_dlg, kIdKey)->text(), "001122334455");
-    EXPECT_EQ(m_dlg.ConfigLockingFlag(), 1);
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 1);
 
     m_dlg.EnterConnectedState();
     ExpectDefaultValues(m_dlg);
-    EXPECT_EQ(m_dlg.ConfigLockingFlag(), 0);
-    EXPECT_EQ(m_dlg.Build().m_settingsBlock.at(15), 0xAA);
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
+    EXPECT_EQ(m_probe.Build().m_settingsBlock.at(15), 0xAA);
     EXPECT_EQ(EnabledIds(m_dlg), kConnectedEnabled);
 }
 

@@ -64,6 +64,7 @@ TEST(NestedBoxes, AnEngineBoxInsideASearchStepFreezesNothing)
     ASSERT_EQ(::stat(com2->SlavePath().c_str(), &st), 0);
 
     VarnisDlg dlg;  // with its own, real message boxes
+    const VarnisDlgProbe probe(dlg);
     dlg.SetPortTable(table);
     dlg.show();
     struct Seen {
@@ -84,7 +85,7 @@ TEST(NestedBoxes, AnEngineBoxInsideASearchStepFreezesNothing)
             pOpen = pBox;
             openFor.start();
             seen.push_back({pBox->text(), pBox->windowTitle(),
-                            dlg.IsTimerRunning(kProbeTimerId) || dlg.Link().m_bProbeOutstanding, 0});
+                            probe.IsTimerRunning(kProbeTimerId) || probe.Link().m_bProbeOutstanding, 0});
         }
         ++seen.back().m_nTicks;
         if (openFor.elapsed() >= 300)
@@ -106,7 +107,7 @@ TEST(NestedBoxes, AnEngineBoxInsideASearchStepFreezesNothing)
     EXPECT_GE(seen[0].m_nTicks, 2);  // the window's loop ran inside the box
     EXPECT_EQ(seen[1].m_strText, QStringLiteral("Provin Generator Device not found."));
     EXPECT_FALSE(dlg.IsPortOpen());
-    EXPECT_EQ(dlg.Link().m_nNextPortToProbe, 1);
+    EXPECT_EQ(probe.Link().m_nNextPortToProbe, 1);
 }
 
 }  // namespace

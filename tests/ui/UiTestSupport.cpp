@@ -75,17 +75,17 @@ int FakeMessageBoxes::CountOf(const QString& text) const
 
 QAbstractButton* Button(const VarnisDlg& dlg, int nId)
 {
-    return qobject_cast<QAbstractButton*>(dlg.Control(nId));
+    return qobject_cast<QAbstractButton*>(VarnisDlgProbe(dlg).Control(nId));
 }
 
 QLineEdit* EditOf(const VarnisDlg& dlg, int nId)
 {
-    return qobject_cast<QLineEdit*>(dlg.Control(nId));
+    return qobject_cast<QLineEdit*>(VarnisDlgProbe(dlg).Control(nId));
 }
 
 QComboBox* ListOf(const VarnisDlg& dlg, int nId)
 {
-    return qobject_cast<QComboBox*>(dlg.Control(nId));
+    return qobject_cast<QComboBox*>(VarnisDlgProbe(dlg).Control(nId));
 }
 
 const std::vector<int>& AllControlIds()
@@ -103,7 +103,7 @@ std::set<int> EnabledIds(const VarnisDlg& dlg)
 {
     std::set<int> ids;
     for (const int nId : AllControlIds())
-        if (dlg.Control(nId)->isEnabled())
+        if (VarnisDlgProbe(dlg).Control(nId)->isEnabled())
             ids.insert(nId);
     return ids;
 }
@@ -120,7 +120,7 @@ std::set<int> CheckedIds(const VarnisDlg& dlg)
 
 void ClickOn(const VarnisDlg& dlg, int nId)
 {
-    QWidget* pControl = dlg.Control(nId);
+    QWidget* pControl = VarnisDlgProbe(dlg).Control(nId);
     // Radio buttons and check boxes take clicks on their indicator and text.
     QTest::mouseClick(pControl, Qt::LeftButton, Qt::NoModifier, QPoint(6, pControl->height() / 2));
 }

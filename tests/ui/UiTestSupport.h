@@ -3,7 +3,9 @@
 #pragma once
 
 #include "ui/MessageBoxes.h"
+#include "serial/PortTable.h"
 #include "ui/VarnisDlg.h"
+#include "ui/VarnisDlgProbe.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -38,8 +38,9 @@ public:
         StopTimer(nId);
         // A probe's timer starts once the search has moved its next port on
         // past the port just probed.
-        const bool bHold = nId == kReplyTimerId || (nId == kProbeTimerId && m_bDeviceOnPort &&
-                                                    Link().m_nNextPortToProbe == static_cast<int>(kDevicePort) + 1);
+        const bool bHold = nId == kReplyTimerId ||
+                           (nId == kProbeTimerId && m_bDeviceOnPort &&
+                            VarnisDlgProbe(*this).Link().m_nNextPortToProbe == static_cast<int>(kDevicePort) + 1);
         if (bHold)
             m_held.insert(nId);
         else
@@ -50,7 +51,7 @@ public:
         m_held.erase(nId);
         VarnisDlg::StopTimer(nId);
     }
-    bool IsTimerRunning(int nId) const { return m_held.contains(nId) || VarnisDlg::IsTimerRunning(nId); }
+    bool IsTimerRunning(int nId) const { return m_held.contains(nId) || VarnisDlgProbe(*this).IsTimerRunning(nId); }
     // The held timer expires at the window's next turn of its event loop.
     bool FireTimer(int nId)
     {
@@ -103,6 +104,7 @@ protected:
         return WaitFor([this]() { return Dlg().IsPortOpen(); }, 10s);
     }
     HeldTimerDlg& Dlg() { return *m_pDlg; }
+    VarnisDlgProbe Probe() const { return VarnisDlgProbe(*m_pDlg); }
     // Writes one byte into the device's line, as the device would. The line is
     // non-blocking and shared with the device's thread: the kernel may say
     // "try again" for a moment, which is no failure.
@@ -156,12 +158,12 @@ TEST_F(WindowE2e, OpenPortFindsTheDeviceAndMakeProvinSendsTheFrameTheFormDescrib
     ClickOn(Dlg(), kIdMake);
     ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kSuccess); }, 10s));
     EXPECT_EQ(m_boxes.m_records.back().m_strCaption, "Warning");
-    EXPECT_EQ(Dlg().Link().m_nPendingOperation, PendingNone);
+    EXPECT_EQ(Probe().Link().m_nPendingOperation, PendingNone);
 
     const std::vector<SimExchange> exchanges = device.Exchanges();
     ASSERT_EQ(exchanges.size(), 1U);
     ASSERT_TRUE(exchanges.front().m_bValid) << exchanges.front().m_strDescription;
-    const ConfigurationFrame expected = AssembleConfigurationFrame(Dlg().Build());
+    const ConfigurationFrame expected = AssembleConfigurationFrame(Probe().Build());
     EXPECT_EQ(exchanges.front().m_frame, std::vector<std::uint8_t>(expected.begin(), expected.end()));
 
     DecodedConfiguration decoded;
@@ -205,7 +207,7 @@ TEST_F(WindowE2e, ASilentDeviceGivesTheTimeOutBox)
     ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kOverTime); }, 10s));
     EXPECT_EQ(m_boxes.m_records.back().m_strCaption, "Warning");
     EXPECT_FALSE(Dlg().IsTimerRunning(kReplyTimerId));
-    EXPECT_FALSE(Dlg().Build().m_bFrameReady);
+    EXPECT_FALSE(Probe().Build().m_bFrameReady);
     EXPECT_FALSE(m_boxes.Has(kSuccess));
 }
 
@@ -216,7 +218,7 @@ TEST_F(WindowE2e, NoDeviceOnAnyPortGivesTheNotFoundBox)
     EXPECT_EQ(m_boxes.CountOf(kNotFound), 1);
     EXPECT_FALSE(Dlg().IsPortOpen());
     EXPECT_EQ(EnabledIds(Dlg()), (std::set<int>{kIdExit, kIdHelp, kIdOpenPort}));
-    EXPECT_EQ(Dlg().Link().m_nNextPortToProbe, 1);
+    EXPECT_EQ(Probe().Link().m_nNextPortToProbe, 1);
 }
 
 // The device keeps quiet until the reply time is up, then its ACK comes
@@ -255,16 +257,16 @@ TEST_F(WindowE2e, NoByteIsDeliveredWhileAnOutcomeBoxIsOpen)
     m_boxes.m_onShow = [&](const BoxRecord& box) {
         if (box.m_strText != kSuccess)
             return;
-        nWritePosInBox = Dlg().Link().m_nWritePos;
+        nWritePosInBox = Probe().Link().m_nWritePos;
         // A stray byte arrives while the outcome is shown; it must wait.
         ASSERT_TRUE(WriteAsDevice(0x55));
-        bHeldBack = !WaitFor([&]() { return Dlg().Link().m_nWritePos != nWritePosInBox; }, 600ms);
+        bHeldBack = !WaitFor([&]() { return Probe().Link().m_nWritePos != nWritePosInBox; }, 600ms);
     };
     ClickOn(Dlg(), kIdMake);
     ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kSuccess) && m_boxes.m_nOpen == 0; }, 10s));
     EXPECT_TRUE(bHeldBack);
     // Once the box is closed the byte is delivered.
-    EXPECT_TRUE(WaitFor([&]() { return Dlg().Link().m_nWritePos == nWritePosInBox + 1; }, 5s));
+    EXPECT_TRUE(WaitFor([&]() { return Probe().Link().m_nWritePos == nWritePosInBox + 1; }, 5s));
 }
 
 }  // namespace
