@@ -1,19 +1,15 @@
 #include "sim/SimDevice.h"
 
 #include "config/FrameDecoder.h"
+#include "sim/SimLine.h"
 
 #include <array>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
 #include <span>
-#include <sys/eventfd.h>
 #include <thread>
-#include <unistd.h>
+#include <utility>
 
 namespace varnis {
 
@@ -48,18 +44,46 @@ std::string HexByte(std::uint8_t b)
     return "0x" + HexBytes(one);
 }
 
-// What one wait on the line ended with.
-enum class WaitResult : std::uint8_t { Byte, Timeout, Stop, LineLost };
+using simdetail::WaitResult;
+
+// How a step of an exchange ended.
+enum class StepResult : std::uint8_t {
+    Next,      // done; the exchange goes on with its next step
+    Idle,      // the exchange is over; the device waits for the next byte
+    Stop,      // a stop was requested
+    LineLost,  // the line is gone
+};
+
+// A wait that ended a step: a byte or a finished write lets it go on.
+StepResult AfterWait(WaitResult result)
+{
+    switch (result) {
+    case WaitResult::Byte: return StepResult::Next;
+    case WaitResult::Timeout: return StepResult::Idle;
+    case WaitResult::Stop: return StepResult::Stop;
+    case WaitResult::LineLost: return StepResult::LineLost;
+    }
+    return StepResult::LineLost;
+}
+
+// The exchange a frame started, as its later steps need it.
+struct TakenFrame {
+    std::size_t m_nIndex = 0;
+    std::uint8_t m_nStatus = 0;
+    bool m_bValid = false;
+};
 
 constexpr std::size_t kMinFrameSize = 5;  // start, command, length, check, end
 
 }  // namespace
 
 struct SimDevice::Impl {
-    explicit Impl(int hFd, const SimBehaviour& behaviour) : m_hLine(hFd), m_behaviour(behaviour) {}
+    explicit Impl(int hFd, const SimBehaviour& behaviour)
+        : m_line(hFd, [this](const std::string& strLine) { Log(strLine); }), m_behaviour(behaviour)
+    {
+    }
 
-    const int m_hLine;
-    simdetail::OwnedFd m_hStop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    simdetail::SimLine m_line;
     std::thread m_thread;
 
     mutable std::mutex m_mutex;
@@ -73,11 +97,6 @@ struct SimDevice::Impl {
 
     std::mutex m_logMutex;
     std::function<void(std::string_view)> m_logger;
-
-    // Bytes read from the line and not yet handled (device thread only).
-    std::array<std::uint8_t, 256> m_input{};
-    std::size_t m_nInputPos = 0;
-    std::size_t m_nInputLen = 0;
 
     void Log(const std::string& strLine)
     {
@@ -93,120 +112,6 @@ struct SimDevice::Impl {
         return m_behaviour;
     }
 
-    bool StopRequested() const
-    {
-        pollfd pfd{m_hStop.Get(), POLLIN, 0};
-        return ::poll(&pfd, 1, 0) > 0;
-    }
-
-    // Waits up to nTimeoutMs (negative: without limit) for a byte or a stop request.
-    WaitResult ReadByte(std::uint8_t& b, int nTimeoutMs)
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs < 0 ? 0 : nTimeoutMs);
-        for (;;) {
-            if (StopRequested()) {
-                return WaitResult::Stop;
-            }
-            if (m_nInputPos < m_nInputLen) {
-                b = m_input[m_nInputPos++];
-                return WaitResult::Byte;
-            }
-            int nWait = -1;
-            if (nTimeoutMs >= 0) {
-                const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                nWait = left > 0 ? static_cast<int>(left) : 0;
-            }
-            std::array<pollfd, 2> pfds{{{m_hStop.Get(), POLLIN, 0}, {m_hLine, POLLIN, 0}}};
-            const int nReady = ::poll(pfds.data(), pfds.size(), nWait);
-            if (nReady < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                Log(std::string("poll on the line failed: ") + std::strerror(errno));
-                return WaitResult::LineLost;
-            }
-            if (pfds[0].revents != 0) {
-                return WaitResult::Stop;
-            }
-            if (nReady == 0) {
-                if (nWait == 0) {
-                    return WaitResult::Timeout;
-                }
-                continue;  // woke early; the deadline decides
-            }
-            if ((pfds[1].revents & POLLNVAL) != 0) {
-                Log("the line is not open");
-                return WaitResult::LineLost;
-            }
-            // Read whatever is there, also when a hang-up came with it.
-            const ssize_t nRead = ::read(m_hLine, m_input.data(), m_input.size());
-            if (nRead > 0) {
-                m_nInputPos = 0;
-                m_nInputLen = static_cast<std::size_t>(nRead);
-                continue;
-            }
-            if (nRead < 0 && (errno == EINTR || errno == EAGAIN)) {
-                if ((pfds[1].revents & (POLLHUP | POLLERR)) == 0) {
-                    continue;
-                }
-            }
-            Log(nRead == 0 ? std::string("the line hung up")
-                           : std::string("the line hung up or failed: ") + std::strerror(errno));
-            return WaitResult::LineLost;
-        }
-    }
-
-    // Waits nMs unless a stop comes first; bytes that arrive meanwhile stay queued.
-    bool Pause(int nMs)
-    {
-        if (nMs <= 0) {
-            return !StopRequested();
-        }
-        const auto deadline = Clock::now() + std::chrono::milliseconds(nMs);
-        for (;;) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) {
-                return !StopRequested();
-            }
-            pollfd pfd{m_hStop.Get(), POLLIN, 0};
-            const int nReady = ::poll(&pfd, 1, static_cast<int>(left));
-            if (nReady > 0) {
-                return false;
-            }
-        }
-    }
-
-    // Writes every byte unless a stop comes first or the line fails.
-    WaitResult Write(std::span<const std::uint8_t> bytes)
-    {
-        while (!bytes.empty()) {
-            const ssize_t nWritten = ::write(m_hLine, bytes.data(), bytes.size());
-            if (nWritten > 0) {
-                bytes = bytes.subspan(static_cast<std::size_t>(nWritten));
-                continue;
-            }
-            if (nWritten < 0 && errno == EINTR) {
-                continue;
-            }
-            if (nWritten < 0 && errno != EAGAIN) {
-                Log(std::string("writing to the line failed: ") + std::strerror(errno));
-                return WaitResult::LineLost;
-            }
-            std::array<pollfd, 2> pfds{{{m_hStop.Get(), POLLIN, 0}, {m_hLine, POLLOUT, 0}}};
-            if (::poll(pfds.data(), pfds.size(), -1) < 0 && errno != EINTR) {
-                return WaitResult::LineLost;
-            }
-            if (pfds[0].revents != 0) {
-                return WaitResult::Stop;
-            }
-            if ((pfds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                Log("the line hung up while writing");
-                return WaitResult::LineLost;
-            }
-        }
-        return WaitResult::Byte;
-    }
-
     void LoseLine()
     {
         std::function<void()> handler;
@@ -220,9 +125,7 @@ struct SimDevice::Impl {
             handler();
         }
         // Nothing more to do on the line: wait for the stop request only.
-        pollfd pfd{m_hStop.Get(), POLLIN, 0};
-        while (::poll(&pfd, 1, -1) < 0 && errno == EINTR) {
-        }
+        m_line.WaitForStop();
     }
 
     void UpdateExchange(std::size_t nIndex, bool bAnnounced, bool bReplySent)
@@ -236,7 +139,7 @@ struct SimDevice::Impl {
     {
         const bool bLate = behaviour.m_eFault == SimFault::AckTooLate;
         const int nDelay = bLate ? behaviour.m_nLateAckMs : behaviour.m_nAckDelayMs;
-        if (!Pause(nDelay)) {
+        if (!m_line.Pause(nDelay)) {
             return WaitResult::Stop;
         }
         // Counted before the ACK goes out, so that whoever has received it
@@ -246,7 +149,7 @@ struct SimDevice::Impl {
             ++m_nProbesAnswered;
         }
         const std::array<std::uint8_t, 1> ack{kAck};
-        const WaitResult result = Write(ack);
+        const WaitResult result = m_line.Write(ack);
         if (result == WaitResult::Byte) {
             Log("STX received, answered ACK" + (nDelay > 0 ? " after " + std::to_string(nDelay) + " ms" : std::string()));
         } else {
@@ -256,18 +159,15 @@ struct SimDevice::Impl {
         return result;
     }
 
-    // Collects the rest of a frame whose start byte has been read.
-    WaitResult CollectFrame(const SimBehaviour& behaviour, std::vector<std::uint8_t>& frame, bool& bComplete)
+    // Collects the rest of a frame whose start byte has been read: Byte when
+    // it is complete, Timeout when the line fell silent before that.
+    WaitResult CollectFrame(const SimBehaviour& behaviour, std::vector<std::uint8_t>& frame)
     {
         frame.assign(1, kFrameStart);
-        bComplete = false;
         std::size_t nExpected = kMinFrameSize;
         while (frame.size() < nExpected) {
             std::uint8_t b = 0;
-            const WaitResult result = ReadByte(b, behaviour.m_nFrameByteTimeoutMs);
-            if (result == WaitResult::Timeout) {
-                return WaitResult::Byte;  // incomplete
-            }
+            const WaitResult result = m_line.ReadByte(b, behaviour.m_nFrameByteTimeoutMs);
             if (result != WaitResult::Byte) {
                 return result;
             }
@@ -276,7 +176,6 @@ struct SimDevice::Impl {
                 nExpected = kMinFrameSize + b;  // the length byte counts the data bytes
             }
         }
-        bComplete = true;
         return WaitResult::Byte;
     }
 
@@ -303,34 +202,48 @@ struct SimDevice::Impl {
         }
     }
 
-    // One exchange from the start byte on.
-    WaitResult HandleFrame(const SimBehaviour& behaviour)
+    // One exchange from the start byte on: take the frame, announce the
+    // result, await the system's ACK, reply.
+    StepResult HandleFrame(const SimBehaviour& behaviour)
+    {
+        TakenFrame taken;
+        StepResult result = TakeFrame(behaviour, taken);
+        if (result == StepResult::Next && behaviour.m_eFault == SimFault::HangUpMidExchange) {
+            return HangUp();
+        }
+        if (result == StepResult::Next) {
+            result = Announce(behaviour, taken);
+        }
+        if (result == StepResult::Next) {
+            result = AwaitAck(behaviour);
+        }
+        if (result == StepResult::Next) {
+            result = Reply(behaviour, taken);
+        }
+        return result;
+    }
+
+    // Reads the frame, decodes it and records the exchange with the reply
+    // it will get. An incomplete frame is recorded (and refused) too.
+    StepResult TakeFrame(const SimBehaviour& behaviour, TakenFrame& taken)
     {
         SimExchange exchange;
-        bool bComplete = false;
-        const WaitResult collected = CollectFrame(behaviour, exchange.m_frame, bComplete);
-        if (collected != WaitResult::Byte) {
-            if (!exchange.m_frame.empty() && collected == WaitResult::LineLost) {
+        const WaitResult collected = CollectFrame(behaviour, exchange.m_frame);
+        if (collected == WaitResult::Stop || collected == WaitResult::LineLost) {
+            if (collected == WaitResult::LineLost) {
                 Log("partial frame when the line went: " + HexBytes(exchange.m_frame));
             }
-            return collected;
+            return AfterWait(collected);
         }
         const std::size_t nNumber = ExchangeCount() + 1;
         Log("exchange " + std::to_string(nNumber) + ": frame received (" + std::to_string(exchange.m_frame.size()) +
             " bytes): " + HexBytes(exchange.m_frame));
-        if (!bComplete) {
+        if (collected == WaitResult::Timeout) {
             exchange.m_strDescription = "incomplete frame: " + std::to_string(exchange.m_frame.size()) +
                                         " bytes, then silence for " +
                                         std::to_string(behaviour.m_nFrameByteTimeoutMs) + " ms";
         } else {
-            DecodedConfiguration config;
-            std::string strReason;
-            if (DecodeConfigurationFrame(exchange.m_frame, config, strReason)) {
-                exchange.m_bValid = true;
-                exchange.m_strDescription = DescribeConfiguration(config);
-            } else {
-                exchange.m_strDescription = strReason.empty() ? std::string("not a configuration frame") : strReason;
-            }
+            Decode(exchange);
         }
         exchange.m_nReplyStatus = exchange.m_bValid ? behaviour.m_nResultStatus : kSimStatusFrameRefused;
         if (exchange.m_bValid) {
@@ -339,87 +252,117 @@ struct SimDevice::Impl {
         } else {
             Log("exchange " + std::to_string(nNumber) + ": frame refused: " + exchange.m_strDescription);
         }
-        const std::uint8_t nStatus = exchange.m_nReplyStatus;
-        const bool bValid = exchange.m_bValid;
-        const std::size_t nIndex = Record(std::move(exchange));
+        taken.m_nStatus = exchange.m_nReplyStatus;
+        taken.m_bValid = exchange.m_bValid;
+        taken.m_nIndex = Record(std::move(exchange));
+        return StepResult::Next;
+    }
 
-        if (behaviour.m_eFault == SimFault::HangUpMidExchange) {
-            std::function<void()> hangUp;
-            {
-                const std::lock_guard lock(m_mutex);
-                hangUp = m_hangUpHandler;
-            }
-            Log("hanging up in the middle of the exchange");
-            if (hangUp) {
-                hangUp();
-            }
-            return WaitResult::LineLost;
+    static void Decode(SimExchange& exchange)
+    {
+        DecodedConfiguration config;
+        std::string strReason;
+        if (DecodeConfigurationFrame(exchange.m_frame, config, strReason)) {
+            exchange.m_bValid = true;
+            exchange.m_strDescription = DescribeConfiguration(config);
+        } else {
+            exchange.m_strDescription = strReason.empty() ? std::string("not a configuration frame") : strReason;
         }
-        if (bValid) {
+    }
+
+    // The hang-up fault: the line is closed in the middle of the exchange.
+    StepResult HangUp()
+    {
+        std::function<void()> hangUp;
+        {
+            const std::lock_guard lock(m_mutex);
+            hangUp = m_hangUpHandler;
+        }
+        Log("hanging up in the middle of the exchange");
+        if (hangUp) {
+            hangUp();
+        }
+        return StepResult::LineLost;
+    }
+
+    // Writes the card (a valid frame only), then announces the result with STX.
+    StepResult Announce(const SimBehaviour& behaviour, const TakenFrame& taken)
+    {
+        if (taken.m_bValid) {
             if (behaviour.m_nCardWriteMs > 0) {
                 Log("writing the card (" + std::to_string(behaviour.m_nCardWriteMs) + " ms)");
             }
-            if (!Pause(behaviour.m_nCardWriteMs)) {
-                return WaitResult::Stop;
+            if (!m_line.Pause(behaviour.m_nCardWriteMs)) {
+                return StepResult::Stop;
             }
         }
         if (behaviour.m_eFault == SimFault::NeverAnnounces) {
             Log("not announcing the result (fault)");
-            return WaitResult::Byte;
+            return StepResult::Idle;
         }
-        const bool bNoise = behaviour.m_eFault == SimFault::Noise;
-        if (bNoise) {
+        if (behaviour.m_eFault == SimFault::Noise) {
             Log("noise: " + HexBytes(kSimNoiseBeforeStx));
-            if (const WaitResult result = Write(kSimNoiseBeforeStx); result != WaitResult::Byte) {
-                return result;
+            if (const WaitResult result = m_line.Write(kSimNoiseBeforeStx); result != WaitResult::Byte) {
+                return AfterWait(result);
             }
         }
-        // As with the ACK above: recorded before the other side can see it.
-        UpdateExchange(nIndex, true, false);
+        // As with the ACK to a probe: recorded before the other side can see it.
+        UpdateExchange(taken.m_nIndex, true, false);
         const std::array<std::uint8_t, 1> stx{kStx};
-        if (const WaitResult result = Write(stx); result != WaitResult::Byte) {
-            UpdateExchange(nIndex, false, false);
-            return result;
+        if (const WaitResult result = m_line.Write(stx); result != WaitResult::Byte) {
+            UpdateExchange(taken.m_nIndex, false, false);
+            return AfterWait(result);
         }
         Log("result announced with STX; waiting up to " + std::to_string(behaviour.m_nAckWaitMs) + " ms for ACK");
+        return StepResult::Next;
+    }
 
+    // Waits for the system's ACK; other bytes are ignored. Without an ACK in
+    // time the exchange ends and no reply is sent.
+    StepResult AwaitAck(const SimBehaviour& behaviour)
+    {
         const auto deadline = Clock::now() + std::chrono::milliseconds(behaviour.m_nAckWaitMs);
         for (;;) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             std::uint8_t b = 0;
-            const WaitResult result = left > 0 ? ReadByte(b, static_cast<int>(left)) : WaitResult::Timeout;
+            const WaitResult result = left > 0 ? m_line.ReadByte(b, static_cast<int>(left)) : WaitResult::Timeout;
             if (result == WaitResult::Timeout) {
                 Log("no ACK within " + std::to_string(behaviour.m_nAckWaitMs) + " ms; reply not sent, idle again");
-                return WaitResult::Byte;
+                return StepResult::Idle;
             }
             if (result != WaitResult::Byte) {
-                return result;
+                return AfterWait(result);
             }
             if (b == kAck) {
-                break;
+                return StepResult::Next;
             }
             Log("ignored " + HexByte(b) + " while waiting for ACK");
         }
+    }
 
-        if (bNoise) {
+    // Sends the reply frame; the exchange is over.
+    StepResult Reply(const SimBehaviour& behaviour, const TakenFrame& taken)
+    {
+        if (behaviour.m_eFault == SimFault::Noise) {
             Log("noise: " + HexBytes(kSimNoiseBeforeReply));
-            if (const WaitResult result = Write(kSimNoiseBeforeReply); result != WaitResult::Byte) {
-                return result;
+            if (const WaitResult result = m_line.Write(kSimNoiseBeforeReply); result != WaitResult::Byte) {
+                return AfterWait(result);
             }
         }
+        const std::uint8_t nStatus = taken.m_nStatus;
         std::array<std::uint8_t, 5> reply = SimReplyFrame(nStatus);
         if (behaviour.m_eFault == SimFault::BadReplyCheck) {
             reply[3] ^= 0xFF;
         }
-        UpdateExchange(nIndex, true, true);
-        if (const WaitResult result = Write(reply); result != WaitResult::Byte) {
-            UpdateExchange(nIndex, true, false);
-            return result;
+        UpdateExchange(taken.m_nIndex, true, true);
+        if (const WaitResult result = m_line.Write(reply); result != WaitResult::Byte) {
+            UpdateExchange(taken.m_nIndex, true, false);
+            return AfterWait(result);
         }
         Log("ACK received; reply sent: " + HexBytes(reply) +
             (nStatus == 0x00 ? std::string(" (success)") : " (failure, status " + HexByte(nStatus) + ")") +
             (behaviour.m_eFault == SimFault::BadReplyCheck ? " with a wrong check byte" : ""));
-        return WaitResult::Byte;
+        return StepResult::Idle;
     }
 
     std::size_t ExchangeCount() const
@@ -428,27 +371,34 @@ struct SimDevice::Impl {
         return m_exchanges.size();
     }
 
+    // What the device does with a byte while idle.
+    StepResult HandleIdleByte(std::uint8_t b)
+    {
+        const SimBehaviour behaviour = Snapshot();
+        if (behaviour.m_eFault == SimFault::Silent) {
+            Log("ignored " + HexByte(b) + " (silent)");
+            return StepResult::Idle;
+        }
+        if (b == kStx) {
+            return AfterWait(AnswerStx(behaviour));
+        }
+        if (b == kFrameStart) {
+            return HandleFrame(behaviour);
+        }
+        Log("ignored " + HexByte(b) + " while idle");
+        return StepResult::Idle;
+    }
+
     void Run()
     {
         for (;;) {
             std::uint8_t b = 0;
-            WaitResult result = ReadByte(b, -1);
-            if (result == WaitResult::Byte) {
-                const SimBehaviour behaviour = Snapshot();
-                if (behaviour.m_eFault == SimFault::Silent) {
-                    Log("ignored " + HexByte(b) + " (silent)");
-                } else if (b == kStx) {
-                    result = AnswerStx(behaviour);
-                } else if (b == kFrameStart) {
-                    result = HandleFrame(behaviour);
-                } else {
-                    Log("ignored " + HexByte(b) + " while idle");
-                }
-            }
-            if (result == WaitResult::Stop) {
+            const WaitResult read = m_line.ReadByte(b, -1);
+            const StepResult result = read == WaitResult::Byte ? HandleIdleByte(b) : AfterWait(read);
+            if (result == StepResult::Stop) {
                 return;
             }
-            if (result == WaitResult::LineLost) {
+            if (result == StepResult::LineLost) {
                 LoseLine();
                 return;
             }
@@ -495,21 +445,13 @@ void SimDevice::SetLineLostHandler(std::function<void()> handler)
 bool SimDevice::Start()
 {
     Impl& impl = *m_pImpl;
-    if (impl.m_thread.joinable() || !impl.m_hStop.IsOpen() || impl.m_hLine < 0) {
+    if (impl.m_thread.joinable() || !impl.m_line.Prepare()) {
         return false;
-    }
-    const int nFlags = ::fcntl(impl.m_hLine, F_GETFL);
-    if (nFlags < 0 || ::fcntl(impl.m_hLine, F_SETFL, nFlags | O_NONBLOCK) != 0) {
-        return false;
-    }
-    std::uint64_t nDrained = 0;
-    while (::read(impl.m_hStop.Get(), &nDrained, sizeof nDrained) > 0) {
     }
     {
         const std::lock_guard lock(impl.m_mutex);
         impl.m_bLineLost = false;
     }
-    impl.m_nInputPos = impl.m_nInputLen = 0;
     impl.m_thread = std::thread([&impl] { impl.Run(); });
     return true;
 }
@@ -520,9 +462,7 @@ void SimDevice::Stop()
     if (!impl.m_thread.joinable()) {
         return;
     }
-    const std::uint64_t nOne = 1;
-    while (::write(impl.m_hStop.Get(), &nOne, sizeof nOne) < 0 && errno == EINTR) {
-    }
+    impl.m_line.RequestStop();
     impl.m_thread.join();
 }
 
