@@ -5,6 +5,7 @@
 
 #include "sim/SimDevice.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -80,113 +81,167 @@ std::optional<long> ParseNumber(std::string_view text, long nMin, long nMax)
     return nValue;
 }
 
-// Fills `options` from the arguments; false with a one-line reason on a bad one.
-bool ParseOptions(std::span<char*> args, Options& options, std::string& strError)
+// The options that set a time in milliseconds.
+struct MsOption {
+    std::string_view m_name;
+    int SimBehaviour::*m_pnMs;
+};
+constexpr std::array kMsOptions = {MsOption{"--ack-delay", &SimBehaviour::m_nAckDelayMs},
+                                   MsOption{"--write-time", &SimBehaviour::m_nCardWriteMs},
+                                   MsOption{"--ack-wait", &SimBehaviour::m_nAckWaitMs}};
+
+// The faults chosen by a bare option (--late-ack also takes a time).
+struct FaultOption {
+    std::string_view m_name;
+    SimFault m_eFault;
+};
+constexpr std::array kFaultOptions = {FaultOption{"--silent", SimFault::Silent},
+                                      FaultOption{"--never-announce", SimFault::NeverAnnounces},
+                                      FaultOption{"--bad-check", SimFault::BadReplyCheck},
+                                      FaultOption{"--noise", SimFault::Noise},
+                                      FaultOption{"--hang-up", SimFault::HangUpMidExchange}};
+
+bool TakesValue(std::string_view arg)
 {
-    bool bFaultChosen = false;
-    const auto chooseFault = [&](SimFault eFault, std::string_view name) {
-        if (bFaultChosen) {
-            strError = "only one fault at a time (" + std::string(name) + ")";
-            return false;
-        }
-        bFaultChosen = true;
-        options.m_behaviour.m_eFault = eFault;
-        return true;
-    };
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        std::optional<std::string_view> inlineValue;
-        if (const auto nEq = arg.find('='); arg.starts_with("--") && nEq != std::string_view::npos) {
-            inlineValue = arg.substr(nEq + 1);
-            arg = arg.substr(0, nEq);
-        }
-        const auto takeValue = [&](std::string_view& value) {
-            if (inlineValue) {
-                value = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                strError = std::string(arg) + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        const auto takeMs = [&](int& nOut) {
-            std::string_view value;
-            if (!takeValue(value)) {
-                return false;
-            }
-            const auto nMs = ParseNumber(value, 0, kMaxMs);
-            if (!nMs) {
-                strError = std::string(arg) + " needs milliseconds from 0 to " + std::to_string(kMaxMs) + ", not '" +
-                           std::string(value) + "'";
-                return false;
-            }
-            nOut = static_cast<int>(*nMs);
-            return true;
-        };
-        const bool bTakesValue = arg == "--device" || arg == "--ack-delay" || arg == "--write-time" ||
-                                 arg == "--ack-wait" || arg == "--fail" || arg == "--late-ack";
-        if (inlineValue && !bTakesValue) {
-            strError = std::string(arg) + " takes no value";
-            return false;
-        }
-        bool bOk = true;
-        if (arg == "-h" || arg == "--help") {
-            options.m_bHelp = true;
-        } else if (arg == "--version") {
-            options.m_bVersion = true;
-        } else if (arg == "--device") {
-            std::string_view value;
-            bOk = takeValue(value);
-            if (bOk && value.empty()) {
-                strError = "--device needs a path";
-                bOk = false;
-            }
-            options.m_strDevice = value;
-        } else if (arg == "--ack-delay") {
-            bOk = takeMs(options.m_behaviour.m_nAckDelayMs);
-        } else if (arg == "--write-time") {
-            bOk = takeMs(options.m_behaviour.m_nCardWriteMs);
-        } else if (arg == "--ack-wait") {
-            bOk = takeMs(options.m_behaviour.m_nAckWaitMs);
-        } else if (arg == "--fail") {
-            std::string_view value;
-            bOk = takeValue(value);
-            if (bOk) {
-                const auto nStatus = ParseNumber(value, 1, 255);
-                if (!nStatus) {
-                    strError = "--fail needs a status from 1 to 255, not '" + std::string(value) + "'";
-                    bOk = false;
-                } else {
-                    options.m_behaviour.m_nResultStatus = static_cast<std::uint8_t>(*nStatus);
-                }
-            }
-        } else if (arg == "--late-ack") {
-            bOk = takeMs(options.m_behaviour.m_nLateAckMs) && chooseFault(SimFault::AckTooLate, arg);
-        } else if (arg == "--silent") {
-            bOk = chooseFault(SimFault::Silent, arg);
-        } else if (arg == "--never-announce") {
-            bOk = chooseFault(SimFault::NeverAnnounces, arg);
-        } else if (arg == "--bad-check") {
-            bOk = chooseFault(SimFault::BadReplyCheck, arg);
-        } else if (arg == "--noise") {
-            bOk = chooseFault(SimFault::Noise, arg);
-        } else if (arg == "--hang-up") {
-            bOk = chooseFault(SimFault::HangUpMidExchange, arg);
-        } else if (arg == "--quiet") {
-            options.m_bQuiet = true;
-        } else {
-            strError = "unknown option '" + std::string(args[i]) + "'";
-            bOk = false;
-        }
-        if (!bOk) {
-            return false;
-        }
-    }
-    return true;
+    return arg == "--device" || arg == "--fail" || arg == "--late-ack" ||
+           std::ranges::any_of(kMsOptions, [arg](const MsOption& option) { return option.m_name == arg; });
 }
+
+// Reads the arguments one by one into `options`; an option's value follows
+// '=' or is the next argument. Stops at the first bad one with a one-line reason.
+class OptionParser {
+public:
+    OptionParser(std::span<char*> args, Options& options, std::string& strError)
+        : m_args(args), m_options(options), m_strError(strError)
+    {
+    }
+
+    bool Parse()
+    {
+        for (m_nIndex = 1; m_nIndex < m_args.size(); ++m_nIndex) {
+            m_arg = m_args[m_nIndex];
+            m_inlineValue.reset();
+            if (const auto nEq = m_arg.find('='); m_arg.starts_with("--") && nEq != std::string_view::npos) {
+                m_inlineValue = m_arg.substr(nEq + 1);
+                m_arg = m_arg.substr(0, nEq);
+            }
+            if (m_inlineValue && !TakesValue(m_arg)) {
+                m_strError = std::string(m_arg) + " takes no value";
+                return false;
+            }
+            if (!ParseOne()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    bool ParseOne()
+    {
+        SimBehaviour& behaviour = m_options.m_behaviour;
+        if (m_arg == "-h" || m_arg == "--help") {
+            m_options.m_bHelp = true;
+        } else if (m_arg == "--version") {
+            m_options.m_bVersion = true;
+        } else if (m_arg == "--quiet") {
+            m_options.m_bQuiet = true;
+        } else if (m_arg == "--device") {
+            return TakeDevice();
+        } else if (m_arg == "--fail") {
+            return TakeStatus();
+        } else if (m_arg == "--late-ack") {
+            return TakeMs(behaviour.m_nLateAckMs) && ChooseFault(SimFault::AckTooLate);
+        } else if (const auto* pMs = std::ranges::find(kMsOptions, m_arg, &MsOption::m_name); pMs != kMsOptions.end()) {
+            return TakeMs(behaviour.*(pMs->m_pnMs));
+        } else if (const auto* pFault = std::ranges::find(kFaultOptions, m_arg, &FaultOption::m_name);
+                   pFault != kFaultOptions.end()) {
+            return ChooseFault(pFault->m_eFault);
+        } else {
+            m_strError = "unknown option '" + std::string(m_args[m_nIndex]) + "'";
+            return false;
+        }
+        return true;
+    }
+
+    bool TakeValue(std::string_view& value)
+    {
+        if (m_inlineValue) {
+            value = *m_inlineValue;
+            return true;
+        }
+        if (m_nIndex + 1 >= m_args.size()) {
+            m_strError = std::string(m_arg) + " needs a value";
+            return false;
+        }
+        value = m_args[++m_nIndex];
+        return true;
+    }
+
+    bool TakeMs(int& nOut)
+    {
+        std::string_view value;
+        if (!TakeValue(value)) {
+            return false;
+        }
+        const auto nMs = ParseNumber(value, 0, kMaxMs);
+        if (!nMs) {
+            m_strError = std::string(m_arg) + " needs milliseconds from 0 to " + std::to_string(kMaxMs) + ", not '" +
+                         std::string(value) + "'";
+            return false;
+        }
+        nOut = static_cast<int>(*nMs);
+        return true;
+    }
+
+    bool TakeDevice()
+    {
+        std::string_view value;
+        if (!TakeValue(value)) {
+            return false;
+        }
+        if (value.empty()) {
+            m_strError = "--device needs a path";
+            return false;
+        }
+        m_options.m_strDevice = value;
+        return true;
+    }
+
+    bool TakeStatus()
+    {
+        std::string_view value;
+        if (!TakeValue(value)) {
+            return false;
+        }
+        const auto nStatus = ParseNumber(value, 1, 255);
+        if (!nStatus) {
+            m_strError = "--fail needs a status from 1 to 255, not '" + std::string(value) + "'";
+            return false;
+        }
+        m_options.m_behaviour.m_nResultStatus = static_cast<std::uint8_t>(*nStatus);
+        return true;
+    }
+
+    bool ChooseFault(SimFault eFault)
+    {
+        if (m_bFaultChosen) {
+            m_strError = "only one fault at a time (" + std::string(m_arg) + ")";
+            return false;
+        }
+        m_bFaultChosen = true;
+        m_options.m_behaviour.m_eFault = eFault;
+        return true;
+    }
+
+    std::span<char*> m_args;
+    Options& m_options;
+    std::string& m_strError;
+    std::size_t m_nIndex = 1;
+    std::string_view m_arg;
+    std::optional<std::string_view> m_inlineValue;
+    bool m_bFaultChosen = false;
+};
 
 void PrintLine(std::string_view line, std::FILE* pStream = stdout)
 {
@@ -257,25 +312,146 @@ std::string_view FaultName(SimFault eFault)
     return "?";
 }
 
+// --help or --version; lost output is a failure, not a success.
+int PrintHelpOrVersion(const Options& options)
+{
+    std::fputs(options.m_bHelp ? kHelp.data() : kProgram.data(), stdout);
+    if (!options.m_bHelp) {
+        std::fputs(" " VARNIS_VERSION "\n", stdout);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        PrintLine(std::string(kProgram) + ": cannot write to standard output: " + std::strerror(errno), stderr);
+        return 1;
+    }
+    return 0;
+}
+
+void PrintError(const std::string& strError)
+{
+    PrintLine(std::string(kProgram) + ": " + strError, stderr);
+}
+
+// The line the device serves: a new pseudo-terminal, or the device given.
+struct ServedLine {
+    std::optional<PtyPair> m_pty;
+    simdetail::OwnedFd m_hDevice;
+    std::string m_strPath;
+
+    bool Open(const std::string& strDevice, std::string& strError)
+    {
+        if (!strDevice.empty()) {
+            m_hDevice = OpenDevice(strDevice, strError);
+            m_strPath = strDevice;
+            return m_hDevice.IsOpen();
+        }
+        m_pty = PtyPair::Open();
+        if (!m_pty) {
+            strError = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+            return false;
+        }
+        m_strPath = m_pty->SlavePath();
+        return true;
+    }
+    int Fd() const { return m_pty ? m_pty->MasterFd() : m_hDevice.Get(); }
+    // What --hang-up does: the device's end of the line is closed.
+    void HangUp()
+    {
+        if (m_pty) {
+            m_pty->CloseMaster();
+        } else {
+            m_hDevice.Reset();
+        }
+    }
+};
+
+std::string DescribeBehaviour(const SimBehaviour& b)
+{
+    return "ACK delay " + std::to_string(b.m_nAckDelayMs) + " ms, card writing " + std::to_string(b.m_nCardWriteMs) +
+           " ms, result " +
+           (b.m_nResultStatus == 0 ? std::string("success") : "failure status " + StatusText(b.m_nResultStatus)) +
+           ", fault: " + std::string(FaultName(b.m_eFault)) +
+           (b.m_eFault == SimFault::AckTooLate ? " (" + std::to_string(b.m_nLateAckMs) + " ms)" : std::string());
+}
+
+// Waits for SIGINT or SIGTERM, or for the device to lose its line; the exit status.
+int WaitForEnd(const Options& options, int hSignals, int hLineLost)
+{
+    std::array<pollfd, 2> pfds{{{hSignals, POLLIN, 0}, {hLineLost, POLLIN, 0}}};
+    for (;;) {
+        if (::poll(pfds.data(), pfds.size(), -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return 1;
+        }
+        if (pfds[0].revents != 0) {
+            signalfd_siginfo info{};
+            const ssize_t nRead = ::read(hSignals, &info, sizeof info);
+            if (!options.m_bQuiet) {
+                LogLine(nRead == static_cast<ssize_t>(sizeof info) && info.ssi_signo == SIGTERM ? "SIGTERM: ending"
+                                                                                                : "SIGINT: ending");
+            }
+            return 0;
+        }
+        if (pfds[1].revents != 0) {
+            // Hanging up is what --hang-up asks for; otherwise losing the line is a failure.
+            const bool bAsked = options.m_behaviour.m_eFault == SimFault::HangUpMidExchange;
+            if (!options.m_bQuiet) {
+                LogLine(bAsked ? "hung up: ending" : "the line is gone: ending");
+            }
+            return bAsked ? 0 : 1;
+        }
+    }
+}
+
+// Serves the line until a signal or the line's loss ends it; the exit status.
+int Serve(const Options& options, int hSignals, int hLineLost)
+{
+    ServedLine line;
+    std::string strError;
+    if (!line.Open(options.m_strDevice, strError)) {
+        PrintError(strError);
+        return 1;
+    }
+    SimDevice device(line.Fd(), options.m_behaviour);
+    if (!options.m_bQuiet) {
+        device.SetLogger([](std::string_view text) { LogLine(text); });
+    }
+    device.SetHangUpHandler([&line] { line.HangUp(); });
+    device.SetLineLostHandler([hLineLost] {
+        const std::uint64_t nOne = 1;
+        while (::write(hLineLost, &nOne, sizeof nOne) < 0 && errno == EINTR) {
+        }
+    });
+
+    PrintLine(line.m_strPath);
+    if (!options.m_bQuiet) {
+        LogLine("serving " + line.m_strPath + "; " + DescribeBehaviour(options.m_behaviour));
+    }
+    if (!device.Start()) {
+        PrintError("cannot start the device");
+        return 1;
+    }
+    const int nExit = WaitForEnd(options, hSignals, hLineLost);
+    device.Stop();
+    if (!options.m_bQuiet) {
+        const auto nCount = device.ExchangeCount();
+        LogLine(std::to_string(device.ProbesAnswered()) + " STX answered, " + std::to_string(nCount) +
+                (nCount == 1 ? " frame received" : " frames received"));
+    }
+    return nExit;
+}
+
 int Run(int argc, char** argv)
 {
     Options options;
     std::string strError;
-    if (!ParseOptions(std::span<char*>(argv, static_cast<std::size_t>(argc)), options, strError)) {
-        PrintLine(std::string(kProgram) + ": " + strError + " (try --help)", stderr);
+    if (!OptionParser(std::span<char*>(argv, static_cast<std::size_t>(argc)), options, strError).Parse()) {
+        PrintError(strError + " (try --help)");
         return 2;
     }
     if (options.m_bHelp || options.m_bVersion) {
-        std::fputs(options.m_bHelp ? kHelp.data() : kProgram.data(), stdout);
-        if (!options.m_bHelp) {
-            std::fputs(" " VARNIS_VERSION "\n", stdout);
-        }
-        // Lost output is a failure, not a success.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-            PrintLine(std::string(kProgram) + ": cannot write to standard output: " + std::strerror(errno), stderr);
-            return 1;
-        }
-        return 0;
+        return PrintHelpOrVersion(options);
     }
 
     // A reader of our output that goes away must not end the program mid-exchange.
@@ -287,104 +463,16 @@ int Run(int argc, char** argv)
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     if (::pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
-        PrintLine(std::string(kProgram) + ": cannot block signals", stderr);
+        PrintError("cannot block signals");
         return 1;
     }
     simdetail::OwnedFd hSignals(::signalfd(-1, &signals, SFD_CLOEXEC));
     simdetail::OwnedFd hLineLost(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!hSignals.IsOpen() || !hLineLost.IsOpen()) {
-        PrintLine(std::string(kProgram) + ": " + std::strerror(errno), stderr);
+        PrintError(std::strerror(errno));
         return 1;
     }
-
-    std::optional<PtyPair> pty;
-    simdetail::OwnedFd hDevice;
-    std::string strPath;
-    if (options.m_strDevice.empty()) {
-        pty = PtyPair::Open();
-        if (!pty) {
-            PrintLine(std::string(kProgram) + ": cannot open a pseudo-terminal: " + std::strerror(errno), stderr);
-            return 1;
-        }
-        strPath = pty->SlavePath();
-    } else {
-        hDevice = OpenDevice(options.m_strDevice, strError);
-        if (!hDevice.IsOpen()) {
-            PrintLine(std::string(kProgram) + ": " + strError, stderr);
-            return 1;
-        }
-        strPath = options.m_strDevice;
-    }
-
-    const int hLine = pty ? pty->MasterFd() : hDevice.Get();
-    SimDevice device(hLine, options.m_behaviour);
-    if (!options.m_bQuiet) {
-        device.SetLogger([](std::string_view line) { LogLine(line); });
-    }
-    device.SetHangUpHandler([&pty, &hDevice] {
-        if (pty) {
-            pty->CloseMaster();
-        } else {
-            hDevice.Reset();
-        }
-    });
-    const int hLineLostFd = hLineLost.Get();
-    device.SetLineLostHandler([hLineLostFd] {
-        const std::uint64_t nOne = 1;
-        while (::write(hLineLostFd, &nOne, sizeof nOne) < 0 && errno == EINTR) {
-        }
-    });
-
-    PrintLine(strPath);
-    if (!options.m_bQuiet) {
-        const SimBehaviour& b = options.m_behaviour;
-        LogLine("serving " + strPath + "; ACK delay " + std::to_string(b.m_nAckDelayMs) + " ms, card writing " +
-                std::to_string(b.m_nCardWriteMs) + " ms, result " +
-                (b.m_nResultStatus == 0 ? std::string("success") : "failure status " + StatusText(b.m_nResultStatus)) +
-                ", fault: " + std::string(FaultName(b.m_eFault)) +
-                (b.m_eFault == SimFault::AckTooLate ? " (" + std::to_string(b.m_nLateAckMs) + " ms)" : std::string()));
-    }
-    if (!device.Start()) {
-        PrintLine(std::string(kProgram) + ": cannot start the device", stderr);
-        return 1;
-    }
-
-    int nExit = 0;
-    std::array<pollfd, 2> pfds{{{hSignals.Get(), POLLIN, 0}, {hLineLost.Get(), POLLIN, 0}}};
-    for (;;) {
-        if (::poll(pfds.data(), pfds.size(), -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            nExit = 1;
-            break;
-        }
-        if (pfds[0].revents != 0) {
-            signalfd_siginfo info{};
-            const ssize_t nRead = ::read(hSignals.Get(), &info, sizeof info);
-            if (!options.m_bQuiet) {
-                LogLine(nRead == static_cast<ssize_t>(sizeof info) && info.ssi_signo == SIGTERM ? "SIGTERM: ending"
-                                                                                                : "SIGINT: ending");
-            }
-            break;
-        }
-        if (pfds[1].revents != 0) {
-            // Hanging up is what --hang-up asks for; otherwise losing the line is a failure.
-            const bool bAsked = options.m_behaviour.m_eFault == SimFault::HangUpMidExchange;
-            if (!options.m_bQuiet) {
-                LogLine(bAsked ? "hung up: ending" : "the line is gone: ending");
-            }
-            nExit = bAsked ? 0 : 1;
-            break;
-        }
-    }
-    device.Stop();
-    if (!options.m_bQuiet) {
-        const auto nCount = device.ExchangeCount();
-        LogLine(std::to_string(device.ProbesAnswered()) + " STX answered, " + std::to_string(nCount) +
-                (nCount == 1 ? " frame received" : " frames received"));
-    }
-    return nExit;
+    return Serve(options, hSignals.Get(), hLineLost.Get());
 }
 
 }  // namespace
