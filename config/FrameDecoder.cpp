@@ -108,6 +108,82 @@ bool DecodeFrame(std::span<const std::uint8_t> bytes, DecodedFrame& out, std::st
     return true;
 }
 
+namespace {
+
+bool Unknown(std::string& strReason, const SettingsBlock& b, std::string_view what, std::size_t index) {
+    return Fail(strReason, "unknown " + std::string(what) + " code " + Hex(b[index]) + " (settings byte " +
+                               std::to_string(index) + ")");
+}
+
+// The output mode and the interface with its Wiegand length or ABA format.
+bool DecodeOutput(DecodedConfiguration& config, std::string& strReason) {
+    const SettingsBlock& b = config.m_block;
+    if (b[kByteOutputMode] == OutputModeCode(OutputMode::Uid)) {
+        config.m_eOutputMode = OutputMode::Uid;
+    } else if (b[kByteOutputMode] == OutputModeCode(OutputMode::SectorData)) {
+        config.m_eOutputMode = OutputMode::SectorData;
+    } else {
+        return Unknown(strReason, b, "output mode", kByteOutputMode);
+    }
+
+    if (const auto length = WiegandLengthOf(b[kByteInterface])) {
+        config.m_eInterface = InterfaceKind::Wiegand;
+        config.m_eWiegandLength = *length;
+    } else if (const auto format = AbaFormatOf(b[kByteInterface])) {
+        config.m_eInterface = InterfaceKind::Aba;
+        config.m_eAbaFormat = *format;
+    } else {
+        return Unknown(strReason, b, "interface and format", kByteInterface);
+    }
+    return true;
+}
+
+// Key type, byte order, configuration locking and password protection.
+bool DecodeSwitches(DecodedConfiguration& config, std::string& strReason) {
+    const SettingsBlock& b = config.m_block;
+    if (b[kByteKeyType] > 0x01) return Unknown(strReason, b, "key type", kByteKeyType);
+    config.m_eKeyType = b[kByteKeyType] == KeyTypeCode(KeyType::KeyB) ? KeyType::KeyB : KeyType::KeyA;
+    if (b[kByteOrder] > 0x01) return Unknown(strReason, b, "byte order", kByteOrder);
+    config.m_eByteOrder = b[kByteOrder] == ByteOrderCode(ByteOrder::MsbFirst) ? ByteOrder::MsbFirst : ByteOrder::LsbFirst;
+    if (b[kByteLocking] == LockingCode(true)) {
+        config.m_bConfigLocking = true;
+    } else if (b[kByteLocking] == LockingCode(false)) {
+        config.m_bConfigLocking = false;
+    } else {
+        return Unknown(strReason, b, "configuration locking", kByteLocking);
+    }
+    if (b[kBytePasswordProtection] > 0x01) {
+        return Unknown(strReason, b, "password protection", kBytePasswordProtection);
+    }
+    config.m_bPasswordProtection = b[kBytePasswordProtection] == PasswordProtectionCode(true);
+    return true;
+}
+
+// Where the sector data comes from; checked in sector data output only.
+bool DecodeSectorRange(DecodedConfiguration& config, std::string& strReason) {
+    const SettingsBlock& b = config.m_block;
+    config.m_nSector = b[kByteSector];
+    config.m_nBlockNumber = b[kByteBlockNumber];
+    config.m_nStartAddress = b[kByteRange] & 0x0F;
+    config.m_nEndAddress = b[kByteRange] >> 4;
+    if (config.m_eOutputMode != OutputMode::SectorData) return true;
+    if (config.m_nSector > 15) {
+        return Fail(strReason, "sector " + std::to_string(config.m_nSector) + " does not exist (0 to 15)");
+    }
+    if (config.m_nBlockNumber / 4 != config.m_nSector) {
+        return Fail(strReason, "block number " + std::to_string(config.m_nBlockNumber) + " is not in sector " +
+                                   std::to_string(config.m_nSector));
+    }
+    std::uint8_t range = 0;
+    if (!EncodeRangeByte(config.m_nStartAddress, config.m_nEndAddress, range)) {
+        return Fail(strReason, "byte range " + Hex(b[kByteRange]) + " (start " + std::to_string(config.m_nStartAddress) +
+                                   ", end " + std::to_string(config.m_nEndAddress) + ") is not 1 to 5 bytes in order");
+    }
+    return true;
+}
+
+}  // namespace
+
 bool DecodeConfigurationFrame(std::span<const std::uint8_t> bytes, DecodedConfiguration& out,
                               std::string& strReason) {
     DecodedFrame frame;
@@ -122,64 +198,11 @@ bool DecodeConfigurationFrame(std::span<const std::uint8_t> bytes, DecodedConfig
     }
     DecodedConfiguration config;
     std::ranges::copy(frame.m_data, config.m_block.begin());
+    if (!DecodeOutput(config, strReason) || !DecodeSwitches(config, strReason) ||
+        !DecodeSectorRange(config, strReason)) {
+        return false;
+    }
     const SettingsBlock& b = config.m_block;
-    auto unknown = [&](std::string_view what, std::size_t index) {
-        return Fail(strReason, "unknown " + std::string(what) + " code " + Hex(b[index]) + " (settings byte " +
-                                   std::to_string(index) + ")");
-    };
-
-    if (b[kByteOutputMode] == OutputModeCode(OutputMode::Uid)) {
-        config.m_eOutputMode = OutputMode::Uid;
-    } else if (b[kByteOutputMode] == OutputModeCode(OutputMode::SectorData)) {
-        config.m_eOutputMode = OutputMode::SectorData;
-    } else {
-        return unknown("output mode", kByteOutputMode);
-    }
-
-    if (const auto length = WiegandLengthOf(b[kByteInterface])) {
-        config.m_eInterface = InterfaceKind::Wiegand;
-        config.m_eWiegandLength = *length;
-    } else if (const auto format = AbaFormatOf(b[kByteInterface])) {
-        config.m_eInterface = InterfaceKind::Aba;
-        config.m_eAbaFormat = *format;
-    } else {
-        return unknown("interface and format", kByteInterface);
-    }
-
-    if (b[kByteKeyType] > 0x01) return unknown("key type", kByteKeyType);
-    config.m_eKeyType = b[kByteKeyType] == KeyTypeCode(KeyType::KeyB) ? KeyType::KeyB : KeyType::KeyA;
-    if (b[kByteOrder] > 0x01) return unknown("byte order", kByteOrder);
-    config.m_eByteOrder = b[kByteOrder] == ByteOrderCode(ByteOrder::MsbFirst) ? ByteOrder::MsbFirst : ByteOrder::LsbFirst;
-    if (b[kByteLocking] == LockingCode(true)) {
-        config.m_bConfigLocking = true;
-    } else if (b[kByteLocking] == LockingCode(false)) {
-        config.m_bConfigLocking = false;
-    } else {
-        return unknown("configuration locking", kByteLocking);
-    }
-    if (b[kBytePasswordProtection] > 0x01) return unknown("password protection", kBytePasswordProtection);
-    config.m_bPasswordProtection = b[kBytePasswordProtection] == PasswordProtectionCode(true);
-
-    config.m_nSector = b[kByteSector];
-    config.m_nBlockNumber = b[kByteBlockNumber];
-    config.m_nStartAddress = b[kByteRange] & 0x0F;
-    config.m_nEndAddress = b[kByteRange] >> 4;
-    if (config.m_eOutputMode == OutputMode::SectorData) {
-        if (config.m_nSector > 15) {
-            return Fail(strReason, "sector " + std::to_string(config.m_nSector) + " does not exist (0 to 15)");
-        }
-        if (config.m_nBlockNumber / 4 != config.m_nSector) {
-            return Fail(strReason, "block number " + std::to_string(config.m_nBlockNumber) + " is not in sector " +
-                                       std::to_string(config.m_nSector));
-        }
-        std::uint8_t range = 0;
-        if (!EncodeRangeByte(config.m_nStartAddress, config.m_nEndAddress, range)) {
-            return Fail(strReason, "byte range " + Hex(b[kByteRange]) + " (start " +
-                                       std::to_string(config.m_nStartAddress) + ", end " +
-                                       std::to_string(config.m_nEndAddress) + ") is not 1 to 5 bytes in order");
-        }
-    }
-
     config.m_nImpulseInterval = b[kByteImpulseInterval];
     config.m_nImpulseWidth = b[kByteImpulseWidth];
     if (config.m_nImpulseInterval == 0) return Fail(strReason, "impulse interval 0 (1 to 255 units)");
