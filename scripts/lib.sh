@@ -14,6 +14,10 @@ VARNIS_PACKAGES=(
 )
 VARNIS_SANITIZE_PACKAGES=(clang libclang-rt-14-dev)
 VARNIS_DEMO_PACKAGES=(xvfb xauth x11-utils imagemagick)
+# scripts/check-format and scripts/check-sizes (run by scripts/test), and
+# scripts/render-architecture (the picture in docs/architecture.md).
+VARNIS_CHECK_PACKAGES=(clang-format pmccabe)
+VARNIS_DOCS_PACKAGES=(graphviz)
 # scripts/package-check: the .deb (cpack with dpkg-shlibdeps, which needs
 # file), lintian, hardening-check (devscripts) and the clean root.
 VARNIS_PACKAGE_PACKAGES=(dpkg-dev file lintian devscripts debootstrap)
