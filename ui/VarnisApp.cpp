@@ -99,23 +99,23 @@ int VarnisApp::Run(int& argc, char** argv)
 
 bool VarnisApp::InitInstance()
 {
-    // 1. The toolkit: controls get a bevelled, three-dimensional look. Qt
-    //    dialogs host any widget, so nothing else needs preparing.
+    // The toolkit: controls get a bevelled, three-dimensional look. Qt
+    // dialogs host any widget, so nothing else needs preparing.
     if (QStyle* pStyle = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(pStyle);
-    // 2. - 3.
+    // The main window, run modally as the application's main window.
     auto pDlg = std::make_unique<VarnisDlg>(nullptr);
     if (m_portTable)
         pDlg->SetPortTable(*m_portTable);
     m_pMainWnd = pDlg.get();
     if (m_hook)
         m_hook(*pDlg);
-    // 4. - 5. OK and Cancel end the program alike.
+    // OK and Cancel end the program alike.
     pDlg->exec();
-    // 6. The engine goes with the window.
+    // The engine goes with the window.
     m_pMainWnd = nullptr;
     pDlg.reset();
-    // 7.
+    // Nothing more to run: the application ends.
     return false;
 }
 
