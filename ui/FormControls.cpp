@@ -35,7 +35,7 @@ QComboBox* FormControls::List(int nId) const
     return static_cast<QComboBox*>(Control(nId));
 }
 
-void FormControls::SetCheck(int nId, bool bChecked) const
+void FormControls::SetCheck(int nId, bool bChecked)
 {
     if (nId == kIdLocking)
         static_cast<FormCheckBox*>(Control(nId))->SetCheckSilently(bChecked);
@@ -48,7 +48,7 @@ bool FormControls::IsChecked(int nId) const
     return static_cast<QAbstractButton*>(Control(nId))->isChecked();
 }
 
-void FormControls::Select(int nId, int nIndex) const
+void FormControls::Select(int nId, int nIndex)
 {
     List(nId)->setCurrentIndex(nIndex);
 }
@@ -58,7 +58,7 @@ int FormControls::Selection(int nId) const
     return List(nId)->currentIndex();
 }
 
-void FormControls::ShowTexts(const CardSettings& settings) const
+void FormControls::ShowTexts(const CardSettings& settings)
 {
     const std::array<std::pair<int, const std::string*>, 4> texts = {{
         {kIdKey, &settings.m_strKey},
@@ -81,7 +81,7 @@ void FormControls::ReadTexts(CardSettings& settings) const
     settings.m_strPassword = Edit(kIdPassword)->text().toStdString();
 }
 
-void FormControls::ShowImpulseTexts(const CardSettings& settings) const
+void FormControls::ShowImpulseTexts(const CardSettings& settings)
 {
     Edit(kIdImpulseInterval)->setText(QString::fromStdString(settings.m_strImpulseInterval));
     Edit(kIdImpulseWidth)->setText(QString::fromStdString(settings.m_strImpulseWidth));

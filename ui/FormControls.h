@@ -20,17 +20,17 @@ public:
     QComboBox* List(int nId) const;
 
     // Check marks set here run no rule.
-    void SetCheck(int nId, bool bChecked) const;
+    void SetCheck(int nId, bool bChecked);
     bool IsChecked(int nId) const;
-    void Select(int nId, int nIndex) const;
+    void Select(int nId, int nIndex);
     int Selection(int nId) const;
 
     // The four edit-field texts: shown with their length limits, read back.
-    void ShowTexts(const CardSettings& settings) const;
+    void ShowTexts(const CardSettings& settings);
     void ReadTexts(CardSettings& settings) const;
     // The two impulse texts only; the key and password fields keep what the
     // user typed.
-    void ShowImpulseTexts(const CardSettings& settings) const;
+    void ShowImpulseTexts(const CardSettings& settings);
 
 private:
     std::map<int, QWidget*> m_controls;

@@ -69,7 +69,7 @@ void VarnisDlg::ShowDefaultTexts()
 
 void VarnisDlg::SelectDefaultListItems()
 {
-    const FormControls& controls = m_p->m_controls;
+    FormControls& controls = m_p->m_controls;
     controls.Select(kIdSector, 0);
     controls.Select(kIdBlock, 0);
     controls.Select(kIdStartAddress, 0);
