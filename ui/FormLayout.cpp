@@ -51,7 +51,9 @@ enum Group : int {
     kGroupCount
 };
 
-// Frames come first so that the controls lie on top of them.
+// Frames come first so that the controls lie on top of them. One entry a line,
+// as the form reads.
+// clang-format off
 constexpr std::array kForm = {
     FormItem{Kind::Frame, 0, "Port Settings", 1, 1, 213, 25},
     FormItem{Kind::Frame, 0, "", 213, 1, 191, 25},
@@ -134,6 +136,7 @@ constexpr std::array kForm = {
     FormItem{Kind::Button, kIdMake, "Make Provin", 62, 268, 87, 14},
     FormItem{Kind::DefaultButton, kIdExit, "Exit", 290, 269, 50, 14},
 };
+// clang-format on
 
 // The order the Tab key visits (disabled controls are skipped).
 constexpr std::array kTabOrder = {kIdExit, kIdHelp, kIdImpulseInterval, kIdImpulseWidth, kIdMake,
