@@ -10,15 +10,6 @@
 
 namespace varnis {
 
-namespace {
-
-QString FromUtf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
-
 ISerialOwner* VarnisDlg::Private::LinkWindow::PortOwner()
 {
     return &m_dlg.m_p->m_ownerChannel;

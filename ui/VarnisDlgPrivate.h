@@ -14,15 +14,22 @@
 #include "ui/VarnisDlg.h"
 
 #include <QIcon>
+#include <QString>
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string_view>
 
 class QMenu;
 class QTimer;
 
 namespace varnis {
+
+inline QString FromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 struct VarnisDlg::Private {
     // The window as the device link and the build see it.

@@ -6,9 +6,6 @@
 #include "ui/AppIcon.h"
 #include "ui/VarnisDlgPrivate.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-
 #include <array>
 
 namespace varnis {
@@ -20,11 +17,6 @@ namespace {
 constexpr std::array kSixteenRadios = {kIdMode0, kIdMode1, kIdWiegand, kIdAba, kIdWiegand26, kIdWiegand34,
                                        kIdWiegand42, kIdAba8HTo10D, kIdAba6HTo8D, kIdAba6HTo10D, kIdAba4H2HTo10D,
                                        kIdAba4H2HTo8D, kIdKeyA, kIdKeyB, kIdMsbFirst, kIdLsbFirst};
-
-QString FromUtf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 
