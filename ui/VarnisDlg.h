@@ -1,6 +1,8 @@
 // The main window: the form, the routing of its events to the device link,
 // the click rules and the two connection states. The engine, the link, the
-// timers and the form's state are held privately (VarnisDlgPrivate.h).
+// timers and the form's state are held privately (VarnisDlgPrivate.h). The
+// wiring is in VarnisDlg.cpp, the form in FormLayout.cpp and FormControls.cpp,
+// the rules and states in VarnisDlgRules.cpp, the menu in VarnisDlgMenu.cpp.
 #pragma once
 
 #include "ui/FormIds.h"
