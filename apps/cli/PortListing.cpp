@@ -1,6 +1,6 @@
 #include "apps/cli/PortListing.h"
 
-#include "apps/cli/CliOptions.h"
+#include "apps/cli/CliText.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -53,6 +53,18 @@ bool ParseUnsigned(std::string_view text, unsigned& nValue) {
 }
 
 }  // namespace
+
+PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strProcRoot) {
+    PortDiagnosis why = DiagnosePort(path, strProcRoot);
+    struct stat st {};
+    const bool bControllingTerminal =
+        ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == makedev(5, 0);
+    if (why.m_eProblem == PortProblem::NoSuchDevice && bControllingTerminal) {
+        why.m_strText = "no controlling terminal (" + Printable(path, 200) +
+                        " stands for the terminal the program runs in, and it runs in none)";
+    }
+    return why;
+}
 
 PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)
     : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot)) {}
