@@ -291,6 +291,13 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
         err << "varnis-cli: " << strError << std::endl;
         return kExitFailure;
     }
+    for (unsigned portnr = 1; options.m_strPort && portnr <= PortTable::kPortCount; ++portnr) {
+        if (IsOwnTerminal(table.PathOf(portnr))) {
+            err << "varnis-cli: cannot use " << Printable(*options.m_strPort, 200)
+                << ": it is the terminal varnis-cli runs in, not a port" << std::endl;
+            return kExitFailure;
+        }
+    }
     return MakeOnPorts(options, table, out, err, nInputFd);
 }
 

@@ -2,8 +2,10 @@
 
 #include "apps/cli/CliText.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdlib>
@@ -64,6 +66,29 @@ PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strPro
                         " stands for the terminal the program runs in, and it runs in none)";
     }
     return why;
+}
+
+bool IsOwnTerminal(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    if (st.st_rdev == makedev(5, 0)) {
+        // /dev/tty: the controlling terminal, if there is one.
+        const int hTty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (hTty < 0) {
+            return false;
+        }
+        ::close(hTty);
+        return true;
+    }
+    for (const int nFd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat stream {};
+        if (::isatty(nFd) != 0 && ::fstat(nFd, &stream) == 0 && stream.st_rdev == st.st_rdev) {
+            return true;
+        }
+    }
+    return false;
 }
 
 PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)

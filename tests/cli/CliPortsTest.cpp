@@ -44,6 +44,8 @@ std::string SelfMark() { return "(pid " + std::to_string(::getpid()) + ")"; }
 TEST(CliPort, ANamedPortThatCannotBeUsedSaysWhyInOneLine) {
     DeviceOnPty device;
     ASSERT_TRUE(device.Start());
+    DeviceOnPty plain;
+    ASSERT_TRUE(plain.Start());
     const TempDir dir;
     const std::string plainFile = (dir.Path() / "not-a-port").string();
     std::ofstream(plainFile) << "x";
@@ -79,6 +81,9 @@ TEST(CliPort, ANamedPortThatCannotBeUsedSaysWhyInOneLine) {
         {RunProgram({"/usr/bin/setsid", "--wait", kCliPath, "make", "--port", "/dev/tty"}),
          "varnis-cli: cannot use /dev/tty: no controlling terminal (/dev/tty stands for the terminal the program "
          "runs in, and it runs in none)"},
+        // The terminal the program runs in is never taken for a port.
+        {RunProgram({"/bin/sh", "-c", "exec \"$0\" make --port \"$1\" <\"$1\"", kCliPath, plain.Path()}),
+         "varnis-cli: cannot use " + plain.Path() + ": it is the terminal varnis-cli runs in, not a port"},
         {deniedResult, "varnis-cli: cannot use " + device.Path() +
                            ": permission denied (serial ports belong to the group dialout: sudo usermod -aG dialout "
                            "\"$USER\", then log in again)"},
