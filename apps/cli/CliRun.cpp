@@ -4,6 +4,7 @@
 #include "apps/cli/LineReader.h"
 #include "apps/cli/PortListing.h"
 #include "apps/cli/SearchWatch.h"
+#include "apps/cli/Terminal.h"
 #include "link/DeviceLink.h"
 #include "serial/EventLoop.h"
 #include "serial/OwnerThread.h"

@@ -1,11 +1,10 @@
 #include "apps/cli/PortListing.h"
 
 #include "apps/cli/CliText.h"
+#include "apps/cli/Terminal.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <charconv>
 #include <cstdlib>
@@ -58,37 +57,11 @@ bool ParseUnsigned(std::string_view text, unsigned& nValue) {
 
 PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strProcRoot) {
     PortDiagnosis why = DiagnosePort(path, strProcRoot);
-    struct stat st {};
-    const bool bControllingTerminal =
-        ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == makedev(5, 0);
-    if (why.m_eProblem == PortProblem::NoSuchDevice && bControllingTerminal) {
+    if (why.m_eProblem == PortProblem::NoSuchDevice && NamesAbsentControllingTerminal(path)) {
         why.m_strText = "no controlling terminal (" + Printable(path, 200) +
                         " stands for the terminal the program runs in, and it runs in none)";
     }
     return why;
-}
-
-bool IsOwnTerminal(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
-        return false;
-    }
-    if (st.st_rdev == makedev(5, 0)) {
-        // /dev/tty: the controlling terminal, if there is one.
-        const int hTty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (hTty < 0) {
-            return false;
-        }
-        ::close(hTty);
-        return true;
-    }
-    for (const int nFd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        struct stat stream {};
-        if (::isatty(nFd) != 0 && ::fstat(nFd, &stream) == 0 && stream.st_rdev == st.st_rdev) {
-            return true;
-        }
-    }
-    return false;
 }
 
 PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)

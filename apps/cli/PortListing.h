@@ -15,11 +15,6 @@ namespace varnis::cli {
 // program's controlling terminal; without one it cannot be opened.
 PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strProcRoot = "/proc");
 
-// Whether `path` is the terminal this program runs in: its controlling
-// terminal (/dev/tty, when it has one) or the terminal of a standard stream.
-// Used as a port, the user's own terminal would be reconfigured and written to.
-bool IsOwnTerminal(const std::string& path);
-
 // What sysfs (and the kernel's tty driver table) says about a device node.
 struct PortFacts {
     std::string m_strDriver;  // empty when nothing says
