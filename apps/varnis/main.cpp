@@ -21,7 +21,7 @@ constexpr std::string_view kHelp =
     "through the card-writing generator device on a serial line. OpenPort searches\n"
     "COM1 to COM10 for the device; Make Provin checks the form, sends the\n"
     "configuration frame and shows the device's answer. The window takes no other\n"
-    "option and needs a display; without one, varnis-cli makes cards.\n"
+    "option and needs a display; varnis-cli makes cards without one.\n"
     "\n"
     "  -h, --help     show this help and exit\n"
     "  --version      show the version and exit\n"
@@ -82,12 +82,6 @@ int main(int argc, char** argv)
     }
     if (argc > 1)
         return bHelp ? Print(kHelp) : Print("varnis " VARNIS_VERSION "\n");
-    if (!varnis::HasGraphicalSession()) {
-        std::fputs("varnis: the window needs a display, and DISPLAY and WAYLAND_DISPLAY are empty; without one, "
-                   "varnis-cli makes cards (see man varnis-cli)\n",
-                   stderr);
-        return 1;
-    }
     g_pDefaultHandler = qInstallMessageHandler(DropRuntimeDirNotice);
     return theApp.Run(argc, argv);
 }
