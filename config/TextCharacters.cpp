@@ -50,22 +50,30 @@ std::size_t DecodeOne(std::string_view text, std::size_t pos, char32_t& cp) {
 
 }  // namespace
 
-std::vector<char32_t> TextCharacters(std::string_view text) {
-    std::vector<char32_t> chars;
+std::vector<TextCharacter> SplitCharacters(std::string_view text) {
+    std::vector<TextCharacter> chars;
     chars.reserve(text.size());
     std::size_t pos = 0;
     while (pos < text.size()) {
         char32_t cp = 0;
         const std::size_t n = DecodeOne(text, pos, cp);
         if (n == 0) {
-            chars.push_back(kInvalidCharacter);
+            chars.push_back({pos, 1, kInvalidCharacter});
             ++pos;
         } else {
-            chars.push_back(cp);
+            chars.push_back({pos, n, cp});
             pos += n;
         }
     }
     return chars;
+}
+
+std::vector<char32_t> TextCharacters(std::string_view text) {
+    std::vector<char32_t> codes;
+    for (const TextCharacter& c : SplitCharacters(text)) {
+        codes.push_back(c.m_cCode);
+    }
+    return codes;
 }
 
 }  // namespace varnis

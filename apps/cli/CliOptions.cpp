@@ -94,16 +94,27 @@ constexpr std::array<Word<AbaFormat>, 10> kAbaWords{{
     {"4h+2h-8d", AbaFormat::H4H2ToD8},
 }};
 
+constexpr std::size_t kKeyBytes = kKeyTextLimit / 2;
+constexpr std::size_t kPasswordBytes = kPasswordTextLimit / 2;
+constexpr std::string_view kKeyRule =
+    "a key is 12 hexadecimal digits, least significant byte first, such as A5C30F7E9B12 or A5:C3:0F:7E:9B:12";
+constexpr std::string_view kPasswordRule = "a password is 8 hexadecimal digits, such as 47150263 or 47 15 02 63";
+
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-// A decimal number, blanks around it allowed as they are around the words.
-bool ParseNumber(std::string_view text, int nMin, int nMax, int& out) {
+std::string_view TrimmedBlanks(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
         text.remove_prefix(1);
     }
     while (!text.empty() && IsBlank(text.back())) {
         text.remove_suffix(1);
     }
+    return text;
+}
+
+// A decimal number, blanks around it allowed as they are around the words.
+bool ParseNumber(std::string_view text, int nMin, int nMax, int& out) {
+    text = TrimmedBlanks(text);
     if (text.empty() || text.size() > 9) {
         return false;
     }
@@ -118,6 +129,39 @@ bool ParseNumber(std::string_view text, int nMin, int nMax, int& out) {
         return false;
     }
     out = value;
+    return true;
+}
+
+// `nBytes` bytes in hexadecimal as documents write them: digit pairs, with
+// one blank (or a run of blanks), colon or dash between pairs, and a 0x
+// before them all. Gives the digits alone, as typed.
+bool ParseHexBytes(std::string_view text, std::size_t nBytes, std::string& out) {
+    text = TrimmedBlanks(text);
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        text.remove_prefix(2);
+    }
+    std::string digits;
+    std::size_t nRun = 0;  // digits since the last separator
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
+            digits.push_back(c);
+            ++nRun;
+            continue;
+        }
+        const bool bSeparator = c == ':' || c == '-' || IsBlank(c);
+        if (!bSeparator || nRun == 0 || nRun % 2 != 0) {
+            return false;  // a separator stands only between whole byte pairs
+        }
+        while (IsBlank(c) && i + 1 < text.size() && IsBlank(text[i + 1])) {
+            ++i;
+        }
+        nRun = 0;
+    }
+    if (nRun == 0 || digits.size() != nBytes * 2) {
+        return false;
+    }
+    out = digits;
     return true;
 }
 
@@ -202,14 +246,31 @@ OptionEntry ListOption(std::string_view name, int nMax, std::optional<int> FormC
             }};
 }
 
-// An edit field: taken as typed, but no longer than the field lets one type.
-OptionEntry TextOption(std::string_view name, int nLimit, std::optional<std::string> FormChoices::*member) {
-    return {name, true, kForForm, [name, nLimit, member](std::string_view value, CliOptions& opts, std::string& err) {
-                if (CharacterCount(value) > static_cast<std::size_t>(nLimit)) {
-                    err = InvalidValue(value, name, "at most " + std::to_string(nLimit) + " characters");
+// An impulse field: the number as typed, without blanks around it, but no
+// longer than the field lets one type; the build checks the number.
+OptionEntry ImpulseOption(std::string_view name, std::optional<std::string> FormChoices::*member) {
+    return {name, true, kForForm, [name, member](std::string_view value, CliOptions& opts, std::string& err) {
+                const std::string_view number = TrimmedBlanks(value);
+                if (CharacterCount(number) > static_cast<std::size_t>(kImpulseTextLimit)) {
+                    err = InvalidValue(value, name, "at most " + std::to_string(kImpulseTextLimit) + " characters");
                     return false;
                 }
-                opts.m_form.*member = std::string(value);
+                opts.m_form.*member = std::string(number);
+                return true;
+            }};
+}
+
+// The key and the password: the form's digits, from any common spelling.
+OptionEntry HexOption(std::string_view name, std::size_t nBytes, std::string_view what,
+                      std::optional<std::string> FormChoices::*member) {
+    return {name, true, kForForm,
+            [name, nBytes, what, member](std::string_view value, CliOptions& opts, std::string& err) {
+                std::string digits;
+                if (!ParseHexBytes(value, nBytes, digits)) {
+                    err = "invalid value " + Quoted(value) + " for " + std::string(name) + " (" + std::string(what) + ")";
+                    return false;
+                }
+                opts.m_form.*member = digits;
                 return true;
             }};
 }
@@ -236,16 +297,16 @@ const std::array<OptionEntry, 22>& Options() {
         WordOption("--aba", kAbaWords, "\"8H to 10D\", \"6H to 8D\", \"6H to 10D\", \"4H+2H to 10D\" or \"4H+2H to 8D\"",
                    &FormChoices::m_eAbaFormat),
         WordOption("--timing", kTimingWords, "default or user", &FormChoices::m_eImpulseTiming),
-        TextOption("--width", kImpulseTextLimit, &FormChoices::m_strImpulseWidth),
-        TextOption("--interval", kImpulseTextLimit, &FormChoices::m_strImpulseInterval),
+        ImpulseOption("--width", &FormChoices::m_strImpulseWidth),
+        ImpulseOption("--interval", &FormChoices::m_strImpulseInterval),
         ListOption("--sector", 15, &FormChoices::m_nSector),
         ListOption("--block", 3, &FormChoices::m_nBlock),
         ListOption("--start", 13, &FormChoices::m_nStartAddress),
         ListOption("--end", 15, &FormChoices::m_nEndAddress),
         WordOption("--order", kOrderWords, "msb or lsb", &FormChoices::m_eByteOrder),
         WordOption("--key-type", kKeyTypeWords, "a or b", &FormChoices::m_eKeyType),
-        TextOption("--key", kKeyTextLimit, &FormChoices::m_strKey),
-        TextOption("--password", kPasswordTextLimit, &FormChoices::m_strPassword),
+        HexOption("--key", kKeyBytes, kKeyRule, &FormChoices::m_strKey),
+        HexOption("--password", kPasswordBytes, kPasswordRule, &FormChoices::m_strPassword),
         WordOption("--protection", kOnOffWords, "on or off", &FormChoices::m_bPasswordProtection),
         WordOption("--locking", kOnOffWords, "on or off", &FormChoices::m_bConfigLocking),
         {"--port", true, kForMake | kForPorts,
@@ -347,170 +408,124 @@ bool CheckSettingsCount(const FormChoices& form, std::string& strError) {
     return true;
 }
 
-}  // namespace
+// What the command line has given so far.
+struct CommandLineState {
+    CliOptions m_options;
+    bool m_bHelp = false;
+    bool m_bVersion = false;
+    bool m_bOptionsEnded = false;
+    std::vector<GivenOption> m_given;
+};
 
-std::size_t CharacterCount(std::string_view text) {
-    std::size_t count = 0;
-    for (const char c : text) {
-        // Continuation bytes (10xxxxxx) belong to the character before them.
-        if ((static_cast<unsigned char>(c) & 0xC0U) != 0x80U) {
-            ++count;
-        }
+// A word that is no option: the command (or "help").
+bool TakeCommandWord(std::string_view arg, CommandLineState& state, std::string& strError) {
+    Command command = Command::None;
+    if (arg == "frame") {
+        command = Command::Frame;
+    } else if (arg == "make") {
+        command = Command::Make;
+    } else if (arg == "ports") {
+        command = Command::Ports;
+    } else if (arg == "help") {
+        command = Command::Help;
     }
-    return count;
+    if (state.m_options.m_eCommand != Command::None) {
+        strError = "unexpected argument " + Quoted(arg);
+        return false;
+    }
+    if (command == Command::None) {
+        strError = "unknown command " + Quoted(arg) + " (expected frame, make or ports)";
+        return false;
+    }
+    if (command == Command::Help) {
+        state.m_bHelp = true;
+    } else {
+        state.m_options.m_eCommand = command;
+    }
+    return true;
 }
 
-std::string Printable(std::string_view text, std::size_t nMaxCharacters) {
-    std::string out;
-    std::size_t nCharacters = 0;
-    std::size_t i = 0;
-    const auto escapeByte = [&out](unsigned char c) {
-        static constexpr std::string_view kHex = "0123456789ABCDEF";
-        out += "\\x";
-        out.push_back(kHex[c >> 4U]);
-        out.push_back(kHex[c & 0x0FU]);
-    };
-    while (i < text.size()) {
-        if (nCharacters == nMaxCharacters) {
-            out += "...";
-            break;
-        }
-        ++nCharacters;
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80U) {
-            if (c == '\n') {
-                out += "\\n";
-            } else if (c == '\t') {
-                out += "\\t";
-            } else if (c == '\r') {
-                out += "\\r";
-            } else if (c < 0x20U || c == 0x7FU) {
-                escapeByte(c);
-            } else {
-                out.push_back(static_cast<char>(c));
-            }
-            ++i;
-            continue;
-        }
-        // A well-formed UTF-8 sequence of a printable character is kept whole.
-        std::size_t nLength = 0;
-        std::uint32_t nCode = 0;
-        if ((c & 0xE0U) == 0xC0U) {
-            nLength = 2;
-            nCode = c & 0x1FU;
-        } else if ((c & 0xF0U) == 0xE0U) {
-            nLength = 3;
-            nCode = c & 0x0FU;
-        } else if ((c & 0xF8U) == 0xF0U) {
-            nLength = 4;
-            nCode = c & 0x07U;
-        }
-        bool bWellFormed = nLength != 0 && i + nLength <= text.size();
-        for (std::size_t k = 1; bWellFormed && k < nLength; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            bWellFormed = (next & 0xC0U) == 0x80U;
-            nCode = (nCode << 6U) | (next & 0x3FU);
-        }
-        constexpr std::array<std::uint32_t, 5> kSmallest{0, 0, 0x80, 0x800, 0x10000};
-        bWellFormed = bWellFormed && nCode >= kSmallest[nLength] && nCode <= 0x10FFFF &&
-                      !(nCode >= 0xD800 && nCode <= 0xDFFF) && !(nCode >= 0x80 && nCode <= 0x9F) &&
-                      nCode != 0x2028 && nCode != 0x2029;
-        if (bWellFormed) {
-            out.append(text.substr(i, nLength));
-            i += nLength;
+// The option at args[i] and its value (which may be the next word: then `i`
+// moves on to it).
+bool TakeOption(std::span<const std::string_view> args, std::size_t& i, CommandLineState& state,
+                std::string& strError) {
+    const std::string_view arg = args[i];
+    if (!arg.starts_with("--")) {
+        strError = "unknown option " + Quoted(arg);
+        return false;
+    }
+    const std::size_t eq = arg.find('=');
+    const std::string_view name = arg.substr(0, eq);
+    const OptionEntry* pEntry = FindOption(name);
+    if (pEntry == nullptr) {
+        strError = "unknown option " + Quoted(name);
+        return false;
+    }
+    std::string_view value;
+    if (pEntry->m_bTakesValue) {
+        if (eq != std::string_view::npos) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < args.size() && !args[i + 1].starts_with("--")) {
+            value = args[++i];
         } else {
-            escapeByte(c);
-            ++i;
+            // The next word is an option (or "--"), not this one's value;
+            // a value that starts with "--" is given as NAME=VALUE.
+            strError = "option '" + std::string(name) + "' needs a value";
+            return false;
+        }
+    } else if (eq != std::string_view::npos) {
+        strError = "option '" + std::string(name) + "' takes no value";
+        return false;
+    }
+    if (!pEntry->m_apply(value, state.m_options, strError)) {
+        return false;
+    }
+    state.m_given.push_back({pEntry});
+    return true;
+}
+
+// Every option given belongs to the command given.
+bool CheckGivenBelong(const CommandLineState& state, std::string& strError) {
+    const Command command = state.m_options.m_eCommand;
+    for (const GivenOption& option : state.m_given) {
+        if ((option.m_pEntry->m_nCommands & MaskOf(command)) == 0) {
+            strError = "option '" + std::string(option.m_pEntry->m_strName) + "' belongs to " +
+                       CommandsOf(option.m_pEntry->m_nCommands) + ", not " + std::string(NameOf(command));
+            return false;
         }
     }
-    return out;
+    return true;
 }
+
+}  // namespace
 
 bool ParseAbaFormatWord(std::string_view word, AbaFormat& out) { return LookUp(kAbaWords, word, out); }
 
 bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, std::string& strError) {
-    CliOptions opts;
-    bool bHelp = false;
-    bool bVersion = false;
-    bool bOptionsEnded = false;
-    std::vector<GivenOption> given;
+    CommandLineState state;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (!bOptionsEnded && arg == "--") {
-            bOptionsEnded = true;
+        if (!state.m_bOptionsEnded && arg == "--") {
+            state.m_bOptionsEnded = true;
             continue;
         }
-        if (!bOptionsEnded && (arg == "-h" || arg == "--help")) {
-            bHelp = true;
+        if (!state.m_bOptionsEnded && (arg == "-h" || arg == "--help")) {
+            state.m_bHelp = true;
             continue;
         }
-        if (!bOptionsEnded && arg == "--version") {
-            bVersion = true;
+        if (!state.m_bOptionsEnded && arg == "--version") {
+            state.m_bVersion = true;
             continue;
         }
-        const bool bOption = !bOptionsEnded && !arg.empty() && arg.front() == '-';
-        if (bOption && !arg.starts_with("--")) {
-            strError = "unknown option " + Quoted(arg);
+        const bool bOption = !state.m_bOptionsEnded && !arg.empty() && arg.front() == '-';
+        const bool bTaken = bOption ? TakeOption(args, i, state, strError) : TakeCommandWord(arg, state, strError);
+        if (!bTaken) {
             return false;
         }
-        if (!bOption) {
-            Command command = Command::None;
-            if (arg == "frame") {
-                command = Command::Frame;
-            } else if (arg == "make") {
-                command = Command::Make;
-            } else if (arg == "ports") {
-                command = Command::Ports;
-            } else if (arg == "help") {
-                command = Command::Help;
-            } else if (opts.m_eCommand != Command::None) {
-                strError = "unexpected argument " + Quoted(arg);
-                return false;
-            } else {
-                strError = "unknown command " + Quoted(arg) + " (expected frame, make or ports)";
-                return false;
-            }
-            if (opts.m_eCommand != Command::None) {
-                strError = "unexpected argument " + Quoted(arg);
-                return false;
-            }
-            if (command == Command::Help) {
-                bHelp = true;
-            } else {
-                opts.m_eCommand = command;
-            }
-            continue;
-        }
-        const std::size_t eq = arg.find('=');
-        const std::string_view name = arg.substr(0, eq);
-        const OptionEntry* pEntry = FindOption(name);
-        if (pEntry == nullptr) {
-            strError = "unknown option " + Quoted(name);
-            return false;
-        }
-        std::string_view value;
-        if (pEntry->m_bTakesValue) {
-            if (eq != std::string_view::npos) {
-                value = arg.substr(eq + 1);
-            } else if (i + 1 < args.size() && !args[i + 1].starts_with("--")) {
-                value = args[++i];
-            } else {
-                // The next word is an option (or "--"), not this one's value;
-                // a value that starts with "--" is given as NAME=VALUE.
-                strError = "option '" + std::string(name) + "' needs a value";
-                return false;
-            }
-        } else if (eq != std::string_view::npos) {
-            strError = "option '" + std::string(name) + "' takes no value";
-            return false;
-        }
-        if (!pEntry->m_apply(value, opts, strError)) {
-            return false;
-        }
-        given.push_back({pEntry});
     }
-    if (bHelp || bVersion) {
-        opts.m_eCommand = bHelp ? Command::Help : Command::Version;
+    CliOptions& opts = state.m_options;
+    if (state.m_bHelp || state.m_bVersion) {
+        opts.m_eCommand = state.m_bHelp ? Command::Help : Command::Version;
         out = opts;
         return true;
     }
@@ -518,89 +533,14 @@ bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, s
         strError = "no command given (expected frame, make or ports)";
         return false;
     }
-    for (const GivenOption& option : given) {
-        if ((option.m_pEntry->m_nCommands & MaskOf(opts.m_eCommand)) == 0) {
-            strError = "option '" + std::string(option.m_pEntry->m_strName) + "' belongs to " +
-                       CommandsOf(option.m_pEntry->m_nCommands) + ", not " + std::string(NameOf(opts.m_eCommand));
-            return false;
-        }
+    if (!CheckGivenBelong(state, strError)) {
+        return false;
     }
     if (opts.m_eCommand != Command::Ports && !CheckSettingsCount(opts.m_form, strError)) {
         return false;
     }
     out = opts;
     return true;
-}
-
-std::string VersionText() { return std::string("varnis-cli ") + VARNIS_VERSION; }
-
-std::string UsageText() {
-    return R"USAGE(Usage: varnis-cli frame [settings]
-       varnis-cli make  [settings] [--port COMn | --port DEVICE-PATH] [--count N] [--yes]
-                        [--reply-timeout MS]
-       varnis-cli ports [--port COMn | --port DEVICE-PATH]
-       varnis-cli --help | --version
-
-Commands:
-  frame   prints the 26-byte configuration frame for the settings, as
-          hexadecimal bytes on one line. A setting the form refuses is
-          reported on standard error and no frame is printed.
-  make    finds the generator device on COM1 to COM10 (or uses --port), makes
-          one configuration card (or N with --count) and prints the device's
-          answer for each card: "Success!", "Failure!" or the time-out
-          message. The port the device was found on is told on standard error.
-  ports   lists COM1 to COM10 as the search sees them: the device path, the
-          kernel driver, for USB adapters vendor:product, manufacturer,
-          product and serial number, and whether this user can open the port
-          (and if not, why). Each port is opened for a moment; nothing is sent.
-
-Settings start from the defaults of a new connection; each option is the
-choice or text of the form (the form's own labels are accepted too, such as
-"Mode1", "WIEGAND 26 bits", "User-defined", "KEY B", "Enable"):
-  --mode uid|sector               output UID number / sector data after KEY checking
-  --interface wiegand|aba
-  --wiegand 26|34|42              WIEGAND length in bits (WIEGAND only)
-  --aba FORMAT                    "8H to 10D", "6H to 8D", "6H to 10D", "4H+2H to 10D"
-                                  or "4H+2H to 8D" (also 8h-10d, 4h+2h-8d, ...; ABA only)
-  --timing default|user           impulse timing (WIEGAND only)
-  --width TEXT --interval TEXT    impulse width and interval, 1-255 units of 50us
-                                  (need --timing user)
-  --sector 0-15 --block 0-3       sector and block
-  --start 0-13 --end 0-15         start and end address in the block
-  --order msb|lsb                 data arrangement order
-  --key-type a|b --key TEXT       KEY A / KEY B and the key, 12 hexadecimal digits
-                                  typed least significant byte first, as the
-                                  form's note "(6bytes hexadecimal digits,LSB)" says
-  --password TEXT                 configuration password, 8 hexadecimal digits
-  --protection on|off             password protection
-  --locking on|off                configuration locking
---sector, --block, --start, --end, --order, --key-type and --key count only
-with --mode sector. A setting that has no effect under the chosen mode,
-interface or timing is refused (exit 2) rather than ignored.
-
-make only:
-  --port COMn|DEVICE-PATH         use this port instead of searching COM1 to COM10;
-                                  if it cannot be used, says why (also for ports)
-  --count N                       make N cards; asks to place the next card and press
-                                  Enter between cards (end of input stops the run)
-  --yes                           turn configuration locking on without asking
-  --reply-timeout MS              give up on a card whose result has not come within
-                                  MS milliseconds (default 30000)
-
-Other: --trace writes the debug trace to standard error, including why the
-search skipped each port. An option that takes a value takes the next word
-unless it starts with "--" (give such a value as --key=VALUE); "--" ends the
-options. Numbers may have blanks around them, as the words may.
-The form is checked before anything else; turning configuration locking on
-with make then asks for confirmation on standard input (y or yes = OK,
-anything else = Cancel) unless --yes is given. The device search sends one
-probe byte (STX, 0x02) to each port it can open.
-
-Exit status: 0 when every card was written (make), the frame was printed or
-the ports were listed; 1 when the form was refused, the device was not found,
-the port could not be used, a card was not written or standard output could
-not be written; 2 for a usage error.
-)USAGE";
 }
 
 }  // namespace varnis::cli

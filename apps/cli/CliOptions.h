@@ -1,6 +1,7 @@
 // The command line of varnis-cli: commands, form options and their words.
 #pragma once
 
+#include "apps/cli/CliText.h"
 #include "config/CardSettings.h"
 
 #include <chrono>
@@ -60,13 +61,5 @@ std::string VersionText();
 
 // The words the options take, case-insensitive. False for anything else.
 bool ParseAbaFormatWord(std::string_view word, AbaFormat& out);
-
-// The number of characters in a UTF-8 text (what an edit field counts).
-std::size_t CharacterCount(std::string_view text);
-
-// A text fit to be shown in a one-line message: control characters and bytes
-// that are no UTF-8 are escaped (\n, \t, \xNN), and a text longer than
-// `nMaxCharacters` is cut and ends in "...".
-std::string Printable(std::string_view text, std::size_t nMaxCharacters = 40);
 
 }  // namespace varnis::cli

@@ -3,6 +3,8 @@
 #include "apps/cli/CliWindow.h"
 #include "apps/cli/LineReader.h"
 #include "apps/cli/PortListing.h"
+#include "apps/cli/SearchWatch.h"
+#include "apps/cli/Terminal.h"
 #include "link/DeviceLink.h"
 #include "serial/EventLoop.h"
 #include "serial/OwnerThread.h"
@@ -68,62 +70,30 @@ int ReportWritten(int nWritten, int nCount, std::ostream& err) {
     return nWritten == nCount ? kExitOk : kExitFailure;
 }
 
-// The engine as the link drives it, watched: which port was opened last (the
-// one the device answers on), and, when asked, why a port could not be
-// opened, found out after the engine has given up on it.
-class WatchedEngine final : public IPortEngine {
-public:
-    WatchedEngine(IPortEngine& engine, const PortTable& table, bool bDiagnose)
-        : m_engine(engine), m_table(table), m_bDiagnose(bDiagnose) {}
-
-    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
-                    std::uint32_t eventMask, int sendBufferSize) override {
-        if (m_engine.Initialise(pPortOwner, portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize)) {
-            m_nOpenPort = portnr;
-            return true;
-        }
-        const std::string& path = m_table.PathOf(portnr);
-        if (path.empty() || !m_bDiagnose) {
-            return false;
-        }
-        m_lastFailure = DiagnosePort(path);
-        Trace("COM" + std::to_string(portnr) + " (" + Printable(path, 200) + ") skipped: " +
-              Printable(m_lastFailure->m_strText, 200) + "\n");
-        return false;
-    }
-    bool StartMonitor() override { return m_engine.StartMonitor(); }
-    void Send(std::span<const std::uint8_t> data) override { m_engine.Send(data); }
-    bool Close() override { return m_engine.Close(); }
-
-    unsigned OpenPort() const { return m_nOpenPort; }
-    // Why the last port that could not be opened could not, if it was looked at.
-    const std::optional<PortDiagnosis>& LastFailure() const { return m_lastFailure; }
-
-private:
-    IPortEngine& m_engine;
-    const PortTable& m_table;
-    bool m_bDiagnose;
-    unsigned m_nOpenPort = 0;
-    std::optional<PortDiagnosis> m_lastFailure;
-};
-
 // Everything one `make` run holds. Declared so that destruction runs in the
 // safe order: the engine first (it stops its monitoring thread, whose
 // hand-over is cancelled by the stop), then the owner channel, the loop last.
 class MakeSession {
 public:
-    MakeSession(const CliOptions& options, bool bLockingConfirmed, const PortTable& table, bool bDiagnose,
-                std::ostream& out, std::ostream& err)
+    MakeSession(const CliOptions& options, bool bLockingConfirmed, const PortTable& table, std::ostream& out,
+                std::ostream& err)
         : m_owner(m_loop,
                   [this](const SerialNotification& n) {
                       if (n.m_nMessage == SPN_RXCHAR) {
+                          m_window.NoteReplyByte(m_linkState.m_nParserState, n.m_nWParam);
                           m_link.OnReceivedByte(n.m_nWParam, n.m_nLParam);
                       }
                   }),
-          m_window(options.m_form, bLockingConfirmed, m_build, out, err), m_engine(m_port),
-          m_table(table), m_watched(m_engine, m_table, bDiagnose), m_link(m_window, m_watched, m_linkState, m_build) {
+          m_window(options.m_form, bLockingConfirmed, m_build, out, err), m_engine(m_port), m_table(table),
+          m_watched(m_engine, m_table), m_link(m_window, m_watched, m_linkState, m_build) {
         m_port.SetPortTable(table);
         m_window.Attach(&m_loop, &m_link, &m_owner);
+        // A probe that expires while still outstanding went unanswered.
+        m_window.SetBeforeTimer([this](int nId) {
+            if (nId == kProbeTimerId && m_linkState.m_bProbeOutstanding) {
+                m_watched.NoAnswer();
+            }
+        });
     }
     ~MakeSession() {
         m_link.OnClosePort();
@@ -150,6 +120,113 @@ private:
     WatchedEngine m_watched;
     DeviceLink m_link;
 };
+
+// Runs the search as "OpenPort" does. Found: says where. Not found: says why
+// for each port that has a device; a port the user named that cannot be
+// opened at all is told in one line of its own.
+bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable& table, std::ostream& err) {
+    CliWindow& window = session.Window();
+    const bool bNamedPort = options.m_strPort.has_value();
+    const bool bNamedPath = bNamedPort && !options.m_strPort->starts_with("COM");
+    window.HoldNotFound(bNamedPort);
+    session.Link().OnOpenPort();
+    const bool bSearchEnded = session.Loop().RunUntil(
+        [&window] { return window.IsConnected() || window.LastAnswer() == DeviceAnswer::NotFound; }, kSearchLimit);
+    if (window.IsConnected()) {
+        const unsigned nPort = session.Engine().OpenPort();
+        err << "varnis-cli: found on " << PortName(table, nPort, bNamedPath) << std::endl;
+        return true;
+    }
+    if (!bSearchEnded) {
+        err << "varnis-cli: the device search did not end within " << kSearchLimit.count() << " s." << std::endl;
+        return false;
+    }
+    const std::vector<PassedPort>& passed = session.Engine().Passed();
+    if (bNamedPort && passed.size() == 1 && passed.front().m_why.m_eProblem != PortProblem::None) {
+        const unsigned nPort = passed.front().m_nPort;
+        err << "varnis-cli: cannot use " << PortName(table, nPort, bNamedPath) << ": "
+            << Printable(passed.front().m_why.m_strText, 300) << std::endl;
+        return false;
+    }
+    if (bNamedPort) {
+        err << "Warning: " << kNotFoundText << std::endl;
+    }
+    WhyNotFound(table, passed, bNamedPath, err);
+    return false;
+}
+
+// The cards, one after the other; between two, the user places the next.
+int MakeCards(MakeSession& session, const CliOptions& options, LineReader& reader, std::ostream& out,
+              std::ostream& err, int nInputFd) {
+    CliWindow& window = session.Window();
+    int nWritten = 0;
+    for (int nCard = 1; nCard <= options.m_nCount; ++nCard) {
+        if (nCard > 1) {
+            err << "Place the next card (" << nCard << " of " << options.m_nCount << ") and press Enter: "
+                << std::flush;
+            std::string line;
+            const bool bGotLine = reader.ReadLine(session.Loop(), line);
+            EndPromptLine(err, nInputFd, bGotLine);
+            if (!bGotLine) {
+                err << "varnis-cli: end of input." << std::endl;
+                break;
+            }
+        }
+        window.ClearAnswer();
+        session.Link().OnMake();
+        if (!session.Build().m_bFrameReady) {
+            break;  // the build has shown why
+        }
+        // The window waits for the result without limit; here the wait is bounded.
+        const bool bAnswered = session.Loop().RunUntil(
+            [&window] { return window.LastAnswer() != DeviceAnswer::None; },
+            std::chrono::milliseconds(options.m_nReplyTimeoutMs));
+        if (!bAnswered) {
+            out << "No result from the device within " << options.m_nReplyTimeoutMs
+                << " ms; the card was not confirmed." << std::endl;
+            break;
+        }
+        if (window.LastAnswer() != DeviceAnswer::Success) {
+            break;
+        }
+        ++nWritten;
+        // A result that cannot be reported ends the run: no card is made
+        // whose outcome nobody would see.
+        if (!out.good()) {
+            break;
+        }
+    }
+    return ReportWritten(nWritten, options.m_nCount, err);
+}
+
+// The form is checked before anything is asked, looked for or sent, so a
+// refused form sends nothing at all. The window's build repeats the same checks.
+bool FormAccepted(const CliOptions& options, std::ostream& out, std::ostream& err) {
+    BuildState scratch;
+    CliWindow form(options.m_form, true, scratch, out, err);
+    form.EnterConnectedState();
+    return BuildSettingsBlock(form, scratch);
+}
+
+// After the form: the locking question, the search and the cards.
+int MakeOnPorts(const CliOptions& options, const PortTable& table, std::ostream& out, std::ostream& err,
+                int nInputFd) {
+    EventLoop promptLoop;
+    LineReader reader(nInputFd);
+    bool bLockingConfirmed = true;
+    if (options.m_form.m_bConfigLocking.value_or(false) && !options.m_bYes) {
+        bLockingConfirmed = ConfirmLocking(promptLoop, reader, err, nInputFd);
+        if (!bLockingConfirmed) {
+            err << "varnis-cli: configuration locking not confirmed; nothing was sent." << std::endl;
+            return kExitFailure;
+        }
+    }
+    MakeSession session(options, bLockingConfirmed, table, out, err);
+    if (!FindDevice(session, options, table, err)) {
+        return kExitFailure;
+    }
+    return MakeCards(session, options, reader, out, err, nInputFd);
+}
 
 }  // namespace
 
@@ -206,107 +283,31 @@ int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err) {
 }
 
 int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int nInputFd) {
-    // The form is checked before anything is asked, looked for or sent, so a
-    // refused form sends nothing at all. The window's build repeats the same checks.
-    {
-        BuildState scratch;
-        CliWindow form(options.m_form, true, scratch, out, err);
-        form.EnterConnectedState();
-        if (!BuildSettingsBlock(form, scratch)) {
-            return kExitFailure;
-        }
+    if (!FormAccepted(options, out, err)) {
+        return kExitFailure;
     }
-
     PortTable table;
     std::string strError;
     if (!SelectPorts(options.m_strPort, table, strError)) {
         err << "varnis-cli: " << strError << std::endl;
         return kExitFailure;
     }
-
-    EventLoop promptLoop;
-    LineReader reader(nInputFd);
-    bool bLockingConfirmed = true;
-    if (options.m_form.m_bConfigLocking.value_or(false) && !options.m_bYes) {
-        bLockingConfirmed = ConfirmLocking(promptLoop, reader, err, nInputFd);
-        if (!bLockingConfirmed) {
-            err << "varnis-cli: configuration locking not confirmed; nothing was sent." << std::endl;
+    for (unsigned portnr = 1; options.m_strPort && portnr <= PortTable::kPortCount; ++portnr) {
+        if (IsOwnTerminal(table.PathOf(portnr))) {
+            err << "varnis-cli: cannot use " << Printable(*options.m_strPort, 200)
+                << ": it is the terminal varnis-cli runs in, not a port" << std::endl;
             return kExitFailure;
         }
     }
+    return MakeOnPorts(options, table, out, err, nInputFd);
+}
 
-    // A port the user named is looked at when it cannot be opened, and so is
-    // every port the search skips when the trace is on.
-    const bool bNamedPort = options.m_strPort.has_value();
-    MakeSession session(options, bLockingConfirmed, table, bNamedPort || options.m_bTrace, out, err);
-    EventLoop& loop = session.Loop();
-    CliWindow& window = session.Window();
-    window.HoldNotFound(bNamedPort);
-
-    session.Link().OnOpenPort();
-    const bool bSearchEnded = loop.RunUntil(
-        [&window] { return window.IsConnected() || window.LastAnswer() == DeviceAnswer::NotFound; }, kSearchLimit);
-    if (!window.IsConnected()) {
-        if (!bSearchEnded) {
-            err << "varnis-cli: the device search did not end within " << kSearchLimit.count() << " s." << std::endl;
-        } else if (const auto& failure = session.Engine().LastFailure();
-                   bNamedPort && failure && failure->m_eProblem != PortProblem::None) {
-            std::string name = Printable(*options.m_strPort, 200);
-            if (options.m_strPort->starts_with("COM")) {
-                name += " (" + Printable(table.PathOf(static_cast<unsigned>(std::stoul(options.m_strPort->substr(3)))), 200) + ")";
-            }
-            err << "varnis-cli: cannot use " << name << ": " << Printable(failure->m_strText, 300) << std::endl;
-        } else if (bNamedPort) {
-            err << "Warning: " << kNotFoundText << std::endl;
-        }
+int RunMakeOnTable(const CliOptions& options, const PortTable& table, std::ostream& out, std::ostream& err,
+                   int nInputFd) {
+    if (!FormAccepted(options, out, err)) {
         return kExitFailure;
     }
-    const unsigned nPort = session.Engine().OpenPort();
-    const std::string path = Printable(table.PathOf(nPort), 200);
-    if (bNamedPort && !options.m_strPort->starts_with("COM")) {
-        err << "varnis-cli: found on " << path << std::endl;
-    } else {
-        err << "varnis-cli: found on COM" << nPort << " (" << path << ")" << std::endl;
-    }
-
-    int nWritten = 0;
-    for (int nCard = 1; nCard <= options.m_nCount; ++nCard) {
-        if (nCard > 1) {
-            err << "Place the next card (" << nCard << " of " << options.m_nCount << ") and press Enter: "
-                << std::flush;
-            std::string line;
-            const bool bGotLine = reader.ReadLine(loop, line);
-            EndPromptLine(err, nInputFd, bGotLine);
-            if (!bGotLine) {
-                err << "varnis-cli: end of input." << std::endl;
-                return ReportWritten(nWritten, options.m_nCount, err);
-            }
-        }
-        window.ClearAnswer();
-        session.Link().OnMake();
-        if (!session.Build().m_bFrameReady) {
-            return ReportWritten(nWritten, options.m_nCount, err);  // the build has shown why
-        }
-        // The window waits for the result without limit; here the wait is bounded.
-        const bool bAnswered = loop.RunUntil(
-            [&window] { return window.LastAnswer() != DeviceAnswer::None; },
-            std::chrono::milliseconds(options.m_nReplyTimeoutMs));
-        if (!bAnswered) {
-            out << "No result from the device within " << options.m_nReplyTimeoutMs
-                << " ms; the card was not confirmed." << std::endl;
-            return ReportWritten(nWritten, options.m_nCount, err);
-        }
-        if (window.LastAnswer() != DeviceAnswer::Success) {
-            return ReportWritten(nWritten, options.m_nCount, err);
-        }
-        ++nWritten;
-        // A result that cannot be reported ends the run: no card is made
-        // whose outcome nobody would see.
-        if (!out.good()) {
-            return ReportWritten(nWritten, options.m_nCount, err);
-        }
-    }
-    return ReportWritten(nWritten, options.m_nCount, err);
+    return MakeOnPorts(options, table, out, err, nInputFd);
 }
 
 int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err) {

@@ -26,6 +26,10 @@ bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, st
 int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err);
 int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int nInputFd);
 int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err);
+// `make` with `table` standing for the machine's COM1 to COM10 (as if every
+// port had been named by its number).
+int RunMakeOnTable(const CliOptions& options, const PortTable& table, std::ostream& out, std::ostream& err,
+                   int nInputFd);
 
 // Standard output as the program writes it: every write goes to the
 // descriptor through a buffer of its own, and the first failure is kept, so

@@ -3,9 +3,23 @@
 #include "config/ChoiceRules.h"
 #include "serial/EventLoop.h"
 
+#include <array>
+#include <cstdio>
 #include <utility>
 
 namespace varnis::cli {
+namespace {
+
+// The check byte of the one reply that counts as success, AA 00 00.
+constexpr std::uint8_t kSuccessReplyCheck = 0xAA;
+
+std::string HexByte(std::uint8_t nByte) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "0x%02X", static_cast<unsigned>(nByte));
+    return text.data();
+}
+
+}  // namespace
 
 CliWindow::CliWindow(FormChoices choices, bool bLockingConfirmed, BuildState& buildState, std::ostream& out,
                      std::ostream& err)
@@ -33,11 +47,44 @@ void CliWindow::ShowMessage(std::string_view text, std::string_view caption) {
     }
     const bool bDeviceAnswer = text == kSuccessText || text == kFailureText || text == kTimeOutText ||
                                text == kInitialiseSucceedText || text == kInitialiseFailText;
-    if (bDeviceAnswer) {
+    if (text == kFailureText) {
+        m_out << text << FailureDetail() << std::endl;
+    } else if (bDeviceAnswer) {
         m_out << text << std::endl;
+    } else if (text == kMsgBlockAddress) {
+        m_err << caption << ": " << text << '\n' << RangeDetail() << std::endl;
     } else if (!(text == kNotFoundText && m_bHoldNotFound)) {
         m_err << caption << ": " << text << std::endl;
     }
+}
+
+void CliWindow::NoteReplyByte(std::int32_t nParserState, std::uint32_t nByte) {
+    const auto byte = static_cast<std::uint8_t>(nByte & 0xFFU);
+    if (nParserState == ParserStatus) {
+        m_nReplyStatus = byte;
+    } else if (nParserState == ParserCheck) {
+        m_nReplyCheck = byte;
+    } else if (nParserState == ParserEnd) {
+        m_nReplyEnd = byte;
+    }
+}
+
+// What made the reply a failure: the device's status, or, with a status of
+// success, the byte that spoilt the reply.
+std::string CliWindow::FailureDetail() const {
+    std::string detail = " (device status " + HexByte(m_nReplyStatus);
+    if (m_nReplyStatus == 0x00 && m_nReplyCheck != kSuccessReplyCheck) {
+        detail += ", check byte " + HexByte(m_nReplyCheck);
+    } else if (m_nReplyStatus == 0x00 && m_nReplyEnd != kFrameEnd) {
+        detail += ", end byte " + HexByte(m_nReplyEnd);
+    }
+    return detail + ")";
+}
+
+std::string CliWindow::RangeDetail() const {
+    return "varnis-cli: start address " + std::to_string(m_settings.m_nStartAddress) + " and end address " +
+           std::to_string(m_settings.m_nEndAddress) +
+           " given; the start must not be after the end, and at most five bytes are read (end at most start + 4)";
 }
 
 void CliWindow::ReadFormTexts() {
@@ -52,6 +99,9 @@ void CliWindow::StartTimer(int nId, int nMilliseconds) {
         return;
     }
     m_pLoop->StartTimer(nId, nMilliseconds, [this, nId] {
+        if (m_beforeTimer) {
+            m_beforeTimer(nId);
+        }
         if (m_pLink != nullptr) {
             m_pLink->OnLinkTimer(nId);
         }

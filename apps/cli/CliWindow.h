@@ -8,6 +8,7 @@
 #include "link/DeviceLink.h"
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -56,6 +57,11 @@ public:
     // more precisely why a port it named could not be used.
     void HoldNotFound(bool bHold) { m_bHoldNotFound = bHold; }
     const FormTexts& Fields() const { return m_fields; }
+    // Runs before each timer expiry reaches the link, with the timer's id.
+    void SetBeforeTimer(std::function<void(int)> hook) { m_beforeTimer = std::move(hook); }
+    // Each received byte, with the reply reader's state before it takes the
+    // byte: "Failure!" then tells what the device's reply held.
+    void NoteReplyByte(std::int32_t nParserState, std::uint32_t nByte);
 
     // IMessageSink: the device's answers go to `out` as they are; every other
     // box goes to `err` as "caption: text".
@@ -84,6 +90,8 @@ private:
     void FillForm();
     void ShowImpulseTexts();
     void OnLockingClicked();
+    std::string FailureDetail() const;
+    std::string RangeDetail() const;
 
     FormChoices m_choices;
     bool m_bLockingConfirmed;
@@ -99,6 +107,11 @@ private:
     EventLoop* m_pLoop = nullptr;
     DeviceLink* m_pLink = nullptr;
     ISerialOwner* m_pOwner = nullptr;
+    std::function<void(int)> m_beforeTimer;
+    // The status, check and end bytes of the device's last reply.
+    std::uint8_t m_nReplyStatus = 0;
+    std::uint8_t m_nReplyCheck = 0;
+    std::uint8_t m_nReplyEnd = 0;
 };
 
 }  // namespace varnis::cli

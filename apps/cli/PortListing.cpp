@@ -1,6 +1,7 @@
 #include "apps/cli/PortListing.h"
 
-#include "apps/cli/CliOptions.h"
+#include "apps/cli/CliText.h"
+#include "apps/cli/Terminal.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -53,6 +54,15 @@ bool ParseUnsigned(std::string_view text, unsigned& nValue) {
 }
 
 }  // namespace
+
+PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strProcRoot) {
+    PortDiagnosis why = DiagnosePort(path, strProcRoot);
+    if (why.m_eProblem == PortProblem::NoSuchDevice && NamesAbsentControllingTerminal(path)) {
+        why.m_strText = "no controlling terminal (" + Printable(path, 200) +
+                        " stands for the terminal the program runs in, and it runs in none)";
+    }
+    return why;
+}
 
 PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)
     : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot)) {}

@@ -11,6 +11,10 @@
 
 namespace varnis::cli {
 
+// Why a port cannot be used, as the user is told. /dev/tty stands for the
+// program's controlling terminal; without one it cannot be opened.
+PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strProcRoot = "/proc");
+
 // What sysfs (and the kernel's tty driver table) says about a device node.
 struct PortFacts {
     std::string m_strDriver;  // empty when nothing says
@@ -30,7 +34,7 @@ public:
     explicit PortInspector(std::string strSysRoot = "/sys", std::string strProcRoot = "/proc");
 
     PortFacts Facts(const std::string& path) const;
-    PortDiagnosis Access(const std::string& path) const { return DiagnosePort(path, m_strProcRoot); }
+    PortDiagnosis Access(const std::string& path) const { return DiagnoseForUser(path, m_strProcRoot); }
 
 private:
     std::string DriverFromTable(unsigned nMajor, unsigned nMinor) const;

@@ -1,11 +1,87 @@
-// The desktop tool on the machine's own serial devices.
+// The desktop tool on the machine's own serial devices. The window takes no
+// option; --help and --version are answered without a display.
 #include "ui/VarnisApp.h"
 
+#include <QString>
+#include <QtGlobal>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
 namespace {
+
 varnis::VarnisApp theApp;
+
+constexpr std::string_view kHelp =
+    "Usage: varnis [--help | --version]\n"
+    "The desktop window that makes configuration cards for the TLR4A7K card reader\n"
+    "through the card-writing generator device on a serial line. OpenPort searches\n"
+    "COM1 to COM10 for the device; Make Provin checks the form, sends the\n"
+    "configuration frame and shows the device's answer. The window takes no other\n"
+    "option and needs a display; varnis-cli makes cards without one.\n"
+    "\n"
+    "  -h, --help     show this help and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "Exit status: 0 when the window was closed, 1 without a display, 2 on a bad\n"
+    "option.\n";
+
+// Writes `text` to standard output; lost output is a failure.
+int Print(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "varnis: cannot write to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return 0;
 }
+
+// An argument as a message may show it: control characters are dropped, and
+// a long one is cut.
+std::string Shown(std::string_view arg)
+{
+    std::string shown;
+    for (const char c : arg.substr(0, 60)) {
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
+            shown.push_back(c);
+    }
+    return arg.size() > 60 ? shown + "..." : shown;
+}
+
+// Without a login session root has no runtime directory; the toolkit then
+// makes one of its own in /tmp and says so on every start. That is no news
+// to the user, so the line is dropped; every other message passes on.
+QtMessageHandler g_pDefaultHandler = nullptr;
+
+void DropRuntimeDirNotice(QtMsgType eType, const QMessageLogContext& context, const QString& text)
+{
+    if (eType == QtWarningMsg && text.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (g_pDefaultHandler != nullptr)
+        g_pDefaultHandler(eType, context, text);
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    bool bHelp = false;
+    for (int n = 1; n < argc; ++n) {
+        const std::string_view arg = argv[n];
+        if (arg == "--help" || arg == "-h") {
+            bHelp = true;
+        } else if (arg != "--version") {
+            std::fprintf(stderr, "varnis: %s '%s' (the window takes no option; see varnis --help)\n",
+                         arg.starts_with("-") ? "unknown option" : "unexpected argument", Shown(arg).c_str());
+            return 2;
+        }
+    }
+    if (argc > 1)
+        return bHelp ? Print(kHelp) : Print("varnis " VARNIS_VERSION "\n");
+    g_pDefaultHandler = qInstallMessageHandler(DropRuntimeDirNotice);
     return theApp.Run(argc, argv);
 }

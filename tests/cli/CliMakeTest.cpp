@@ -79,30 +79,43 @@ TEST_F(CliMake, TheDeviceReceivesWhatFramePrints) {
     EXPECT_EQ(FrameText(Device().Exchanges().front().m_frame) + "\n", printed.m_strOut);
 }
 
-TEST_F(CliMake, FailingDevicesGiveFailureAndExitOne) {
+// "Failure!" tells what the reply held: the device's status, or the byte
+// that spoilt a reply whose status was success.
+TEST_F(CliMake, FailingDevicesGiveFailureWithTheReplyAndExitOne) {
     StartDevice({});
     SimBehaviour failing;
-    failing.m_nResultStatus = 0x01;
+    failing.m_nResultStatus = 0x05;
     SimBehaviour badCheck;
     badCheck.m_eFault = SimFault::BadReplyCheck;
+    const std::vector<std::pair<SimBehaviour, std::string>> cases{
+        {failing, "Failure! (device status 0x05)\n"},
+        {badCheck, "Failure! (device status 0x00, check byte 0x55)\n"},
+    };
     std::size_t nExchanges = 0;
-    for (const SimBehaviour& behaviour : {failing, badCheck}) {
+    for (const auto& [behaviour, line] : cases) {
         Device().SetBehaviour(behaviour);
         const RunResult result = Make({});
         EXPECT_EQ(result.m_nStatus, 1);
-        EXPECT_EQ(result.m_strOut, "Failure!\n");
+        EXPECT_EQ(result.m_strOut, line);
         EXPECT_EQ(Device().ExchangeCount(), ++nExchanges);
     }
 }
 
-TEST_F(CliMake, SilentDeviceIsNotFound) {
+// The search tells why it found nothing, also without the trace; the trace
+// tells it as each probe goes unanswered.
+TEST_F(CliMake, SilentDeviceIsNotFoundForWantOfAnAnswer) {
     SimBehaviour silent;
     silent.m_eFault = SimFault::Silent;
     StartDevice(silent);
     const RunResult result = Make({});
     EXPECT_EQ(result.m_nStatus, 1);
     EXPECT_EQ(result.m_strOut, "");
-    EXPECT_NE(result.m_strErr.find("Provin Generator Device not found."), std::string::npos) << result.m_strErr;
+    EXPECT_EQ(result.m_strErr, "Warning: Provin Generator Device not found.\nvarnis-cli: " + m_pty->SlavePath() +
+                                   ": no answer within 100 ms\n");
+    const RunResult traced = Make({"--trace"});
+    EXPECT_NE(traced.m_strErr.find("COM1 (" + m_pty->SlavePath() + ") skipped: no answer within 100 ms\n"),
+              std::string::npos)
+        << traced.m_strErr;
     EXPECT_EQ(Device().ExchangeCount(), 0u);
 }
 
@@ -172,12 +185,14 @@ TEST_F(CliMake, DeviceThatStopsAnsweringGivesTheTimeOutMessage) {
     EXPECT_EQ(Device().ExchangeCount(), 1u);
 }
 
-TEST_F(CliMake, RefusedFormSendsNothing) {
+TEST_F(CliMake, RefusedFormSendsNothingAndARefusedRangeNamesTheValues) {
     StartDevice({});
-    const RunResult result = Make({"--mode", "sector", "--key", "12345"});
+    const RunResult result = Make({"--mode", "sector", "--start", "4", "--end", "9"});
     EXPECT_EQ(result.m_nStatus, 1);
     EXPECT_EQ(result.m_strOut, "");
-    EXPECT_EQ(result.m_strErr, "Warning: KEY length invalid.\n");
+    EXPECT_EQ(result.m_strErr,
+              "Warning: Block address definition invalid.\nvarnis-cli: start address 4 and end address 9 given; the "
+              "start must not be after the end, and at most five bytes are read (end at most start + 4)\n");
     EXPECT_FALSE(Device().WaitForExchanges(1, 300ms));
     EXPECT_EQ(Device().ProbesAnswered(), 0u);
 }

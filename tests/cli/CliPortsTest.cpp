@@ -1,4 +1,5 @@
 // Finding the port: why a named port cannot be used, and `varnis-cli ports`.
+#include "apps/cli/CliRun.h"
 #include "apps/cli/PortListing.h"
 #include "cli/CliTestSupport.h"
 
@@ -43,6 +44,8 @@ std::string SelfMark() { return "(pid " + std::to_string(::getpid()) + ")"; }
 TEST(CliPort, ANamedPortThatCannotBeUsedSaysWhyInOneLine) {
     DeviceOnPty device;
     ASSERT_TRUE(device.Start());
+    DeviceOnPty plain;
+    ASSERT_TRUE(plain.Start());
     const TempDir dir;
     const std::string plainFile = (dir.Path() / "not-a-port").string();
     std::ofstream(plainFile) << "x";
@@ -75,6 +78,12 @@ TEST(CliPort, ANamedPortThatCannotBeUsedSaysWhyInOneLine) {
         {RunCli({"make", "--port", plainFile}), "varnis-cli: cannot use " + plainFile + ": not a serial line"},
         {RunCli({"make", "--port", device.Path()}),
          "varnis-cli: cannot use " + device.Path() + ": in use by cli_tests " + SelfMark()},
+        {RunProgram({"/usr/bin/setsid", "--wait", kCliPath, "make", "--port", "/dev/tty"}),
+         "varnis-cli: cannot use /dev/tty: no controlling terminal (/dev/tty stands for the terminal the program "
+         "runs in, and it runs in none)"},
+        // The terminal the program runs in is never taken for a port.
+        {RunProgram({"/bin/sh", "-c", "exec \"$0\" make --port \"$1\" <\"$1\"", kCliPath, plain.Path()}),
+         "varnis-cli: cannot use " + plain.Path() + ": it is the terminal varnis-cli runs in, not a port"},
         {deniedResult, "varnis-cli: cannot use " + device.Path() +
                            ": permission denied (serial ports belong to the group dialout: sudo usermod -aG dialout "
                            "\"$USER\", then log in again)"},
@@ -91,6 +100,47 @@ TEST(CliPort, ANamedPortThatCannotBeUsedSaysWhyInOneLine) {
 
     ::close(hHolder);
     device.ExpectNothingSentBefore();
+}
+
+// A search that finds nothing says, for each port that has a device, why it
+// passed the port over; one that finds the device says nothing of the others.
+TEST(CliSearch, NotFoundEndsWithTheReasonOfEachPortAndFoundWithNone) {
+    DeviceOnPty silent;
+    SimBehaviour mute;
+    mute.m_eFault = SimFault::Silent;
+    ASSERT_TRUE(silent.Start(mute));
+    DeviceOnPty held;
+    ASSERT_TRUE(held.Start());
+    DeviceOnPty answering;
+    ASSERT_TRUE(answering.Start());
+    const int hHolder = ::open(held.Path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(hHolder, 0);
+    ASSERT_EQ(::flock(hHolder, LOCK_EX | LOCK_NB), 0);
+
+    PortTable table;
+    table.SetPath(1, silent.Path());
+    table.SetPath(2, "/dev/null");
+    table.SetPath(4, held.Path());  // held by this process, which the port's holders leave out
+    table.SetPath(5, "/dev/varnis-no-such-port");
+    cli::CliOptions options;
+    options.m_eCommand = cli::Command::Make;
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(cli::RunMakeOnTable(options, table, out, err, -1), cli::kExitFailure);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "Warning: Provin Generator Device not found.\n"
+                         "varnis-cli: COM1 (" + silent.Path() + "): no answer within 100 ms\n"
+                         "varnis-cli: COM2 (/dev/null): not a serial line\n"
+                         "varnis-cli: COM4 (" + held.Path() + "): in use by another program\n"
+                         "varnis-cli: COM5 (/dev/varnis-no-such-port): no such device\n");
+
+    table.SetPath(6, answering.Path());
+    std::ostringstream foundOut;
+    std::ostringstream foundErr;
+    EXPECT_EQ(cli::RunMakeOnTable(options, table, foundOut, foundErr, -1), cli::kExitOk);
+    EXPECT_EQ(foundOut.str(), "Success!\n");
+    EXPECT_EQ(foundErr.str(), "varnis-cli: found on COM6 (" + answering.Path() + ")\n");
+    ::close(hHolder);
 }
 
 // A fake sysfs tree laid out as the kernel lays out a USB serial adapter,

@@ -74,10 +74,10 @@ TEST_F(CliRules, SettingsWithoutEffectAndBadSyntaxAreUsageErrorsThatSendNothing)
 }
 
 TEST_F(CliRules, TheFormIsCheckedBeforeTheLockingQuestion) {
-    const RunResult result = m_device.Make({"--mode", "sector", "--key", "12345", "--locking", "on"}, "y\n");
+    const RunResult result = m_device.Make({"--timing", "user", "--width", "0", "--locking", "on"}, "y\n");
     EXPECT_EQ(result.m_nStatus, 1);
     EXPECT_EQ(result.m_strOut, "");
-    EXPECT_EQ(result.m_strErr, "Warning: KEY length invalid.\n");
+    EXPECT_EQ(result.m_strErr, "Warning: Impulse parameter definition invalid.\n");
     m_device.ExpectNothingSentBefore();
 }
 
@@ -120,8 +120,8 @@ TEST(CliSyntax, LabelsBlanksAndTheEndOfOptionsGiveTheSameFrame) {
          {"frame", "--mode", "sector", "--key-type", "b", "--order", "msb"}},
         {{"frame", "--mode", "Mode1\xEF\xBC\x9AOutput sector data after KEY checking", "--sector", " 5 ", "--end=\t3"},
          {"frame", "--mode", "sector", "--sector", "5", "--end", "3"}},
-        {{"frame", "--wiegand", "WIEGAND 34 bits", "--timing", "User-defined", "--width", "100"},
-         {"frame", "--wiegand", "34", "--timing", "user", "--width", "100"}},
+        {{"frame", "--wiegand", "WIEGAND 34 bits", "--timing", "User-defined", "--width", " 100 ", "--interval=7\t"},
+         {"frame", "--wiegand", "34", "--timing", "user", "--width", "100", "--interval", "7"}},
         {{"frame", "--protection", "Enable", "--locking", "Enable"}, {"frame", "--protection", "on", "--locking", "on"}},
         {{"frame", "--interface", "ABA", "--aba", "4H+2H to 8D"}, {"frame", "--interface", "aba", "--aba", "4h+2h-8d"}},
         {{"--", "frame"}, {"frame"}},
@@ -136,15 +136,17 @@ TEST(CliSyntax, LabelsBlanksAndTheEndOfOptionsGiveTheSameFrame) {
     }
 }
 
-TEST(CliSyntax, VersionIsTheProjectsAndHelpTellsTheKeyOrder) {
+TEST(CliSyntax, VersionIsTheProjectsAndHelpTellsTheKeyOrderAndTheByteRange) {
     for (const auto& args : {std::vector<std::string>{"--version"}, std::vector<std::string>{"make", "--version"}}) {
         const RunResult result = RunCli(args);
         EXPECT_EQ(result.m_nStatus, 0);
         EXPECT_EQ(result.m_strOut, std::string("varnis-cli ") + VARNIS_VERSION + "\n");
     }
     const RunResult help = RunCli({"--help"});
-    EXPECT_NE(help.m_strOut.find("least significant byte first"), std::string::npos);
-    EXPECT_NE(help.m_strOut.find("varnis-cli ports"), std::string::npos);
+    for (const char* pszTold : {"least significant byte first", "varnis-cli ports",
+                                "the start must not be after the end", "at most five bytes"}) {
+        EXPECT_NE(help.m_strOut.find(pszTold), std::string::npos) << pszTold;
+    }
 }
 
 }  // namespace
