@@ -60,6 +60,19 @@ void ReleaseStartUpMessages()
     }
 }
 
+// Without a login session root has no runtime directory; the toolkit then
+// makes one of its own in /tmp and says so on every start. That is no news
+// to the user, so the line is dropped; every other message passes on.
+QtMessageHandler g_pDefaultHandler = nullptr;
+
+void DropRuntimeDirNotice(QtMsgType eType, const QMessageLogContext& context, const QString& text)
+{
+    if (eType == QtWarningMsg && text.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (g_pDefaultHandler != nullptr)
+        g_pDefaultHandler(eType, context, text);
+}
+
 }  // namespace
 
 bool HasGraphicalSession()
@@ -88,6 +101,7 @@ int VarnisApp::Run(int& argc, char** argv)
     // The engine's debug trace is not for the user's eyes.
     SetTraceSink([](std::string_view) {});
 #endif
+    g_pDefaultHandler = qInstallMessageHandler(DropRuntimeDirNotice);
     g_pPreviousHandler = qInstallMessageHandler(HoldStartUpMessage);
     QApplication app(argc, argv);
     ReleaseStartUpMessages();

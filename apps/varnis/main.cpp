@@ -2,9 +2,6 @@
 // option; --help and --version are answered without a display.
 #include "ui/VarnisApp.h"
 
-#include <QString>
-#include <QtGlobal>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,19 +49,6 @@ std::string Shown(std::string_view arg)
     return arg.size() > 60 ? shown + "..." : shown;
 }
 
-// Without a login session root has no runtime directory; the toolkit then
-// makes one of its own in /tmp and says so on every start. That is no news
-// to the user, so the line is dropped; every other message passes on.
-QtMessageHandler g_pDefaultHandler = nullptr;
-
-void DropRuntimeDirNotice(QtMsgType eType, const QMessageLogContext& context, const QString& text)
-{
-    if (eType == QtWarningMsg && text.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR not set")))
-        return;
-    if (g_pDefaultHandler != nullptr)
-        g_pDefaultHandler(eType, context, text);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -82,6 +66,5 @@ int main(int argc, char** argv)
     }
     if (argc > 1)
         return bHelp ? Print(kHelp) : Print("varnis " VARNIS_VERSION "\n");
-    g_pDefaultHandler = qInstallMessageHandler(DropRuntimeDirNotice);
     return theApp.Run(argc, argv);
 }
