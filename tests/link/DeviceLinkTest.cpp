@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <vector>
@@ -593,6 +594,46 @@ TEST_F(DeviceLinkTest, EachBoxOpensOnAStateAlreadyRecorded)
     Fire(kReplyTimerId);
     EXPECT_EQ(m_engine.m_sends.back(), FrameBytes());
     EXPECT_EQ(m_link.m_nParserState, ParserWaitStx);
+}
+
+// A lost line: nothing waits on it any more. A probe on it gives way to the
+// next port at once; a card in progress on it ends, whatever it waited for.
+TEST_F(DeviceLinkTest, LostLineEndsWhatWaitedOnIt)
+{
+    // During the search: COM3 is lost while its probe waits, COM7 is next.
+    m_engine.m_openable = {3, 7};
+    m_deviceLink.OnOpenPort();
+    m_deviceLink.OnLineLost(3);
+    EXPECT_EQ(m_engine.InitPorts(), (std::vector<unsigned>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(m_engine.m_sends.size(), 2U);
+    EXPECT_TRUE(m_link.m_bProbeOutstanding);
+    EXPECT_TRUE(Messages().empty());
+    // The last port lost after the search has already said "not found": no new search.
+    m_deviceLink.OnOpenPort();
+    ASSERT_EQ(Messages().size(), 1U);
+    m_deviceLink.OnLineLost(7);
+    EXPECT_EQ(m_engine.m_inits.size(), 10U);
+    EXPECT_FALSE(m_link.m_bProbeOutstanding);
+    EXPECT_FALSE(m_window.IsTimerRunning(kProbeTimerId));
+    EXPECT_EQ(Messages().size(), 1U);
+
+    // During a card: waiting for the ACK, in the middle of the reply.
+    const std::vector<std::function<void()>> cards{
+        [&] { m_deviceLink.OnMake(); },
+        [&] { MakeUpToFrame(); Feed({0x02, 0xAA}); },
+    };
+    for (const auto& card : cards) {
+        Connect(5);
+        card();
+        m_window.m_messages.clear();
+        m_deviceLink.OnLineLost(5);
+        EXPECT_FALSE(m_window.IsTimerRunning(kReplyTimerId));
+        EXPECT_FALSE(m_build.m_bFrameReady);
+        EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
+        EXPECT_TRUE(Messages().empty());
+        m_deviceLink.OnClosePort();
+        m_window.m_nConnected = 0;
+    }
 }
 
 TEST_F(DeviceLinkTest, ClosePortLeavesParserPendingFlagsAndTimersAlone)
