@@ -23,6 +23,9 @@
 //   cancels the monitoring thread's wait for that very handler, which then
 //   goes on to its end); it must not destroy the engine.
 // - Each Send is written once: the request and its data are taken together.
+// - A line that goes away (unplugged, hung up) is reported once, then the
+//   owner is told with SPN_LINE_LOST through the same hand-over, and the
+//   thread no longer watches the line; it still serves stop and send.
 #pragma once
 
 #include "serial/EventFlag.h"
