@@ -12,12 +12,12 @@ namespace varnis {
 // Every wait in here includes the stop event, and nothing loops without
 // waiting. The port stays usable (or retired, see Close) until the thread
 // has been joined.
-void SerialPort::MonitorThread()
+void SerialPort::MonitorThread(bool bWatchLine)
 {
     m_bMonitorAlive.store(true);
     // Bytes are read only when their arrival is monitored; otherwise they
     // stay queued and only the line's end wakes the thread.
-    m_bWatchLine = m_hComm->IsOpen();
+    m_bWatchLine = bWatchLine;
     m_bLineLost = false;
     for (;;) {
         const bool bSuspended = IsSuspended();

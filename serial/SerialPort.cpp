@@ -230,7 +230,8 @@ bool SerialPort::StartMonitor()
         m_hComm->Purge();
     }
     m_bMonitorAlive.store(true);
-    if (!pThread->Start([this]() { MonitorThread(); })) {
+    const bool bWatchLine = m_hComm->IsOpen();  // asked here: Close may retire the port while the thread starts
+    if (!pThread->Start([this, bWatchLine]() { MonitorThread(bWatchLine); })) {
         m_bMonitorAlive.store(false);
         return false;
     }

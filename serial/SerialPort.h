@@ -99,7 +99,7 @@ public:
     bool IsMonitorAlive() const;
 
 private:
-    void MonitorThread();
+    void MonitorThread(bool bWatchLine);
     void ServeLine();
     void ReceivePending();
     void SendPending();
