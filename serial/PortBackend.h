@@ -16,6 +16,12 @@
 // No call shows anything, traces, or calls out of the engine: failures come
 // back as values (the step's label and the system's error code) for the core
 // to report once it holds no lock.
+//
+// Besides CreatePortBackend below, a system's folder realises what the
+// portable headers declare for it: EventFlag, WaitForAny and
+// IsHandleSignalled (EventFlag.h), WorkerThread (WorkerThread.h),
+// SystemErrorText (Text.h), PortTable::FromSystem (PortTable.h), and
+// DiagnosePort, PortHolders and SetPortLockDirectory (PortDiagnosis.h).
 #pragma once
 
 #include "serial/EventFlag.h"
