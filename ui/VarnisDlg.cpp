@@ -32,6 +32,8 @@ void VarnisDlg::Private::OnNotification(const SerialNotification& n)
 {
     if (n.m_nMessage == SPN_RXCHAR)
         m_link.OnReceivedByte(n.m_nWParam, n.m_nLParam);
+    else if (n.m_nMessage == SPN_LINE_LOST)
+        m_link.OnLineLost(n.m_nLParam);
 }
 
 QTimer* VarnisDlg::Private::Timer(int nId)

@@ -70,6 +70,16 @@ int ReportWritten(int nWritten, int nCount, std::ostream& err) {
     return nWritten == nCount ? kExitOk : kExitFailure;
 }
 
+// The engine's reports go to standard error as they are, except the report
+// of a lost line: the run tells of that in one line of its own.
+class CliErrorReporter final : public IErrorReporter {
+public:
+    void ReportError(std::string_view text, std::string_view, const CancelSignal&) override {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+    void ReportLineLost(std::string_view, std::string_view, const CancelSignal&) override {}
+};
+
 // Everything one `make` run holds. Declared so that destruction runs in the
 // safe order: the engine first (it stops its monitoring thread, whose
 // hand-over is cancelled by the stop), then the owner channel, the loop last.
@@ -82,11 +92,14 @@ public:
                       if (n.m_nMessage == SPN_RXCHAR) {
                           m_window.NoteReplyByte(m_linkState.m_nParserState, n.m_nWParam);
                           m_link.OnReceivedByte(n.m_nWParam, n.m_nLParam);
+                      } else if (n.m_nMessage == SPN_LINE_LOST) {
+                          m_nLostPort = n.m_nLParam;  // the run ends: nothing more is asked of the link
                       }
                   }),
           m_window(options.m_form, bLockingConfirmed, m_build, out, err), m_engine(m_port), m_table(table),
           m_watched(m_engine, m_table), m_link(m_window, m_watched, m_linkState, m_build) {
         m_port.SetPortTable(table);
+        m_port.SetErrorReporter(&m_reporter);
         m_window.Attach(&m_loop, &m_link, &m_owner);
         // A probe that expires while still outstanding went unanswered.
         m_window.SetBeforeTimer([this](int nId) {
@@ -107,8 +120,12 @@ public:
     DeviceLink& Link() { return m_link; }
     const WatchedEngine& Engine() const { return m_watched; }
     const BuildState& Build() const { return m_build; }
+    // The port whose line was lost (0: none); once set, the run ends.
+    unsigned LostPort() const { return m_nLostPort; }
 
 private:
+    unsigned m_nLostPort = 0;
+    CliErrorReporter m_reporter;
     EventLoop m_loop;
     SerialOwnerChannel m_owner;
     LinkState m_linkState;
@@ -121,6 +138,16 @@ private:
     DeviceLink m_link;
 };
 
+// A lost line ends the run at once, in one line that names the port.
+bool LineLost(const MakeSession& session, const PortTable& table, bool bNamedPath, std::ostream& err) {
+    if (session.LostPort() == 0) {
+        return false;
+    }
+    err << "varnis-cli: the line to the device on " << PortName(table, session.LostPort(), bNamedPath)
+        << " was lost" << std::endl;
+    return true;
+}
+
 // Runs the search as "OpenPort" does. Found: says where. Not found: says why
 // for each port that has a device; a port the user named that cannot be
 // opened at all is told in one line of its own.
@@ -131,7 +158,13 @@ bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable
     window.HoldNotFound(bNamedPort);
     session.Link().OnOpenPort();
     const bool bSearchEnded = session.Loop().RunUntil(
-        [&window] { return window.IsConnected() || window.LastAnswer() == DeviceAnswer::NotFound; }, kSearchLimit);
+        [&] {
+            return window.IsConnected() || window.LastAnswer() == DeviceAnswer::NotFound || session.LostPort() != 0;
+        },
+        kSearchLimit);
+    if (LineLost(session, table, bNamedPath, err)) {
+        return false;
+    }
     if (window.IsConnected()) {
         const unsigned nPort = session.Engine().OpenPort();
         err << "varnis-cli: found on " << PortName(table, nPort, bNamedPath) << std::endl;
@@ -156,16 +189,22 @@ bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable
 }
 
 // The cards, one after the other; between two, the user places the next.
-int MakeCards(MakeSession& session, const CliOptions& options, LineReader& reader, std::ostream& out,
-              std::ostream& err, int nInputFd) {
+int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& table, LineReader& reader,
+              std::ostream& out, std::ostream& err, int nInputFd) {
     CliWindow& window = session.Window();
+    const bool bNamedPath = options.m_strPort.has_value() && !options.m_strPort->starts_with("COM");
     int nWritten = 0;
     for (int nCard = 1; nCard <= options.m_nCount; ++nCard) {
         if (nCard > 1) {
             err << "Place the next card (" << nCard << " of " << options.m_nCount << ") and press Enter: "
                 << std::flush;
             std::string line;
-            const bool bGotLine = reader.ReadLine(session.Loop(), line);
+            const bool bGotLine = reader.ReadLine(session.Loop(), line, [&session] { return session.LostPort() != 0; });
+            if (session.LostPort() != 0) {
+                err << std::endl;  // ends the prompt's line
+                LineLost(session, table, bNamedPath, err);
+                return kExitFailure;
+            }
             EndPromptLine(err, nInputFd, bGotLine);
             if (!bGotLine) {
                 err << "varnis-cli: end of input." << std::endl;
@@ -179,8 +218,11 @@ int MakeCards(MakeSession& session, const CliOptions& options, LineReader& reade
         }
         // The window waits for the result without limit; here the wait is bounded.
         const bool bAnswered = session.Loop().RunUntil(
-            [&window] { return window.LastAnswer() != DeviceAnswer::None; },
+            [&] { return window.LastAnswer() != DeviceAnswer::None || session.LostPort() != 0; },
             std::chrono::milliseconds(options.m_nReplyTimeoutMs));
+        if (LineLost(session, table, bNamedPath, err)) {
+            return kExitFailure;
+        }
         if (!bAnswered) {
             out << "No result from the device within " << options.m_nReplyTimeoutMs
                 << " ms; the card was not confirmed." << std::endl;
@@ -225,7 +267,7 @@ int MakeOnPorts(const CliOptions& options, const PortTable& table, std::ostream&
     if (!FindDevice(session, options, table, err)) {
         return kExitFailure;
     }
-    return MakeCards(session, options, reader, out, err, nInputFd);
+    return MakeCards(session, options, table, reader, out, err, nInputFd);
 }
 
 }  // namespace
@@ -254,7 +296,7 @@ bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, st
                           std::isdigit(static_cast<unsigned char>(port[3])) != 0;
     table = PortTable();
     if (!bComName) {
-        table.SetPath(1, port);
+        table.SetNamedPath(1, port);
         return true;
     }
     const unsigned portnr = static_cast<unsigned>(std::stoul(port.substr(3)));
