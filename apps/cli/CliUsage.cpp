@@ -74,12 +74,13 @@ The form is checked before anything else; turning configuration locking on
 with make then asks for confirmation on standard input (y or yes = OK,
 anything else = Cancel) unless --yes is given. The device search sends one
 probe byte (STX, 0x02) to each port it can open and waits 100 ms for the
-answer (ACK, 0x06).
+answer (ACK, 0x06). A line to the device that is lost (a USB adapter pulled)
+ends the run at once with one line naming the port.
 
 Exit status: 0 when every card was written (make), the frame was printed or
 the ports were listed; 1 when the form was refused, the device was not found,
-the port could not be used, a card was not written or standard output could
-not be written; 2 for a usage error.
+the port could not be used, the line to the device was lost, a card was not
+written or standard output could not be written; 2 for a usage error.
 )USAGE";
 }
 
