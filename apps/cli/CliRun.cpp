@@ -9,12 +9,9 @@
 #include "serial/PortDiagnosis.h"
 #include "serial/SerialPort.h"
 
-#include <array>
 #include <cctype>
 #include <chrono>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <functional>
 #include <unistd.h>
 
 namespace varnis::cli {
@@ -107,6 +104,19 @@ private:
     std::optional<PortDiagnosis> m_lastFailure;
 };
 
+// The window's timers on the session's event loop.
+class LoopTimers final : public IWindowTimers {
+public:
+    explicit LoopTimers(EventLoop& loop) : m_loop(loop) {}
+    void Start(int nId, int nMilliseconds, std::function<void()> onExpiry) override {
+        m_loop.StartTimer(nId, nMilliseconds, std::move(onExpiry));
+    }
+    void Stop(int nId) override { m_loop.StopTimer(nId); }
+
+private:
+    EventLoop& m_loop;
+};
+
 // Everything one `make` run holds. Declared so that destruction runs in the
 // safe order: the engine first (it stops its monitoring thread, whose
 // hand-over is cancelled by the stop), then the owner channel, the loop last.
@@ -123,7 +133,7 @@ public:
           m_window(options.m_form, bLockingConfirmed, m_build, out, err), m_engine(m_port),
           m_table(table), m_watched(m_engine, m_table, bDiagnose), m_link(m_window, m_watched, m_linkState, m_build) {
         m_port.SetPortTable(table);
-        m_window.Attach(&m_loop, &m_link, &m_owner);
+        m_window.Attach(&m_timers, &m_link, &m_owner);
     }
     ~MakeSession() {
         m_link.OnClosePort();
@@ -140,6 +150,7 @@ public:
 
 private:
     EventLoop m_loop;
+    LoopTimers m_timers{m_loop};
     SerialOwnerChannel m_owner;
     LinkState m_linkState;
     BuildState m_build;
@@ -152,20 +163,6 @@ private:
 };
 
 }  // namespace
-
-std::string FormatFrame(const ConfigurationFrame& frame) {
-    std::string text;
-    text.reserve(frame.size() * 3);
-    for (const std::uint8_t byte : frame) {
-        std::array<char, 4> hex{};
-        std::snprintf(hex.data(), hex.size(), "%02X", static_cast<unsigned>(byte));
-        if (!text.empty()) {
-            text.push_back(' ');
-        }
-        text.append(hex.data());
-    }
-    return text;
-}
 
 bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, std::string& strError) {
     if (!strPort) {
@@ -189,20 +186,6 @@ bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, st
     }
     table.SetPath(portnr, path);
     return true;
-}
-
-int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err) {
-    BuildState build;
-    // Nothing is sent, so nothing is locked: the frame shows what the card would carry.
-    CliWindow window(options.m_form, true, build, out, err);
-    // No device is involved here: the form counts as connected, so the build
-    // finds the port open and starts from the connection defaults.
-    window.EnterConnectedState();
-    if (!BuildSettingsBlock(window, build)) {
-        return kExitFailure;
-    }
-    out << FormatFrame(AssembleConfigurationFrame(build)) << std::endl;
-    return kExitOk;
 }
 
 int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int nInputFd) {
@@ -328,52 +311,6 @@ int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err) {
     }
     WritePortList(ports, PortInspector(), out);
     return kExitOk;
-}
-
-bool StandardOutput::WriteOut() {
-    const char* pNext = pbase();
-    while (pNext < pptr()) {
-        if (m_nError != 0) {
-            break;  // lost already: the rest is dropped
-        }
-        const ssize_t nDone = ::write(m_nFd, pNext, static_cast<std::size_t>(pptr() - pNext));
-        if (nDone < 0 && errno == EINTR) {
-            continue;
-        }
-        if (nDone <= 0) {
-            m_nError = nDone < 0 ? errno : EIO;
-            break;
-        }
-        pNext += nDone;
-    }
-    setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
-    return m_nError == 0;
-}
-
-StandardOutput::int_type StandardOutput::overflow(int_type ch) {
-    if (!WriteOut()) {
-        return traits_type::eof();
-    }
-    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-        *pptr() = traits_type::to_char_type(ch);
-        pbump(1);
-    }
-    return traits_type::not_eof(ch);
-}
-
-int StandardOutput::sync() { return WriteOut() ? 0 : -1; }
-
-bool StandardOutput::Finish(std::string& strError) {
-    WriteOut();
-    // Some failures are only told on closing (a full disk over NFS, ...).
-    if (::close(m_nFd) != 0 && errno != EINTR && m_nError == 0) {
-        m_nError = errno;
-    }
-    if (m_nError == 0) {
-        return true;
-    }
-    strError = std::string("cannot write to standard output: ") + std::strerror(m_nError);
-    return false;
 }
 
 }  // namespace varnis::cli
