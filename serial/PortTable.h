@@ -12,8 +12,9 @@ public:
 
     // An empty table: no port behind any number.
     PortTable() = default;
-    // The machine's serial devices: /dev/ttyUSB*, then /dev/ttyACM*, then
-    // /dev/ttyS* that have a UART, each in numeric order; COMn is the n-th.
+    // The machine's own serial ports (realised once per system). On POSIX:
+    // /dev/ttyUSB*, then /dev/ttyACM*, then /dev/ttyS* that have a UART, each
+    // in numeric order; COMn is the n-th.
     static PortTable FromSystem();
 
     // Put `path` behind COM`portnr` (1..10); an empty path removes it.

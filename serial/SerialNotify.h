@@ -1,6 +1,8 @@
 // Notifications of the serial port engine and the owner side of their hand-over.
 #pragma once
 
+#include "serial/NativeHandle.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -29,12 +31,12 @@ struct SerialNotification {
     std::uint32_t m_nLParam = 0;
 };
 
-// A stop request the monitoring thread can be woken by: a file descriptor
-// that becomes readable once stop has been requested (and stays so). The
-// engine also hands a flag that mirrors it, so that a look costs no system
-// call; the flag, when given, is what IsSignalled reads.
+// A stop request the monitoring thread can be woken by: a waitable handle
+// (see EventFlag) that is signalled once stop has been requested and stays
+// so. The engine also hands a flag that mirrors it, so that a look costs no
+// system call; the flag, when given, is what IsSignalled reads.
 struct CancelSignal {
-    int m_nFd = -1;
+    NativeHandle m_hEvent = kNoNativeHandle;
     const std::atomic<bool>* m_pbSignalled = nullptr;
     bool IsSignalled() const;  // non-blocking look
 };
@@ -52,7 +54,7 @@ public:
 // The engine's error boxes ("Application Error"). Called on the owner's
 // thread (from Initialise) or on the monitoring thread; in the latter case
 // the report must return when `cancel` is signalled, so that a stop never
-// waits on a box. `cancel` has m_nFd == -1 on the owner's thread.
+// waits on a box. `cancel` has no handle (kNoNativeHandle) on the owner's thread.
 class IErrorReporter {
 public:
     virtual ~IErrorReporter() = default;

@@ -25,9 +25,11 @@
 // - Each Send is written once: the request and its data are taken together.
 #pragma once
 
-#include "serial/Fd.h"
+#include "serial/EventFlag.h"
+#include "serial/LineSettings.h"
 #include "serial/PortTable.h"
 #include "serial/SerialNotify.h"
+#include "serial/WorkerThread.h"
 
 #include <atomic>
 #include <chrono>
@@ -42,39 +44,17 @@
 
 namespace varnis {
 
-// The line settings as last applied (what a DCB held).
-struct LineSettings {
-    int m_nBaud = 0;
-    char m_cParity = 'N';
-    int m_nDataBits = 8;
-    int m_nStopBits = 1;
-    bool m_bRts = false;
-};
+class PortBackend;
+struct PortFailure;
 
-// Read and write time-outs, milliseconds. Reads and writes wait in poll()
-// for at most total = multiplier * bytes + constant.
-struct CommTimeouts {
-    int m_nReadIntervalTimeout = 0;
-    int m_nReadTotalTimeoutMultiplier = 0;
-    int m_nReadTotalTimeoutConstant = 0;
-    int m_nWriteTotalTimeoutMultiplier = 0;
-    int m_nWriteTotalTimeoutConstant = 0;
-};
-
-// Parses a settings text "baud=%d parity=%c data=%d stop=%d" (keys in any
-// order, each optional) over `settings`. False when the text is malformed or
-// holds a value no serial line has (parity other than N/E/O/M/S, data bits
-// outside 5..8, stop bits other than 1, 1.5 or 2, a baud rate of 0 or less).
-bool BuildLineSettings(const std::string& text, LineSettings& settings);
-
-// A write has finished when its bytes have left, not when write() has queued
-// them. Waits until `queued()` (the bytes still in the output queue; negative
-// when the line cannot tell, which counts as empty) is 0: between looks it
-// sleeps about as long as the queued bytes need at `nBaud`, never past
-// `deadline`, and it returns at once when `hCancelFd` becomes readable.
+// A write has finished when its bytes have left, not when the system has
+// queued them. Waits until `queued()` (the bytes still in the output queue;
+// negative when the line cannot tell, which counts as empty) is 0: between
+// looks it sleeps about as long as the queued bytes need at `nBaud`, never
+// past `deadline`, and it returns at once when `hCancel` is signalled.
 // Returns the bytes still queued at the end (0: all have left).
 int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chrono::steady_clock::time_point deadline,
-                         int hCancelFd);
+                         NativeHandle hCancel);
 
 class SerialPort {
 public:
@@ -107,39 +87,57 @@ public:
     bool IsMonitorAlive() const;
 
 private:
-    void MonitorThread(int hComm);
-    void ServeLine(int hComm, short nRevents, bool& bWatchLine);
-    void ReceivePending(int hComm, bool& bWatchLine);
-    void SendPending(int hComm);
+    void MonitorThread();
+    void ServeLine(bool& bWatchLine);
+    void ReceivePending(bool& bWatchLine);
+    void SendPending();
+    int WriteCopy(std::chrono::steady_clock::time_point deadline, std::optional<PortFailure>& failure);
     bool Notify(std::uint32_t nMessage, std::uint32_t nWParam);  // false once a stop has cut it short
-    struct PortFailure {
-        const char* m_label = nullptr;  // the step, as the report names it
-        int m_nError = 0;
-    };
+    // Runs `call` (one port call that does not wait) under the port lock,
+    // unless a stop has been requested; false then, and `call` is not made.
+    template <typename Call>
+    bool PortCall(Call&& call)
+    {
+        const std::lock_guard lock(m_csPort);
+        if (IsStopRequested()) {
+            return false;
+        }
+        call();
+        return true;
+    }
     void RequestStop();
     void StopMonitorThread(bool bTraceEnd);
     void ReleasePort();
-    std::optional<PortFailure> ConfigurePort(const std::string& settingsText);
-    void ReportError(const char* label, int nError, const CancelSignal& cancel) const;
+    void ReportError(const PortFailure& failure, const CancelSignal& cancel) const;
     bool IsStopRequested() const { return m_bStopRequested.load(); }
-    CancelSignal StopSignal() const { return CancelSignal{m_hStopEvent.Fd(), &m_bStopRequested}; }
+    CancelSignal StopSignal() const { return CancelSignal{m_hStopEvent.Handle(), &m_bStopRequested}; }
     bool IsSuspended() const { return m_nSuspendCount.load() > 0; }
 
     int m_nSendLength = 0;                          // guarded by m_csSend
     std::unique_ptr<WorkerThread> m_pMonitorThread; // owner's thread only
-    mutable std::mutex m_csPort;                    // the port lock
+    // The port lock. It makes a stop request and the retiring of the port
+    // (Close) one step as the monitoring thread's port calls see it: each of
+    // those calls is made under the lock after a look at the stop request,
+    // so a call runs on the live port or not at all, and a failure it
+    // returns is the line's own. Also held by Initialise and StartMonitor
+    // around their port calls. Held around single calls that do not wait,
+    // never across a wait, a notification or a report.
+    mutable std::mutex m_csPort;
     std::mutex m_csSend;                            // the send buffer and m_nSendLength
     std::atomic<bool> m_bMonitorAlive{false};
     EventFlag m_hStopEvent;
     std::atomic<bool> m_bStopRequested{false};  // set with m_hStopEvent, read without a system call
-    UniqueFd m_hComm;        // the open port; owner's thread
-    UniqueFd m_hRetiredComm; // a closed port's descriptor number, kept until the thread has ended
+    // The port, as this system's backend holds it. Opened, configured and
+    // let go of on the owner's thread; used by the monitoring thread while it
+    // runs (a port let go of by Close is kept, retired, until the thread has
+    // ended).
+    std::unique_ptr<PortBackend> m_hComm;
     EventFlag m_hSendEvent;
     EventFlag m_hWakeEvent;  // suspend/resume: makes the thread look at m_nSuspendCount again
     std::atomic<int> m_nSuspendCount{0};
     CommTimeouts m_timeouts;
     LineSettings m_lineState;
-    ISerialOwner* m_pNotifyWnd = nullptr;
+    ISerialOwner* m_pNotifyWnd = nullptr;  // the owner: receives every notification (not a window here)
     unsigned m_nPortNumber = 0;
     std::vector<std::uint8_t> m_pSendBuffer;  // guarded by m_csSend
     std::uint32_t m_dwEventMask = 0;

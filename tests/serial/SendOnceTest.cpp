@@ -84,8 +84,7 @@ TEST_F(SerialEngineTest, EachSendIsWrittenAtMostOnceAndTheLastOneAlways)
         nAwaited = 2 * i + 1;
         m_port.Send(FormatText("<%05d>", 2 * i).c_str());
         m_port.Send(FormatText("<%05d>", 2 * i + 1).c_str());
-        bool bUnused = false;
-        if (WaitForFd(arrived.Fd(), POLLIN, -1, 5000, &bUnused) <= 0) {
+        if (!arrived.Wait(5000)) {
             ADD_FAILURE() << "the last Send of pair " << i << " never went out";
             break;
         }

@@ -113,24 +113,24 @@ TEST(SerialWriteDrain, WaitsForTheOutputQueueWithoutSpinning)
     std::vector<int> queue{30, 12, 1, 0};
     std::size_t nLooks = 0;
     const auto draining = [&] { return queue[std::min(nLooks++, queue.size() - 1)]; };
-    EXPECT_EQ(WaitForOutputDrained(draining, 9600, Clock::now() + 5s, stop.Fd()), 0);
+    EXPECT_EQ(WaitForOutputDrained(draining, 9600, Clock::now() + 5s, stop.Handle()), 0);
     EXPECT_EQ(nLooks, 4U);
 
     nLooks = 0;
     const auto unknown = [&] { ++nLooks; return -1; };  // a line that cannot tell
-    EXPECT_EQ(WaitForOutputDrained(unknown, 9600, Clock::now() + 5s, stop.Fd()), 0);
+    EXPECT_EQ(WaitForOutputDrained(unknown, 9600, Clock::now() + 5s, stop.Handle()), 0);
     EXPECT_EQ(nLooks, 1U);
 
     nLooks = 0;
     const auto stuck = [&] { ++nLooks; return 10; };  // about 10 ms a look at 9600 baud
     const Clock::time_point started = Clock::now();
-    EXPECT_EQ(WaitForOutputDrained(stuck, 9600, started + 100ms, stop.Fd()), 10);
+    EXPECT_EQ(WaitForOutputDrained(stuck, 9600, started + 100ms, stop.Handle()), 10);
     EXPECT_GE(Clock::now() - started, 100ms);
     EXPECT_LE(nLooks, 12U);
 
     stop.Set();
     nLooks = 0;
-    EXPECT_EQ(WaitForOutputDrained(stuck, 9600, Clock::now() + 60s, stop.Fd()), 10);
+    EXPECT_EQ(WaitForOutputDrained(stuck, 9600, Clock::now() + 60s, stop.Handle()), 10);
     EXPECT_LE(nLooks, 2U);
 }
 

@@ -1,6 +1,7 @@
 #include "serial/PortDiagnosis.h"
 
-#include "serial/Fd.h"
+#include "serial/Text.h"
+#include "serial/posix/ExclusiveOpen.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -163,26 +164,6 @@ std::vector<std::string> PortHolders(const std::string& path, const std::string&
         }
     }
     return holders;
-}
-
-UniqueFd OpenPortExclusive(const std::string& path, int& nError) {
-    UniqueFd hFd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!hFd.IsOpen()) {
-        nError = errno;
-        return UniqueFd();
-    }
-    if (::isatty(hFd.Get()) == 0) {
-        nError = ENOTTY;
-        return UniqueFd();
-    }
-    // The lock comes first, so a port that is someone else's is never marked
-    // exclusive by us (root passes TIOCEXCL, but not the lock).
-    if (::flock(hFd.Get(), LOCK_EX | LOCK_NB) != 0 || ::ioctl(hFd.Get(), TIOCEXCL) != 0) {
-        nError = errno;
-        return UniqueFd();
-    }
-    nError = 0;
-    return hFd;
 }
 
 PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot) {
