@@ -3,6 +3,7 @@
 #include "serial/SerialEngineFixture.h"
 
 #include <dlfcn.h>
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
