@@ -56,17 +56,6 @@ void EventFlag::Reset() const
     [[maybe_unused]] const ssize_t nDone = ::read(FdOf(m_hEvent), &nValue, sizeof nValue);
 }
 
-bool EventFlag::IsSet() const
-{
-    return IsHandleSignalled(m_hEvent);
-}
-
-bool EventFlag::Wait(int nTimeoutMs, NativeHandle hCancel) const
-{
-    const std::array<NativeHandle, 2> handles{m_hEvent, hCancel};
-    return WaitForAny(handles, nTimeoutMs) == 0;
-}
-
 int WaitForAny(std::span<const NativeHandle> handles, int nTimeoutMs)
 {
     std::array<pollfd, 8> small{};

@@ -50,17 +50,6 @@ void EventFlag::Reset() const
     ResetEvent(HandleOf(m_hEvent));
 }
 
-bool EventFlag::IsSet() const
-{
-    return IsHandleSignalled(m_hEvent);
-}
-
-bool EventFlag::Wait(int nTimeoutMs, NativeHandle hCancel) const
-{
-    const std::array<NativeHandle, 2> handles{m_hEvent, hCancel};
-    return WaitForAny(handles, nTimeoutMs) == 0;
-}
-
 // WaitForMultipleObjects returns the lowest index signalled, which is the
 // order of service the callers rely on. Entries left out are skipped, so the
 // index given back is mapped to the caller's.
