@@ -16,6 +16,12 @@
 // No call shows anything, traces, or calls out of the engine: failures come
 // back as values (the step's label and the system's error code) for the core
 // to report once it holds no lock.
+//
+// Besides CreatePortBackend below, a system's folder realises what the
+// portable headers declare for it: EventFlag, WaitForAny and
+// IsHandleSignalled (EventFlag.h), WorkerThread (WorkerThread.h),
+// SystemErrorText (Text.h), PortTable::FromSystem (PortTable.h), and
+// DiagnosePort, PortHolders and SetPortLockDirectory (PortDiagnosis.h).
 #pragma once
 
 #include "serial/EventFlag.h"
@@ -86,6 +92,7 @@ struct ReadResult {
 struct WriteResult {
     int m_nTaken = 0;      // bytes the line took; 0 with m_bFailed false: wait for Writable
     bool m_bFailed = false;
+    bool m_bLost = false;  // with m_bFailed: the failure means the line has gone
     int m_nError = 0;
 };
 
@@ -130,7 +137,8 @@ public:
     virtual ReadResult ReadByte() = 0;
     // Hands as much of `data` to the line as it takes without waiting.
     virtual WriteResult WriteSome(std::span<const std::uint8_t> data) = 0;
-    // The bytes written but not yet sent.
+    // The bytes written but not yet sent. Lost only when the failure of the
+    // query means the line has gone; CannotTell when the line keeps no count.
     virtual QueueQuery OutputQueued() = 0;
     // Discards output not yet sent.
     virtual void DiscardOutput() = 0;

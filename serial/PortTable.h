@@ -19,11 +19,16 @@ public:
 
     // Put `path` behind COM`portnr` (1..10); an empty path removes it.
     void SetPath(unsigned portnr, std::string path);
+    // The same for a port the user named by its path rather than by a COM
+    // number: the engine's reports then name the path.
+    void SetNamedPath(unsigned portnr, std::string path);
+    bool IsNamedByPath(unsigned portnr) const;
     // The path behind COM`portnr`, empty when there is none.
     const std::string& PathOf(unsigned portnr) const;
 
 private:
     std::array<std::string, kPortCount> m_paths{};
+    std::array<bool, kPortCount> m_namedByPath{};
 };
 
 }  // namespace varnis

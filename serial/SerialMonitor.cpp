@@ -12,20 +12,20 @@ namespace varnis {
 // Every wait in here includes the stop event, and nothing loops without
 // waiting. The port stays usable (or retired, see Close) until the thread
 // has been joined.
-void SerialPort::MonitorThread()
+void SerialPort::MonitorThread(bool bWatchLine)
 {
     m_bMonitorAlive.store(true);
     // Bytes are read only when their arrival is monitored; otherwise they
     // stay queued and only the line's end wakes the thread.
-    const LineWatch eWatch = (m_dwEventMask & EV_RXCHAR) != 0 ? LineWatch::Input : LineWatch::HangUpOnly;
-    bool bWatchLine = m_hComm->IsOpen();
+    m_bWatchLine = bWatchLine;
+    m_bLineLost = false;
     for (;;) {
         const bool bSuspended = IsSuspended();
         WaitRequest request;
         request.m_pStop = &m_hStopEvent;
         request.m_pWake = &m_hWakeEvent;
         request.m_pSend = bSuspended ? nullptr : &m_hSendEvent;
-        request.m_eLine = bWatchLine && !bSuspended ? eWatch : LineWatch::None;
+        request.m_eLine = LineToWatch();
         const WaitResult woken = m_hComm->Wait(request);
         if (woken.m_eSlot == WaitSlot::Failed) {
             ReportError(PortFailure{kStepWaitCommEvent, woken.m_nError}, StopSignal());
@@ -38,7 +38,7 @@ void SerialPort::MonitorThread()
         if (woken.m_eSlot == WaitSlot::Wake) {
             m_hWakeEvent.Reset();
         } else if (woken.m_eSlot == WaitSlot::Line) {
-            ServeLine(bWatchLine);
+            ServeLine();
         } else if (woken.m_eSlot == WaitSlot::Send) {
             SendPending();
         }
@@ -46,9 +46,37 @@ void SerialPort::MonitorThread()
     m_bMonitorAlive.store(false);
 }
 
+// What of the line the thread waits for: bytes are read only when their
+// arrival is monitored; otherwise they stay queued and only the line's end
+// wakes the thread. Nothing while paused, and nothing once the line is lost.
+LineWatch SerialPort::LineToWatch() const
+{
+    if (!m_bWatchLine || IsSuspended()) {
+        return LineWatch::None;
+    }
+    return (m_dwEventMask & EV_RXCHAR) != 0 ? LineWatch::Input : LineWatch::HangUpOnly;
+}
+
+// The line has gone. Reported once, with the engine's own report, then the
+// owner is told (SPN_LINE_LOST) so that nothing waits on the line any more;
+// the thread then waits for stop and send only. A later failure on the dead
+// line (a write the owner still asks for) is reported as itself.
+void SerialPort::LineLost(const PortFailure& failure)
+{
+    m_bWatchLine = false;
+    if (m_bLineLost) {
+        ReportError(failure, StopSignal());
+        return;
+    }
+    m_bLineLost = true;
+    ReportError(failure, StopSignal(), true);
+    if (!IsStopRequested()) {
+        Notify(SPN_LINE_LOST, 0);
+    }
+}
+
 // Line activity: the notifications of the monitored events, then the drain.
-// A line that ends is reported once and then no longer watched.
-void SerialPort::ServeLine(bool& bWatchLine)
+void SerialPort::ServeLine()
 {
     if (IsSuspended()) {
         return;
@@ -58,8 +86,7 @@ void SerialPort::ServeLine(bool& bWatchLine)
         return;  // closed under us: the stop is served next
     }
     if (query.m_bLost) {
-        bWatchLine = false;
-        ReportError(PortFailure{kStepWaitCommEvent, query.m_nError}, StopSignal());
+        LineLost(PortFailure{kStepWaitCommEvent, query.m_nError});
         return;
     }
     if (query.m_nWaiting <= 0) {
@@ -77,16 +104,16 @@ void SerialPort::ServeLine(bool& bWatchLine)
             return;
         }
     }
-    ReceivePending(bWatchLine);
+    ReceivePending();
 }
 
 // Reads and notifies every waiting byte, one at a time, in order. Bytes that
 // arrive while the owner handles one belong to the same drain. The drain
 // ends on an empty queue, a stop, a pause, or a failed read (which sends no
-// notification and is reported once: the line is then no longer watched).
+// byte: the line is lost).
 // The read itself tells whether a byte is waiting: a read of an empty queue
 // says so at once, and costs one system call instead of two.
-void SerialPort::ReceivePending(bool& bWatchLine)
+void SerialPort::ReceivePending()
 {
     for (;;) {
         if (IsSuspended()) {
@@ -100,8 +127,7 @@ void SerialPort::ReceivePending(bool& bWatchLine)
             return;  // nothing more waiting
         }
         if (read.m_eOutcome == ReadOutcome::Failed) {
-            bWatchLine = false;
-            ReportError(PortFailure{kStepReadFile, read.m_nError}, StopSignal());
+            LineLost(PortFailure{kStepReadFile, read.m_nError});
             return;
         }
         if (!Notify(SPN_RXCHAR, read.m_nByte)) {
@@ -126,6 +152,7 @@ int SerialPort::WriteCopy(std::chrono::steady_clock::time_point deadline, std::o
         }
         if (written.m_bFailed) {
             failure = PortFailure{kStepWriteFile, written.m_nError};
+            m_bFailureLosesLine = written.m_bLost;
             return 0;
         }
         if (written.m_nTaken > 0) {
@@ -178,26 +205,61 @@ void SerialPort::SendPending()
         return;  // stopped: the stop is served next, nothing is written
     }
     std::optional<PortFailure> failure;
+    m_bFailureLosesLine = false;
     int nSent = WriteCopy(deadline, failure);
     if (!failure && nSent == nLength && nLength > 0) {
-        // Finished once the bytes have left the line: the next purge
-        // must never cut our own message short on a real UART.
-        nSent -= WaitForOutputDrained(
-            [this]() {
-                QueueQuery queue;
-                if (!PortCall([&] { queue = m_hComm->OutputQueued(); }) || queue.m_eOutcome != QueueOutcome::Known) {
-                    return -1;
-                }
-                return queue.m_nQueued;
-            },
-            m_lineState.m_nBaud, deadline, m_hStopEvent.Handle());
+        const int nLeft = DrainOutput(deadline, failure);
+        nSent = nLeft == kOutputLineLost ? 0 : nSent - nLeft;
     }
-    if (failure) {
+    if (failure && m_bFailureLosesLine) {
+        LineLost(*failure);
+    } else if (failure) {
         ReportError(*failure, StopSignal());
     }
     if (nSent != nLength) {
         Trace(FormatText("WARNING: WriteFile() error.. Bytes Sent: %d; Message Length: %d\n", nSent, nLength));
     }
+}
+
+// Finished once the bytes have left the line: the next purge must never cut
+// our own message short on a real UART. Meanwhile the line is served, so a
+// byte the device sends while our output drains is handed over at once. A
+// query that finds the line gone ends the drain with `lost` set.
+int SerialPort::DrainOutput(std::chrono::steady_clock::time_point deadline, std::optional<PortFailure>& lost)
+{
+    const auto queued = [this, &lost]() {
+        if (m_bLineLost) {
+            return kOutputLineLost;  // told already, while the drain served the line
+        }
+        QueueQuery queue;
+        if (!PortCall([&] { queue = m_hComm->OutputQueued(); })) {
+            return -1;  // stopped: nothing more to wait for
+        }
+        if (queue.m_eOutcome == QueueOutcome::Lost) {
+            lost = PortFailure{kStepWriteResult, queue.m_nError};
+            m_bFailureLosesLine = true;
+            return kOutputLineLost;
+        }
+        return queue.m_eOutcome == QueueOutcome::Known ? queue.m_nQueued : -1;
+    };
+    return WaitForOutputDrained(queued, m_lineState.m_nBaud, deadline,
+                                [this](int nMilliseconds) { return ServeLineFor(nMilliseconds); });
+}
+
+// Waits up to `nMilliseconds` for the stop or the line, serving the line if
+// it comes. False when the drain must end: a stop, or a line now lost.
+bool SerialPort::ServeLineFor(int nMilliseconds)
+{
+    WaitRequest request;
+    request.m_pStop = &m_hStopEvent;
+    request.m_eLine = LineToWatch();
+    request.m_nTimeoutMs = nMilliseconds;
+    const WaitResult woken = m_hComm->Wait(request);
+    if (woken.m_eSlot == WaitSlot::Line) {
+        ServeLine();
+    }
+    const bool bGoOn = woken.m_eSlot == WaitSlot::Line || woken.m_eSlot == WaitSlot::TimedOut;
+    return bGoOn && !IsStopRequested() && !m_bLineLost;
 }
 
 }  // namespace varnis

@@ -17,6 +17,10 @@ inline constexpr std::uint32_t SPN_LINE_ERROR = WM_USER + 4;
 inline constexpr std::uint32_t SPN_RING = WM_USER + 5;
 inline constexpr std::uint32_t SPN_RXCHAR = WM_USER + 7;
 inline constexpr std::uint32_t SPN_EVENT_CHAR = WM_USER + 8;
+// The line has gone (a USB adapter pulled, the far end hung up): sent once,
+// after the engine's report of it; the engine no longer watches the line.
+// wParam 0, lParam the port number.
+inline constexpr std::uint32_t SPN_LINE_LOST = WM_USER + 9;
 
 inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
 inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
@@ -59,6 +63,12 @@ class IErrorReporter {
 public:
     virtual ~IErrorReporter() = default;
     virtual void ReportError(std::string_view text, std::string_view caption, const CancelSignal& cancel) = 0;
+    // The report of a failure that lost the line; SPN_LINE_LOST follows it.
+    // Shown like any other unless an owner tells of the loss in its own words.
+    virtual void ReportLineLost(std::string_view text, std::string_view caption, const CancelSignal& cancel)
+    {
+        ReportError(text, caption, cancel);
+    }
 };
 
 // Debug trace output ("Thread started\n", ...). Standard error unless replaced.

@@ -33,13 +33,15 @@ void PreconditionFailed(const char* text)
 }  // namespace
 
 int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chrono::steady_clock::time_point deadline,
-                         NativeHandle hCancel)
+                         const std::function<bool(int nMilliseconds)>& wait)
 {
     using Clock = std::chrono::steady_clock;
     const long long nBitsPerSecond = nBaud > 0 ? nBaud : 9600;
-    const std::array<NativeHandle, 1> cancel{hCancel};
     for (;;) {
         const int nQueued = queued();
+        if (nQueued == kOutputLineLost) {
+            return kOutputLineLost;
+        }
         if (nQueued <= 0) {
             return 0;
         }
@@ -49,11 +51,19 @@ int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chr
         }
         // Ten bits a byte on the line (start, eight data, stop), at least 1 ms.
         const long long nNeedMs = std::max<long long>(1, (nQueued * 10LL * 1000 + nBitsPerSecond - 1) / nBitsPerSecond);
-        const int nReady = WaitForAny(cancel, static_cast<int>(std::min<long long>(nNeedMs, left)));
-        if (nReady != kWaitTimedOut) {
-            return std::max(queued(), 0);  // cancelled, or the wait failed: one last look
+        if (!wait(static_cast<int>(std::min<long long>(nNeedMs, left)))) {
+            const int nLast = queued();  // ended early: one last look
+            return nLast == kOutputLineLost ? kOutputLineLost : std::max(nLast, 0);
         }
     }
+}
+
+int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chrono::steady_clock::time_point deadline,
+                         NativeHandle hCancel)
+{
+    const std::array<NativeHandle, 1> cancel{hCancel};
+    return WaitForOutputDrained(queued, nBaud, deadline,
+                                [&cancel](int nMilliseconds) { return WaitForAny(cancel, nMilliseconds) == kWaitTimedOut; });
 }
 
 SerialPort::SerialPort() : m_hComm(CreatePortBackend()) {}
@@ -158,7 +168,9 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
 
     const std::string settingsText =
         FormatText("baud=%d parity=%c data=%d stop=%d", baud, parity, databits, stopbits);
-    const std::string path = m_portTable ? m_portTable->PathOf(portnr) : PortTable::FromSystem().PathOf(portnr);
+    const PortTable table = m_portTable ? *m_portTable : PortTable::FromSystem();
+    const std::string path = table.PathOf(portnr);
+    m_strNamedPath = table.IsNamedByPath(portnr) ? path : std::string();
 
     // Under the port lock only what touches the port; what goes out of the
     // engine (the trace, an error report and the box that shows it, with the
@@ -218,7 +230,8 @@ bool SerialPort::StartMonitor()
         m_hComm->Purge();
     }
     m_bMonitorAlive.store(true);
-    if (!pThread->Start([this]() { MonitorThread(); })) {
+    const bool bWatchLine = m_hComm->IsOpen();  // asked here: Close may retire the port while the thread starts
+    if (!pThread->Start([this, bWatchLine]() { MonitorThread(bWatchLine); })) {
         m_bMonitorAlive.store(false);
         return false;
     }
@@ -322,13 +335,18 @@ bool SerialPort::IsMonitorAlive() const
     return m_bMonitorAlive.load();
 }
 
-void SerialPort::ReportError(const PortFailure& failure, const CancelSignal& cancel) const
+void SerialPort::ReportError(const PortFailure& failure, const CancelSignal& cancel, bool bLineLost) const
 {
-    const std::string text = FormatText("WARNING:  %s Failed with the following error: \n%s\nPort: %d\n",
-                                        failure.m_label, SystemErrorText(failure.m_nError).c_str(),
-                                        static_cast<int>(m_nPortNumber));
+    const std::string port =
+        m_strNamedPath.empty() ? std::to_string(m_nPortNumber) : m_strNamedPath;
+    const std::string text = FormatText("WARNING:  %s Failed with the following error: \n%s\nPort: %s\n",
+                                        failure.m_label, SystemErrorText(failure.m_nError).c_str(), port.c_str());
     if (IErrorReporter* pReporter = m_pReporter.load()) {
-        pReporter->ReportError(text, kErrorCaption, cancel);
+        if (bLineLost) {
+            pReporter->ReportLineLost(text, kErrorCaption, cancel);
+        } else {
+            pReporter->ReportError(text, kErrorCaption, cancel);
+        }
         return;
     }
     std::fwrite(text.data(), 1, text.size(), stderr);

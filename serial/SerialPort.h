@@ -23,6 +23,9 @@
 //   cancels the monitoring thread's wait for that very handler, which then
 //   goes on to its end); it must not destroy the engine.
 // - Each Send is written once: the request and its data are taken together.
+// - A line that goes away (unplugged, hung up) is reported once, then the
+//   owner is told with SPN_LINE_LOST through the same hand-over, and the
+//   thread no longer watches the line; it still serves stop and send.
 #pragma once
 
 #include "serial/EventFlag.h"
@@ -46,13 +49,22 @@ namespace varnis {
 
 class PortBackend;
 struct PortFailure;
+enum class LineWatch : std::uint8_t;
+
+// What `queued` below gives for a line that has gone (a failure of the
+// query that means the line is lost, not that it cannot tell).
+inline constexpr int kOutputLineLost = -2;
 
 // A write has finished when its bytes have left, not when the system has
 // queued them. Waits until `queued()` (the bytes still in the output queue;
-// negative when the line cannot tell, which counts as empty) is 0: between
-// looks it sleeps about as long as the queued bytes need at `nBaud`, never
-// past `deadline`, and it returns at once when `hCancel` is signalled.
-// Returns the bytes still queued at the end (0: all have left).
+// -1 when the line cannot tell, which counts as empty) is 0: between looks
+// it calls `wait` with about as long as the queued bytes need at `nBaud`,
+// never past `deadline`; `wait` serves whatever comes meanwhile and returns
+// false when the drain must end at once. Returns the bytes still queued at
+// the end (0: all have left), or kOutputLineLost as soon as `queued` says so.
+int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chrono::steady_clock::time_point deadline,
+                         const std::function<bool(int nMilliseconds)>& wait);
+// The same with a wait that only a signal of `hCancel` ends early.
 int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chrono::steady_clock::time_point deadline,
                          NativeHandle hCancel);
 
@@ -87,11 +99,15 @@ public:
     bool IsMonitorAlive() const;
 
 private:
-    void MonitorThread();
-    void ServeLine(bool& bWatchLine);
-    void ReceivePending(bool& bWatchLine);
+    void MonitorThread(bool bWatchLine);
+    void ServeLine();
+    void ReceivePending();
     void SendPending();
     int WriteCopy(std::chrono::steady_clock::time_point deadline, std::optional<PortFailure>& failure);
+    int DrainOutput(std::chrono::steady_clock::time_point deadline, std::optional<PortFailure>& lost);
+    bool ServeLineFor(int nMilliseconds);
+    LineWatch LineToWatch() const;
+    void LineLost(const PortFailure& failure);
     bool Notify(std::uint32_t nMessage, std::uint32_t nWParam);  // false once a stop has cut it short
     // Runs `call` (one port call that does not wait) under the port lock,
     // unless a stop has been requested; false then, and `call` is not made.
@@ -108,7 +124,7 @@ private:
     void RequestStop();
     void StopMonitorThread(bool bTraceEnd);
     void ReleasePort();
-    void ReportError(const PortFailure& failure, const CancelSignal& cancel) const;
+    void ReportError(const PortFailure& failure, const CancelSignal& cancel, bool bLineLost = false) const;
     bool IsStopRequested() const { return m_bStopRequested.load(); }
     CancelSignal StopSignal() const { return CancelSignal{m_hStopEvent.Handle(), &m_bStopRequested}; }
     bool IsSuspended() const { return m_nSuspendCount.load() > 0; }
@@ -139,6 +155,7 @@ private:
     LineSettings m_lineState;
     ISerialOwner* m_pNotifyWnd = nullptr;  // the owner: receives every notification (not a window here)
     unsigned m_nPortNumber = 0;
+    std::string m_strNamedPath;  // a port the user named by its path: reports name it instead of the number
     std::vector<std::uint8_t> m_pSendBuffer;  // guarded by m_csSend
     std::uint32_t m_dwEventMask = 0;
     int m_nSendBufferSize = 0;
@@ -146,6 +163,11 @@ private:
     std::optional<PortTable> m_portTable;
     std::atomic<IErrorReporter*> m_pReporter{nullptr};
     std::vector<std::uint8_t> m_writeCopy;  // the monitoring thread's copy of the send buffer
+    // The monitoring thread's own: whether it watches the line, and whether
+    // the line has been lost (told once, then never watched again).
+    bool m_bWatchLine = false;
+    bool m_bLineLost = false;
+    bool m_bFailureLosesLine = false;  // the last write's failure means the line has gone
 };
 
 }  // namespace varnis

@@ -101,6 +101,13 @@ void ApplyToAttributes(const LineSettings& built, termios& attributes)
     attributes.c_cc[VTIME] = 0;
 }
 
+// Failures that mean the line itself has gone (a USB adapter pulled, a
+// terminal hung up), as opposed to a line that cannot do what was asked.
+bool IsLineGone(int nError)
+{
+    return nError == EIO || nError == ENODEV || nError == ENXIO;
+}
+
 int FdOf(const EventFlag* pEvent)
 {
     return pEvent != nullptr ? static_cast<int>(pEvent->Handle()) : -1;
@@ -147,6 +154,7 @@ bool PosixPortBackend::Open(const std::string& path, std::string& strReason)
     if (!hComm.IsOpen()) {
         strReason = nError == ENOTTY        ? "not a serial line"
                     : nError == EWOULDBLOCK ? "in use (locked by another program)"
+                    : nError == EBUSY       ? "in use (held by another program)"
                                             : SystemErrorText(nError);
         return false;
     }
@@ -193,11 +201,19 @@ std::optional<PortFailure> PosixPortBackend::Configure(const CommTimeouts& /*tim
     return std::nullopt;
 }
 
-// Gives up the exclusive use and the lock this engine holds on the device.
+// Gives up the exclusive use and the lock this engine holds on the device
+// (the mark is ours: Open refuses a port someone else has marked). Output
+// still queued (a write gave up on it) is discarded first, so the last close
+// of the device does not wait out the system's closing wait for it.
 void PosixPortBackend::LetGo()
 {
-    ::ioctl(m_hComm.Get(), TIOCNXCL);
-    ::flock(m_hComm.Get(), LOCK_UN);
+    const int hComm = m_hComm.Get();
+    int nQueued = 0;
+    if (::ioctl(hComm, TIOCOUTQ, &nQueued) == 0 && nQueued > 0) {
+        ::tcflush(hComm, TCOFLUSH);
+    }
+    ::ioctl(hComm, TIOCNXCL);
+    ::flock(hComm, LOCK_UN);
 }
 
 // The descriptor's number stays valid (it now stands for /dev/null) until
@@ -308,19 +324,24 @@ WriteResult PosixPortBackend::WriteSome(std::span<const std::uint8_t> data)
 {
     const ssize_t nWritten = ::write(m_hComm.Get(), data.data(), data.size());
     if (nWritten > 0) {
-        return WriteResult{static_cast<int>(nWritten), false, 0};
+        return WriteResult{static_cast<int>(nWritten), false, false, 0};
     }
     if (nWritten == 0 || errno == EAGAIN || errno == EINTR) {
         return WriteResult{};
     }
-    return WriteResult{0, true, errno};
+    const int nError = errno;
+    return WriteResult{0, true, IsLineGone(nError), nError};
 }
 
 QueueQuery PosixPortBackend::OutputQueued()
 {
     int nQueued = 0;
     if (::ioctl(m_hComm.Get(), TIOCOUTQ, &nQueued) != 0) {
-        return QueueQuery{QueueOutcome::CannotTell, 0, errno};
+        const int nError = errno;
+        // Only a line that keeps no count cannot tell; any other failure
+        // (EIO, ENODEV: the line has gone) is no empty queue.
+        const bool bCannotTell = nError == ENOTTY || nError == EINVAL;
+        return QueueQuery{bCannotTell ? QueueOutcome::CannotTell : QueueOutcome::Lost, 0, nError};
     }
     return QueueQuery{QueueOutcome::Known, nQueued, 0};
 }

@@ -171,17 +171,22 @@ PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRo
         return {PortProblem::NoSuchDevice, "no such device"};
     }
     int nError = 0;
-    const UniqueFd hFd = OpenPortExclusive(path, nError);
+    pid_t nHolder = 0;
+    const UniqueFd hFd = OpenPortExclusive(path, nError, &nHolder);
     if (!hFd.IsOpen()) {
         if (nError == ENOTTY) {
             return {PortProblem::NotSerialLine, "not a serial line"};
+        }
+        if (nHolder != 0) {
+            return {PortProblem::InUse, "in use by " + ProcessName(strProcRoot, static_cast<unsigned long>(nHolder))};
         }
         if (nError == EWOULDBLOCK) {
             return {PortProblem::InUse, InUseText(path, strProcRoot)};
         }
         return OpenFailure(nError, path, strProcRoot);
     }
-    // Given back at once, so the port is left as it was found.
+    // The mark and the lock are ours (a port someone else had marked was
+    // refused above), so giving them back leaves the port as it was found.
     ::ioctl(hFd.Get(), TIOCNXCL);
     ::flock(hFd.Get(), LOCK_UN);
     return {PortProblem::None, "can be opened"};

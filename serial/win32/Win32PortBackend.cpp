@@ -24,6 +24,25 @@ int LastError()
     return static_cast<int>(GetLastError());
 }
 
+// What a port's calls fail with once its device has gone (a USB adapter
+// pulled out, its driver gone): the line is lost, not merely refusing.
+bool IsLineGone(int nError)
+{
+    switch (nError) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_READY:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // One asynchronous transfer: its OVERLAPPED block with a manual-reset event.
 struct Transfer {
     OVERLAPPED m_ov{};
@@ -324,26 +343,26 @@ WriteResult Win32PortBackend::WriteSome(std::span<const std::uint8_t> data)
     if (m_write.m_bPending) {
         if (GetOverlappedResult(m_hComm, &m_write.m_ov, &dwWritten, FALSE)) {
             m_write.m_bPending = false;
-            return WriteResult{static_cast<int>(dwWritten), false, 0};
+            return WriteResult{static_cast<int>(dwWritten), false, false, 0};
         }
         const int nError = LastError();
         if (nError == ERROR_IO_INCOMPLETE) {
             return WriteResult{};
         }
         m_write.m_bPending = false;
-        return WriteResult{0, true, nError};
+        return WriteResult{0, true, IsLineGone(nError), nError};
     }
     m_writeBuffer.assign(data.begin(), data.end());
     if (WriteFile(m_hComm, m_writeBuffer.data(), static_cast<DWORD>(m_writeBuffer.size()), &dwWritten,
                   &m_write.m_ov)) {
-        return WriteResult{static_cast<int>(dwWritten), false, 0};
+        return WriteResult{static_cast<int>(dwWritten), false, false, 0};
     }
     const int nError = LastError();
     if (nError == ERROR_IO_PENDING) {
         m_write.m_bPending = true;
         return WriteResult{};
     }
-    return WriteResult{0, true, nError};
+    return WriteResult{0, true, IsLineGone(nError), nError};
 }
 
 void Win32PortBackend::FinishWrite()
@@ -360,7 +379,11 @@ QueueQuery Win32PortBackend::OutputQueued()
     DWORD dwErrors = 0;
     COMSTAT stat{};
     if (!ClearCommError(m_hComm, &dwErrors, &stat)) {
-        return QueueQuery{QueueOutcome::Lost, 0, LastError()};
+        // A communications device always counts its queue: only one that
+        // does not do comm calls at all cannot tell.
+        const int nError = LastError();
+        const bool bCannotTell = nError == ERROR_INVALID_FUNCTION || nError == ERROR_NOT_SUPPORTED;
+        return QueueQuery{bCannotTell ? QueueOutcome::CannotTell : QueueOutcome::Lost, 0, nError};
     }
     return QueueQuery{QueueOutcome::Known, static_cast<int>(stat.cbOutQue), 0};
 }

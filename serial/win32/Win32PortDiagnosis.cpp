@@ -8,6 +8,10 @@
 
 namespace varnis {
 
+// Windows has no lock files of terminal programs: a port held by another
+// program simply fails to open.
+void SetPortLockDirectory(std::string) {}
+
 std::vector<std::string> PortHolders(const std::string&, const std::string&)
 {
     return {};

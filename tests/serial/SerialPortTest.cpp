@@ -201,7 +201,14 @@ TEST_F(SerialEngineTest, HangUpIsReportedOnceAndThenCostsNoCpu)
 {
     ASSERT_TRUE(OpenAndStart());
     m_pty.CloseMaster();
-    ASSERT_TRUE(Eventually([&] { return !m_reporter.Reports().empty(); }));
+    // The report, then the owner learns that the line is lost, once.
+    const auto lost = [&] {
+        return std::count_if(m_seen.begin(), m_seen.end(),
+                             [](const SerialNotification& n) { return n.m_nMessage == SPN_LINE_LOST; });
+    };
+    ASSERT_TRUE(m_loop.RunUntil([&] { return lost() == 1; }, 5000ms));
+    EXPECT_EQ(m_reporter.Reports().size(), 1U);
+    EXPECT_EQ(m_seen.back().m_nLParam, kPort);
 
     timespec before{};
     timespec after{};
@@ -225,8 +232,9 @@ TEST_F(SerialEngineTest, HangUpIsReportedOnceAndThenCostsNoCpu)
     ASSERT_TRUE(Eventually([&] { return m_reporter.Reports().size() == 2; }));
     EXPECT_TRUE(m_reporter.Reports()[1].m_text.starts_with("WARNING:  WriteFile() Failed")) << m_reporter.Reports()[1].m_text;
     EXPECT_TRUE(Eventually([&] { return m_traces.Count("WARNING: WriteFile() error.. Bytes Sent: 0; Message Length: 1\n") == 1; }));
-    std::this_thread::sleep_for(100ms);
+    m_loop.RunFor(100ms);
     EXPECT_EQ(m_reporter.Reports().size(), 2U);
+    EXPECT_EQ(lost(), 1);
 }
 
 }  // namespace
