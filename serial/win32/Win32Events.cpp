@@ -93,47 +93,26 @@ bool IsHandleSignalled(NativeHandle hEvent)
     return hEvent != kNoNativeHandle && WaitForSingleObject(HandleOf(hEvent), 0) == WAIT_OBJECT_0;
 }
 
-struct WorkerThread::Native {
-    HANDLE m_hThread = nullptr;
-    static unsigned __stdcall Trampoline(void* pArg)
-    {
-        static_cast<WorkerThread*>(pArg)->RunBody();
-        return 0;
-    }
-};
-
-WorkerThread::WorkerThread() : m_pNative(std::make_unique<Native>()) {}
-
-WorkerThread::~WorkerThread()
-{
-    Join();
-}
-
 // Normal priority, the default stack, running at once. _beginthreadex keeps
 // the C runtime's per-thread state right for the thread.
-bool WorkerThread::Start(std::function<void()> body)
+bool WorkerThread::StartSystemThread(WorkerThread* pThread, NativeHandle& hThread)
 {
-    Join();
-    m_body = std::move(body);
-    const std::uintptr_t hThread = _beginthreadex(nullptr, 0, &Native::Trampoline, this, 0, nullptr);
-    if (hThread == 0) {
-        m_body = nullptr;
+    const auto trampoline = +[](void* pArg) -> unsigned {
+        RunBody(static_cast<WorkerThread*>(pArg));
+        return 0;
+    };
+    const std::uintptr_t hNative = _beginthreadex(nullptr, 0, trampoline, pThread, 0, nullptr);
+    if (hNative == 0) {
         return false;
     }
-    m_pNative->m_hThread = reinterpret_cast<HANDLE>(hThread);
-    m_bJoinable = true;
+    hThread = static_cast<NativeHandle>(hNative);
     return true;
 }
 
-void WorkerThread::Join()
+void WorkerThread::JoinSystemThread(NativeHandle hThread)
 {
-    if (m_bJoinable) {
-        WaitForSingleObject(m_pNative->m_hThread, INFINITE);
-        CloseHandle(m_pNative->m_hThread);
-        m_pNative->m_hThread = nullptr;
-        m_bJoinable = false;
-        m_body = nullptr;
-    }
+    WaitForSingleObject(HandleOf(hThread), INFINITE);
+    CloseHandle(HandleOf(hThread));
 }
 
 // The system's message for a last-error code, in the default language
