@@ -21,6 +21,10 @@ VARNIS_DOCS_PACKAGES=(graphviz)
 # scripts/package-check: the .deb (cpack with dpkg-shlibdeps, which needs
 # file), lintian, hardening-check (devscripts) and the clean root.
 VARNIS_PACKAGE_PACKAGES=(dpkg-dev file lintian devscripts debootstrap)
+# scripts/test-windows and scripts/package-windows: the MinGW-w64 cross
+# compiler (with its POSIX thread model), GoogleTest's sources to build for
+# Windows, Wine to run the programs, zip for the package.
+VARNIS_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix googletest wine wine64 zip)
 
 # install_missing PKG...: apt-get update then install only what is not there.
 install_missing() {

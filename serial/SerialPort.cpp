@@ -275,8 +275,8 @@ void SerialPort::Send(const char* text)
     const std::size_t nLength = text == nullptr ? 0 : std::strlen(text);
     // The text goes in with its terminator, so it needs one byte more.
     if (text == nullptr || nLength + 1 > static_cast<std::size_t>(std::max(m_nSendBufferSize, 0))) {
-        Trace(FormatText("WARNING: Send() refused.. Message Length: %zu; Send Buffer Size: %d\n", nLength,
-                         m_nSendBufferSize));
+        Trace(FormatText("WARNING: Send() refused.. Message Length: %llu; Send Buffer Size: %d\n",
+                         static_cast<unsigned long long>(nLength), m_nSendBufferSize));
         return;
     }
     // The request is raised under the same lock as the copy: the thread
@@ -297,8 +297,8 @@ void SerialPort::Send(std::span<const std::uint8_t> data)
     // More than the buffer holds is refused whole: a cut message would be
     // a different message on the line.
     if (data.size() > static_cast<std::size_t>(std::max(m_nSendBufferSize, 0))) {
-        Trace(FormatText("WARNING: Send() refused.. Message Length: %zu; Send Buffer Size: %d\n", data.size(),
-                         m_nSendBufferSize));
+        Trace(FormatText("WARNING: Send() refused.. Message Length: %llu; Send Buffer Size: %d\n",
+                         static_cast<unsigned long long>(data.size()), m_nSendBufferSize));
         return;
     }
     const std::lock_guard lock(m_csSend);

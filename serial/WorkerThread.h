@@ -2,14 +2,15 @@
 // destructor. Start reports failure as false instead of throwing.
 #pragma once
 
+#include "serial/NativeHandle.h"
+
 #include <functional>
-#include <memory>
 
 namespace varnis {
 
 class WorkerThread {
 public:
-    WorkerThread();
+    WorkerThread() = default;
     ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
@@ -19,11 +20,15 @@ public:
     bool IsJoinable() const { return m_bJoinable; }
 
 private:
-    struct Native;  // the system's thread handle
-    void RunBody() { m_body(); }
+    // The system's part (posix/, win32/): start a thread that runs
+    // RunBody(pThread) and give its handle; wait for that thread to end and
+    // let go of its handle.
+    static bool StartSystemThread(WorkerThread* pThread, NativeHandle& hThread);
+    static void JoinSystemThread(NativeHandle hThread);
+    static void RunBody(WorkerThread* pThread) { pThread->m_body(); }
 
     std::function<void()> m_body;
-    std::unique_ptr<Native> m_pNative;
+    NativeHandle m_hThread = kNoNativeHandle;
     bool m_bJoinable = false;
 };
 

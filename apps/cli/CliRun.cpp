@@ -11,12 +11,10 @@
 #include "serial/PortDiagnosis.h"
 #include "serial/SerialPort.h"
 
-#include <array>
 #include <cctype>
-#include <chrono>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <chrono>
+#include <functional>
 #include <unistd.h>
 
 namespace varnis::cli {
@@ -70,6 +68,19 @@ int ReportWritten(int nWritten, int nCount, std::ostream& err) {
     return nWritten == nCount ? kExitOk : kExitFailure;
 }
 
+// The window's timers on the session's event loop.
+class LoopTimers final : public IWindowTimers {
+public:
+    explicit LoopTimers(EventLoop& loop) : m_loop(loop) {}
+    void Start(int nId, int nMilliseconds, std::function<void()> onExpiry) override {
+        m_loop.StartTimer(nId, nMilliseconds, std::move(onExpiry));
+    }
+    void Stop(int nId) override { m_loop.StopTimer(nId); }
+
+private:
+    EventLoop& m_loop;
+};
+
 // The engine's reports go to standard error as they are, except the report
 // of a lost line: the run tells of that in one line of its own.
 class CliErrorReporter final : public IErrorReporter {
@@ -100,7 +111,7 @@ public:
           m_watched(m_engine, m_table), m_link(m_window, m_watched, m_linkState, m_build) {
         m_port.SetPortTable(table);
         m_port.SetErrorReporter(&m_reporter);
-        m_window.Attach(&m_loop, &m_link, &m_owner);
+        m_window.Attach(&m_timers, &m_link, &m_owner);
         // A probe that expires while still outstanding went unanswered.
         m_window.SetBeforeTimer([this](int nId) {
             if (nId == kProbeTimerId && m_linkState.m_bProbeOutstanding) {
@@ -127,6 +138,7 @@ private:
     unsigned m_nLostPort = 0;
     CliErrorReporter m_reporter;
     EventLoop m_loop;
+    LoopTimers m_timers{m_loop};
     SerialOwnerChannel m_owner;
     LinkState m_linkState;
     BuildState m_build;
@@ -272,20 +284,6 @@ int MakeOnPorts(const CliOptions& options, const PortTable& table, std::ostream&
 
 }  // namespace
 
-std::string FormatFrame(const ConfigurationFrame& frame) {
-    std::string text;
-    text.reserve(frame.size() * 3);
-    for (const std::uint8_t byte : frame) {
-        std::array<char, 4> hex{};
-        std::snprintf(hex.data(), hex.size(), "%02X", static_cast<unsigned>(byte));
-        if (!text.empty()) {
-            text.push_back(' ');
-        }
-        text.append(hex.data());
-    }
-    return text;
-}
-
 bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, std::string& strError) {
     if (!strPort) {
         table = PortTable::FromSystem();
@@ -308,20 +306,6 @@ bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, st
     }
     table.SetPath(portnr, path);
     return true;
-}
-
-int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err) {
-    BuildState build;
-    // Nothing is sent, so nothing is locked: the frame shows what the card would carry.
-    CliWindow window(options.m_form, true, build, out, err);
-    // No device is involved here: the form counts as connected, so the build
-    // finds the port open and starts from the connection defaults.
-    window.EnterConnectedState();
-    if (!BuildSettingsBlock(window, build)) {
-        return kExitFailure;
-    }
-    out << FormatFrame(AssembleConfigurationFrame(build)) << std::endl;
-    return kExitOk;
 }
 
 int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int nInputFd) {
@@ -371,52 +355,6 @@ int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err) {
     }
     WritePortList(ports, PortInspector(), out);
     return kExitOk;
-}
-
-bool StandardOutput::WriteOut() {
-    const char* pNext = pbase();
-    while (pNext < pptr()) {
-        if (m_nError != 0) {
-            break;  // lost already: the rest is dropped
-        }
-        const ssize_t nDone = ::write(m_nFd, pNext, static_cast<std::size_t>(pptr() - pNext));
-        if (nDone < 0 && errno == EINTR) {
-            continue;
-        }
-        if (nDone <= 0) {
-            m_nError = nDone < 0 ? errno : EIO;
-            break;
-        }
-        pNext += nDone;
-    }
-    setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
-    return m_nError == 0;
-}
-
-StandardOutput::int_type StandardOutput::overflow(int_type ch) {
-    if (!WriteOut()) {
-        return traits_type::eof();
-    }
-    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-        *pptr() = traits_type::to_char_type(ch);
-        pbump(1);
-    }
-    return traits_type::not_eof(ch);
-}
-
-int StandardOutput::sync() { return WriteOut() ? 0 : -1; }
-
-bool StandardOutput::Finish(std::string& strError) {
-    WriteOut();
-    // Some failures are only told on closing (a full disk over NFS, ...).
-    if (::close(m_nFd) != 0 && errno != EINTR && m_nError == 0) {
-        m_nError = errno;
-    }
-    if (m_nError == 0) {
-        return true;
-    }
-    strError = std::string("cannot write to standard output: ") + std::strerror(m_nError);
-    return false;
 }
 
 }  // namespace varnis::cli

@@ -1,7 +1,6 @@
 #include "apps/cli/CliWindow.h"
 
 #include "config/ChoiceRules.h"
-#include "serial/EventLoop.h"
 
 #include <array>
 #include <cstdio>
@@ -29,8 +28,8 @@ CliWindow::CliWindow(FormChoices choices, bool bLockingConfirmed, BuildState& bu
                 m_settings.m_strPassword};
 }
 
-void CliWindow::Attach(EventLoop* pLoop, DeviceLink* pLink, ISerialOwner* pOwner) {
-    m_pLoop = pLoop;
+void CliWindow::Attach(IWindowTimers* pTimers, DeviceLink* pLink, ISerialOwner* pOwner) {
+    m_pTimers = pTimers;
     m_pLink = pLink;
     m_pOwner = pOwner;
 }
@@ -95,10 +94,10 @@ void CliWindow::ReadFormTexts() {
 }
 
 void CliWindow::StartTimer(int nId, int nMilliseconds) {
-    if (m_pLoop == nullptr) {
+    if (m_pTimers == nullptr) {
         return;
     }
-    m_pLoop->StartTimer(nId, nMilliseconds, [this, nId] {
+    m_pTimers->Start(nId, nMilliseconds, [this, nId] {
         if (m_beforeTimer) {
             m_beforeTimer(nId);
         }
@@ -109,8 +108,8 @@ void CliWindow::StartTimer(int nId, int nMilliseconds) {
 }
 
 void CliWindow::StopTimer(int nId) {
-    if (m_pLoop != nullptr) {
-        m_pLoop->StopTimer(nId);
+    if (m_pTimers != nullptr) {
+        m_pTimers->Stop(nId);
     }
 }
 

@@ -12,11 +12,16 @@
 #include <ostream>
 #include <string>
 
-namespace varnis {
-class EventLoop;
-}
-
 namespace varnis::cli {
+
+// Where the window's timers run: started and stopped by id, an expiry calls
+// back on the window's thread.
+class IWindowTimers {
+public:
+    virtual ~IWindowTimers() = default;
+    virtual void Start(int nId, int nMilliseconds, std::function<void()> onExpiry) = 0;
+    virtual void Stop(int nId) = 0;
+};
 
 // The device's answers and the search's message, as the link shows them.
 inline constexpr std::string_view kSuccessText = kMsgSuccess;
@@ -47,8 +52,8 @@ public:
     CliWindow(FormChoices choices, bool bLockingConfirmed, BuildState& buildState, std::ostream& out,
               std::ostream& err);
 
-    // Timers run on `pLoop`, expiries go to `pLink`; `pOwner` is handed to the engine.
-    void Attach(EventLoop* pLoop, DeviceLink* pLink, ISerialOwner* pOwner);
+    // Timers run on `pTimers`, expiries go to `pLink`; `pOwner` is handed to the engine.
+    void Attach(IWindowTimers* pTimers, DeviceLink* pLink, ISerialOwner* pOwner);
 
     bool IsConnected() const { return m_bConnected; }
     DeviceAnswer LastAnswer() const { return m_eAnswer; }
@@ -104,7 +109,7 @@ private:
     bool m_bConnected = false;
     bool m_bHoldNotFound = false;
     DeviceAnswer m_eAnswer = DeviceAnswer::None;
-    EventLoop* m_pLoop = nullptr;
+    IWindowTimers* m_pTimers = nullptr;
     DeviceLink* m_pLink = nullptr;
     ISerialOwner* m_pOwner = nullptr;
     std::function<void(int)> m_beforeTimer;

@@ -1,40 +1,16 @@
 #include "apps/cli/LineReader.h"
 
+#include "apps/cli/InputBytes.h"
 #include "serial/EventLoop.h"
 
-#include <array>
-#include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <mutex>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <thread>
-#include <unistd.h>
 
 namespace varnis::cli {
-namespace {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int nFd) : m_hFd(nFd) {}
-    ~UniqueFd() {
-        if (m_hFd >= 0) {
-            ::close(m_hFd);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return m_hFd; }
-
-private:
-    int m_hFd;
-};
-
-}  // namespace
 
 struct LineReader::Impl {
-    explicit Impl(int nFd) : m_hInput(nFd), m_hCancel(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    explicit Impl(int nFd) : m_input(nFd) {}
 
     // Shared between the reading thread and ReadLine.
     std::mutex m_mutex;
@@ -42,17 +18,14 @@ struct LineReader::Impl {
     bool m_bGotLine = false;
     std::string m_strLine;
 
-    int m_hInput;
-    UniqueFd m_hCancel;
+    InputBytes m_input;
     std::thread m_thread;
 
     void Cancel() {
         if (m_thread.joinable()) {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const ssize_t n = ::write(m_hCancel.Get(), &one, sizeof one);
+            m_input.Cancel();
             m_thread.join();
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t r = ::read(m_hCancel.Get(), &count, sizeof count);  // reset
+            m_input.Rearm();
         }
     }
 
@@ -61,35 +34,20 @@ struct LineReader::Impl {
         std::string line;
         bool bGotLine = false;
         for (;;) {
-            std::array<pollfd, 2> fds{{{m_hInput, POLLIN, 0}, {m_hCancel.Get(), POLLIN, 0}}};
-            if (::poll(fds.data(), fds.size(), -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                bGotLine = !line.empty();
-                break;
-            }
-            if ((fds[1].revents & POLLIN) != 0) {
+            char c = 0;
+            const InputBytes::Got got = m_input.Next(c);
+            if (got == InputBytes::Got::Cancelled) {
                 return;  // stopped: nobody waits for the line any more
             }
-            if (fds[0].revents == 0) {
-                continue;
+            if (got == InputBytes::Got::End) {
+                bGotLine = !line.empty();  // a last unterminated line still counts
+                break;
             }
-            char c = 0;
-            const ssize_t n = ::read(m_hInput, &c, 1);
-            if (n == 1) {
-                if (c == '\n') {
-                    bGotLine = true;
-                    break;
-                }
-                line.push_back(c);
-                continue;
+            if (c == '\n') {
+                bGotLine = true;
+                break;
             }
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-                continue;
-            }
-            bGotLine = !line.empty();  // end of input (or a read error): a last unterminated line still counts
-            break;
+            line.push_back(c);
         }
         {
             const std::lock_guard lock(m_mutex);
@@ -111,7 +69,7 @@ bool LineReader::ReadLine(EventLoop& loop, std::string& strLine, const std::func
     impl.m_bDone = false;
     impl.m_bGotLine = false;
     impl.m_strLine.clear();
-    if (impl.m_hCancel.Get() < 0) {
+    if (!impl.m_input.IsUsable()) {
         return false;
     }
     impl.m_thread = std::thread([&impl, &loop] { impl.Read(loop); });

@@ -34,7 +34,9 @@ int Run(const varnis::cli::CliOptions& options) {
 
 int main(int argc, char** argv) {
     using namespace varnis::cli;
-    std::signal(SIGPIPE, SIG_IGN);
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);  // a closed reader is a write error, not the end
+#endif
     StandardOutput output;
     // Standard output goes through `output` while it lives; on every way out
     // of main the stream gets its own buffer back before `output` is gone,

@@ -56,17 +56,6 @@ void EventFlag::Reset() const
     [[maybe_unused]] const ssize_t nDone = ::read(FdOf(m_hEvent), &nValue, sizeof nValue);
 }
 
-bool EventFlag::IsSet() const
-{
-    return IsHandleSignalled(m_hEvent);
-}
-
-bool EventFlag::Wait(int nTimeoutMs, NativeHandle hCancel) const
-{
-    const std::array<NativeHandle, 2> handles{m_hEvent, hCancel};
-    return WaitForAny(handles, nTimeoutMs) == 0;
-}
-
 int WaitForAny(std::span<const NativeHandle> handles, int nTimeoutMs)
 {
     std::array<pollfd, 8> small{};
@@ -105,41 +94,26 @@ bool IsHandleSignalled(NativeHandle hEvent)
     return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
 }
 
-struct WorkerThread::Native {
-    pthread_t m_hThread{};
-    static void* Trampoline(void* pArg)
-    {
-        static_cast<WorkerThread*>(pArg)->RunBody();
+// A pthread_t is an integer of the pointer's size on the systems built for.
+static_assert(sizeof(pthread_t) <= sizeof(NativeHandle));
+
+bool WorkerThread::StartSystemThread(WorkerThread* pThread, NativeHandle& hThread)
+{
+    pthread_t hNative{};
+    const auto trampoline = +[](void* pArg) -> void* {
+        RunBody(static_cast<WorkerThread*>(pArg));
         return nullptr;
-    }
-};
-
-WorkerThread::WorkerThread() : m_pNative(std::make_unique<Native>()) {}
-
-WorkerThread::~WorkerThread()
-{
-    Join();
-}
-
-bool WorkerThread::Start(std::function<void()> body)
-{
-    Join();
-    m_body = std::move(body);
-    if (::pthread_create(&m_pNative->m_hThread, nullptr, &Native::Trampoline, this) != 0) {
-        m_body = nullptr;
+    };
+    if (::pthread_create(&hNative, nullptr, trampoline, pThread) != 0) {
         return false;
     }
-    m_bJoinable = true;
+    hThread = static_cast<NativeHandle>(hNative);
     return true;
 }
 
-void WorkerThread::Join()
+void WorkerThread::JoinSystemThread(NativeHandle hThread)
 {
-    if (m_bJoinable) {
-        ::pthread_join(m_pNative->m_hThread, nullptr);
-        m_bJoinable = false;
-        m_body = nullptr;
-    }
+    ::pthread_join(static_cast<pthread_t>(hThread), nullptr);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "serial/LibcSeams.h"
 #include "serial/SerialEngineFixture.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 

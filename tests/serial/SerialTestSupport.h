@@ -1,19 +1,12 @@
-// Test helpers for the serial engine: a raw pseudo-terminal pair, recording
+// Test helpers for the serial engine: the far end of a test line, recording
 // fakes for the owner and the error reporter, a trace recorder.
 #pragma once
 
 #include "serial/EventFlag.h"
 #include "serial/EventLoop.h"
+#include "serial/PtyPair.h"
 #include "serial/SerialNotify.h"
 #include "serial/Text.h"
-#include "serial/posix/Fd.h"
-
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -27,78 +20,6 @@
 namespace varnis::test {
 
 using namespace std::chrono_literals;
-
-// The test drives the master side; the slave path goes behind a COM number.
-// The test keeps its own slave descriptor open, so the line stays up between
-// the engine's opens.
-class PtyPair {
-public:
-    PtyPair()
-    {
-        int hMaster = -1;
-        int hSlave = -1;
-        termios raw{};
-        ::cfmakeraw(&raw);
-        if (::openpty(&hMaster, &hSlave, nullptr, &raw, nullptr) == 0) {
-            m_hMaster.Reset(hMaster);
-            m_hSlave.Reset(hSlave);
-            ::fcntl(hMaster, F_SETFL, ::fcntl(hMaster, F_GETFL) | O_NONBLOCK);
-            m_path = ::ttyname(hSlave);
-        }
-    }
-    bool IsOpen() const { return m_hMaster.IsOpen(); }
-    const std::string& SlavePath() const { return m_path; }
-    int Master() const { return m_hMaster.Get(); }
-    int Slave() const { return m_hSlave.Get(); }
-    void CloseMaster() { m_hMaster.Reset(); }
-
-    bool Write(const std::vector<std::uint8_t>& bytes) const
-    {
-        return ::write(Master(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    bool Write(const std::string& text) const { return Write(std::vector<std::uint8_t>(text.begin(), text.end())); }
-
-    // What the engine wrote: reads until `nCount` bytes have come or `limit` passed.
-    std::string Read(std::size_t nCount, std::chrono::milliseconds limit) const
-    {
-        std::string got;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (got.size() < nCount) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                break;
-            }
-            pollfd entry{Master(), POLLIN, 0};
-            if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
-                break;
-            }
-            std::array<char, 256> buffer{};
-            const ssize_t nRead = ::read(Master(), buffer.data(), std::min(buffer.size(), nCount - got.size()));
-            if (nRead <= 0) {
-                break;
-            }
-            got.append(buffer.data(), static_cast<std::size_t>(nRead));
-        }
-        return got;
-    }
-    bool MasterReadable() const
-    {
-        pollfd entry{Master(), POLLIN, 0};
-        return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
-    }
-    // Bytes waiting in the slave's input queue (the engine's side of the line).
-    int SlaveQueued() const
-    {
-        int nQueued = -1;
-        ::ioctl(Slave(), FIONREAD, &nQueued);
-        return nQueued;
-    }
-
-private:
-    UniqueFd m_hMaster;
-    UniqueFd m_hSlave;
-    std::string m_path;
-};
 
 struct ReportRecord {
     std::string m_text;

@@ -1,0 +1,11 @@
+// On Windows a COM port is never the console the program runs in, and there
+// is no controlling terminal to name.
+#include "apps/cli/Terminal.h"
+
+namespace varnis::cli {
+
+bool IsOwnTerminal(const std::string&) { return false; }
+
+bool NamesAbsentControllingTerminal(const std::string&) { return false; }
+
+}  // namespace varnis::cli
