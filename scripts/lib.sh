@@ -17,6 +17,9 @@ VARNIS_DEMO_PACKAGES=(xvfb xauth x11-utils imagemagick)
 # scripts/package-check: the .deb (cpack with dpkg-shlibdeps, which needs
 # file), lintian, hardening-check (devscripts) and the clean root.
 VARNIS_PACKAGE_PACKAGES=(dpkg-dev file lintian devscripts debootstrap)
+# scripts/test-real-drivers: the emulator, the guest's shell and its
+# initramfs, and the host's side of the tier.
+VARNIS_REALDRIVERS_PACKAGES=(qemu-system-x86 busybox-static cpio python3)
 
 # install_missing PKG...: apt-get update then install only what is not there.
 install_missing() {

@@ -258,7 +258,7 @@ TEST_F(StalledLineTest, ByteArrivingWhileOutputWaitsIsHandedOverAtOnce)
     ASSERT_TRUE(handedOver.has_value()) << "the byte was not handed over within 3 s while output waited";
     const long long nMs = std::chrono::duration_cast<std::chrono::milliseconds>(*handedOver - asked).count();
     std::printf("figure: byte handed over %lld ms after it was asked for, output queued\n", nMs);
-    EXPECT_LT(nMs, 300);
+    EXPECT_LT(nMs, 1000);
     EXPECT_GT(QueuedNow(), 0) << "the queue drained: the byte did not come while output waited";
 }
 

@@ -194,7 +194,7 @@ class Tier:
         problems = []
         start_far_end()
         job = self.vm.start(command)
-        pulled = trigger()
+        pulled = trigger(job)
         if pulled is None:
             problems.append("the phase to pull in never came")
             pulled = self.pull()
@@ -204,7 +204,7 @@ class Tier:
         ticks_at_pull = self.vm.job_ticks(job)
         if after_pull:
             after_pull(job)
-        done = self.vm.wait_job(job, REPLY_TIMEOUT_MS / 1000 + 20)
+        done = self.vm.wait_job(job, REPLY_TIMEOUT_MS / 1000 + 3)
         if done is None:
             problems.append("varnis-cli did not end")
             self.vm.close_input(job)
@@ -231,27 +231,36 @@ class Tier:
         usb = self.vm.usb
         cli = "varnis-cli make --port %s --reply-timeout %d %s" % (USB, REPLY_TIMEOUT_MS, CARD)
 
-        def on_log(text, wait=0.0):
-            def trigger():
-                if usb.wait_sim(lambda l: text in l, 20) is None:
-                    return None
-                time.sleep(wait)
-                return self.pull()
+        def on_log(text):
+            def trigger(_job):
+                return self.pull() if usb.wait_sim(lambda l: text in l, 20) else None
+            return trigger
+
+        def after_first_card(wait):
+            # Once varnis-cli has shown the first card's result (it then
+            # waits for Enter before the second).
+            def trigger(job):
+                for _ in range(200):
+                    if self.vm.run("grep -q 'Success!' /tmp/%s.o" % job)[0] == 0:
+                        time.sleep(wait)
+                        return self.pull()
+                    time.sleep(0.1)
+                return None
             return trigger
 
         probe_seen = threading.Event()
 
-        def on_probe():
+        def on_probe(_job):
             return self.pull() if probe_seen.wait(20) else None
 
         self.usb_pull("while connected and idle", lambda: usb.start_sim(), cli + " --count 2",
-                      on_log("reply sent", 1.0))
+                      after_first_card(1.0))
         self.usb_pull("during a probe", lambda: usb.start_peer(lambda b, at: b == STX and probe_seen.set()),
                       cli, on_probe)
         self.usb_pull("after the frame, while the device writes", lambda: usb.start_sim("--write-time", "4000"),
                       cli, on_log("writing the card"))
         self.usb_pull("between the cards of --count", lambda: usb.start_sim(), cli + " --count 2",
-                      on_log("reply sent"), after_pull=self.vm.enter)
+                      after_first_card(0.0), after_pull=self.vm.enter)
 
 
 def main():
