@@ -9,7 +9,8 @@
 #                   when it has ended (CPU: user+system seconds it used)
 #   L ID            send an empty line to the standard input of job ID
 #   C ID            close the standard input of job ID
-#   T ID            report the CPU ticks job ID has used so far
+#   T ID            report the CPU ticks job ID has used so far (-1 once it
+#                   has ended)
 # To the host: lines beginning with "@@"; anything else (kernel messages,
 # the shell) is ignored there.
 /bin/busybox --install -s /bin
@@ -70,6 +71,11 @@ while read -r kind id command; do
     T)
         # The job runs under time, which runs sh, which runs the program:
         # the ticks of every process below time's own.
+        top=$(cat "/tmp/$id.pid" 2>/dev/null)
+        if [ -z "$top" ] || [ ! -d "/proc/$top" ] || [ -s "/tmp/$id.cpu" ]; then
+            echo "@@T $id -1"  # ended already
+            continue
+        fi
         total=0
         for stat in /proc/[0-9]*/stat; do
             set -- $(cat "$stat" 2>/dev/null)
@@ -78,7 +84,6 @@ while read -r kind id command; do
             eval "parent_$pid=$ppid; ticks_$pid=$ticks"
             all="$all $pid"
         done
-        top=$(cat "/tmp/$id.pid" 2>/dev/null)
         for pid in $all; do
             p=$pid
             while [ -n "$p" ] && [ "$p" != 0 ] && [ "$p" != 1 ]; do

@@ -222,7 +222,7 @@ class Tier:
         if any("No result from the device" in l for l in out):
             problems.append("waited out --reply-timeout")
         spent = cpu - ticks_at_pull / 100
-        if spent > 0.5 * elapsed + 0.1:
+        if ticks_at_pull >= 0 and spent > 0.5 * elapsed + 0.1:
             problems.append("%.2f s of CPU in the %.2f s after the pull" % (spent, elapsed))
         self.plug_back(problems)
         self.case("adapter pulled %s" % phase, problems)
