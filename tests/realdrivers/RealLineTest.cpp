@@ -5,6 +5,7 @@
 // the line's far end, takes requests ("@@HOST what", answered "GO").
 #include "serial/Fd.h"
 #include "serial/SerialPort.h"
+#include "serial/SerialTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -166,51 +167,6 @@ private:
     std::vector<std::pair<SerialNotification, Clock::time_point>> m_seen;
 };
 
-class RecordingReporter : public IErrorReporter {
-public:
-    void ReportError(std::string_view text, std::string_view, const CancelSignal&) override
-    {
-        const std::lock_guard lock(m_mutex);
-        m_texts.emplace_back(text);
-    }
-    std::vector<std::string> Texts() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_texts;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_texts;
-};
-
-class TraceRecorder {
-public:
-    TraceRecorder()
-    {
-        SetTraceSink([this](std::string_view line) {
-            const std::lock_guard lock(m_mutex);
-            m_lines.emplace_back(line);
-        });
-    }
-    ~TraceRecorder() { SetTraceSink(nullptr); }
-    TraceRecorder(const TraceRecorder&) = delete;
-    TraceRecorder& operator=(const TraceRecorder&) = delete;
-    int CountContaining(std::string_view part) const
-    {
-        const std::lock_guard lock(m_mutex);
-        int nCount = 0;
-        for (const std::string& line : m_lines) {
-            nCount += line.find(part) != std::string::npos ? 1 : 0;
-        }
-        return nCount;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-};
-
 // An engine on the stalled line with a card's worth of bytes in its output
 // queue. The host reads the line again when the test ends, so that nothing
 // stays stalled for the next one.
@@ -244,9 +200,9 @@ protected:
         m_pPort.reset();
     }
 
-    TraceRecorder m_trace;
+    test::TraceRecorder m_trace;
     TimedOwner m_owner;
-    RecordingReporter m_reporter;
+    test::RecordingReporter m_reporter;
     std::unique_ptr<SerialPort> m_pPort;
 };
 
@@ -271,14 +227,14 @@ TEST_F(StalledLineTest, HangUpWhileOutputWaitsIsALostLineNotAllSent)
         ASSERT_EQ(::ioctl(hOther.Get(), TIOCVHANGUP), 0);
     }
     const Clock::time_point start = Clock::now();
-    while (m_reporter.Texts().empty() && MsSince(start) < 3000) {
+    while (m_reporter.Reports().empty() && MsSince(start) < 3000) {
         std::this_thread::sleep_for(5ms);
     }
     std::printf("figure: hang-up reported after %lld ms\n", MsSince(start));
     std::this_thread::sleep_for(200ms);
-    const std::vector<std::string> texts = m_reporter.Texts();
-    ASSERT_EQ(texts.size(), 1U) << "the lost line is reported once";
-    EXPECT_NE(texts[0].find("Input/output error"), std::string::npos) << texts[0];
+    const std::vector<test::ReportRecord> reports = m_reporter.Reports();
+    ASSERT_EQ(reports.size(), 1U) << "the lost line is reported once";
+    EXPECT_NE(reports[0].m_text.find("Input/output error"), std::string::npos) << reports[0].m_text;
     EXPECT_EQ(m_trace.CountContaining("Bytes Sent: 26;"), 0);
     EXPECT_EQ(m_trace.CountContaining("Bytes Sent:"), 1) << "the write counted its bytes as sent";
 }
