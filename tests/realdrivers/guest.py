@@ -343,8 +343,8 @@ class Guest:
         for line in (self.uart, self.usb):
             line.stop()
         try:
-            self.qemu.stdin.close()
-        except OSError:
+            self.monitor.execute("quit")
+        except (OSError, RuntimeError):
             pass
         try:
             self.qemu.wait(10)
