@@ -133,6 +133,7 @@ class HostLine:
         self.sim_lines = queue.Queue()
         self.peer = None
         self.peer_stop = None
+        self.lock = threading.RLock()  # a request may come from a timer's thread
 
     def drain(self):
         while select.select([self.fd], [], [], 0.05)[0]:
@@ -143,6 +144,10 @@ class HostLine:
                 return
 
     def start_sim(self, *args):
+        with self.lock:
+            self._start_sim(args)
+
+    def _start_sim(self, args):
         self.stop()
         self.drain()
         self.sim_lines = queue.Queue()
@@ -178,6 +183,10 @@ class HostLine:
 
     def start_peer(self, on_byte):
         """Reads the line itself and hands every byte to on_byte(byte, time)."""
+        with self.lock:
+            self._start_peer(on_byte)
+
+    def _start_peer(self, on_byte):
         self.stop()
         self.drain()
         stop = threading.Event()
@@ -202,6 +211,10 @@ class HostLine:
 
     def stop(self):
         """Nobody reads the line any more (the guest's transmitter stalls once QEMU's buffer is full)."""
+        with self.lock:
+            self._stop()
+
+    def _stop(self):
         if self.sim is not None:
             self.sim.terminate()
             try:
@@ -228,9 +241,10 @@ class Guest:
             ["qemu-system-x86_64", "-machine", "pc", "-accel", "tcg", "-m", "384", "-smp", "1",
              "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
              "-kernel", kernel, "-initrd", initrd,
-             "-append", "console=ttyS0 quiet loglevel=1 panic=-1 rdinit=/init",
+             "-append", "console=ttyS0 quiet loglevel=1 panic=-1 rdinit=/init 8250.nr_uarts=5",
              "-chardev", "stdio,id=console,signal=off", "-serial", "chardev:console",
              "-chardev", "pty,id=uart", "-serial", "chardev:uart",
+             "-chardev", "pty,id=pciline", "-device", "pci-serial,chardev=pciline,id=pciuart",
              "-device", "qemu-xhci,id=xhci",
              "-chardev", "pty,id=usbline", "-device", "usb-serial,bus=xhci.0,chardev=usbline,id=ftdi",
              "-qmp", "unix:" + monitor_path + ",server=on,wait=off"],
@@ -242,6 +256,7 @@ class Guest:
                  if c["filename"].startswith("pty:")}
         self.uart = HostLine(paths["uart"], sim_program)
         self.usb = HostLine(paths["usbline"], sim_program)
+        self.pci = HostLine(paths["pciline"], sim_program)
         self.counter = 0
 
     def _pump(self):
@@ -340,7 +355,7 @@ class Guest:
         self.send("C " + job)
 
     def shutdown(self):
-        for line in (self.uart, self.usb):
+        for line in (self.uart, self.usb, self.pci):
             line.stop()
         try:
             self.monitor.execute("quit")

@@ -17,7 +17,7 @@ import guest  # noqa: E402
 STX, ACK = 0x02, 0x06
 CARD = "--wiegand 34 --password 0A1B2C3D"
 REPLY_TIMEOUT_MS = 5000
-UART, USB = "/dev/ttyS1", "/dev/ttyUSB0"
+UART, PCI_UART, USB = "/dev/ttyS1", "/dev/ttyS4", "/dev/ttyUSB0"
 ADAPTER = {"driver": "usb-serial", "bus": "xhci.0", "chardev": "usbline", "id": "ftdi"}
 
 
@@ -112,20 +112,28 @@ class Tier:
         self.case("16550A: a port held with TIOCEXCL alone is in use (as root) and keeps its mark", problems)
 
     def uart_engine_tests(self):
-        line = self.vm.uart
+        lines = (self.vm.uart, self.vm.pci)
+
+        def read_again():
+            for line in lines:
+                line.start_peer(lambda b, at: None)
 
         def host(words):
             if words[0] == "stall":
-                line.stop()
+                for line in lines:
+                    line.stop()
             elif words[0] == "byte":
-                line.write(bytes([int(words[1], 16)]))
+                for line in lines:
+                    line.write(bytes([int(words[1], 16)]))
             elif words[0] == "read":
-                line.start_peer(lambda b, at: None)
+                read_again()
             elif words[0] == "read-after":
-                threading.Timer(int(words[1]) / 1000, lambda: line.start_peer(lambda b, at: None)).start()
+                threading.Timer(int(words[1]) / 1000, read_again).start()
+            elif words[0] == "pull":
+                self.vm.monitor.execute("device_del", id="pciuart")
 
-        rc, out, err = self.vm.run("VARNIS_REALLINE_PORT=%s VARNIS_REALLINE_CONTROL=/dev/ttyS0 realline_tests" % UART,
-                                   limit=120, on_host=host)
+        rc, out, err = self.vm.run("VARNIS_REALLINE_PORT=%s VARNIS_REALLINE_PULL_PORT=%s VARNIS_REALLINE_CONTROL=/dev/ttyS0 "
+                                   "realline_tests" % (UART, PCI_UART), limit=120, on_host=host)
         seen = set()
         failed_here = 0
         failure = []
@@ -144,7 +152,7 @@ class Tier:
                 failure.append(text.strip())
         if not seen or (rc != 0 and failed_here == 0):
             self.case("engine on a stalled 16550A", ["realline_tests ended %d: %s" % (rc, " | ".join(out + err))])
-        line.start_peer(lambda b, at: None)
+        read_again()
 
     # --- the USB adapter --------------------------------------------------
 
