@@ -4,9 +4,8 @@
 // line, VARNIS_REALLINE_PULL_PORT a UART on a card the host can pull out,
 // VARNIS_REALLINE_CONTROL the terminal on which the host, which holds the
 // lines' far ends, takes requests ("@@HOST what", answered "GO").
-#include "serial/Fd.h"
 #include "serial/SerialPort.h"
-#include "serial/SerialTestSupport.h"
+#include "serial/SerialTestSupport.h"  // also UniqueFd
 
 #include <gtest/gtest.h>
 
