@@ -157,7 +157,7 @@ class Tier:
     # --- the USB adapter --------------------------------------------------
 
     def wait_for_adapter(self):
-        rc, _, _ = self.vm.run("i=0; while [ ! -e %s ] && [ $i -lt 150 ]; do sleep 0.1; i=$((i+1)); done; "
+        rc, _, _ = self.vm.run("i=0; while [ ! -e %s ] && [ $i -lt 50 ]; do sleep 0.2; i=$((i+1)); done; "
                                "[ -e %s ]" % (USB, USB))
         return rc == 0
 
@@ -185,10 +185,17 @@ class Tier:
             return time.monotonic(), str(error)
 
     def plug_back(self, problems):
-        try:
-            self.vm.monitor.execute("device_add", **ADAPTER)
-        except RuntimeError as error:
-            problems.append(str(error))
+        # QEMU lets go of the adapter's line a moment after device_del has
+        # returned; until then the line is "in use".
+        for attempt in range(50):
+            try:
+                self.vm.monitor.execute("device_add", **ADAPTER)
+                break
+            except RuntimeError as error:
+                if "in use" not in str(error) or attempt == 49:
+                    problems.append(str(error))
+                    return
+                time.sleep(0.1)
         if not self.wait_for_adapter():
             problems.append("plugged back, %s did not come back" % USB)
             return
