@@ -66,7 +66,11 @@ while read -r kind id command; do
         ) &
         echo "@@B $id"
         ;;
-    L) echo >"/tmp/$id.in" ;;
+    L)
+        # Opened for reading and writing, a pipe never blocks the opening:
+        # a job that has ended already does not hold up this loop.
+        (exec 3<>"/tmp/$id.in" && echo >&3)
+        ;;
     C) kill "$(cat "/tmp/$id.holder")" 2>/dev/null ;;
     T)
         # The job runs under time, which runs sh, which runs the program:
@@ -95,6 +99,8 @@ while read -r kind id command; do
             done
         done
         all=""
+        # A job that ended during the count has left nothing to count.
+        [ -s "/tmp/$id.cpu" ] && total=-1
         echo "@@T $id $total"
         ;;
     '') ;;
