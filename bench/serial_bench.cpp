@@ -10,8 +10,9 @@
 // Each figure is printed with its ratio to the limit that matters here: the
 // 9600 baud line of the generator device.
 #include "serial/EventLoop.h"
-#include "serial/Fd.h"
+#include "serial/posix/Fd.h"
 #include "serial/OwnerThread.h"
+#include "serial/Text.h"
 #include "serial/SerialPort.h"
 
 #include <fcntl.h>
@@ -237,8 +238,7 @@ int main()
             const auto byte = static_cast<std::uint8_t>(i);
             nSentAt.store(Clock::now().time_since_epoch().count());
             WriteAll(hMaster.Get(), &byte, 1);
-            bool bUnused = false;
-            varnis::WaitForFd(handled.Fd(), POLLIN, -1, 5000, &bUnused);
+            handled.Wait(5000);
         }
     });
     loop.RunUntil([&] { return static_cast<int>(latenciesMs.size()) >= kLatencySamples; }, 120s);

@@ -15,6 +15,8 @@
 // Usage: varnis_bench [--exchanges N] [--searches N] [--starts N]
 //                     [--flood-kib N] [--app PATH] [--preload PATH]
 #include "e2e/E2eHarness.h"
+#include "serial/Text.h"
+#include "serial/posix/Fd.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -101,8 +101,16 @@ void DeviceLink::OnAck()
         m_link.m_nNextPortToProbe = kFirstPort;
         m_link.m_bProbeOutstanding = false;
         m_link.m_bSearchEnded = false;
+        // An answer to a probe connects and does nothing more: a card that
+        // did not finish on an earlier connection is never written again
+        // unasked (the form is back at its defaults, the staged frame is not).
+        m_link.m_nPendingOperation = PendingNone;
+        m_link.m_bFrameStaged = false;
+        m_build.m_bFrameReady = false;
+        m_window.StopTimer(kReplyTimerId);
         m_window.EnterConnectedState();
         m_link.m_nParserState = ParserWaitAck;
+        return;
     }
     if (m_link.m_nPendingOperation == PendingMake) {
         m_window.StopTimer(kReplyTimerId);
@@ -208,6 +216,28 @@ void DeviceLink::OnOpenPort()
     m_link.m_bSearchEnded = m_link.m_bProbeOutstanding;
     m_link.m_nNextPortToProbe = kFirstPort;
     m_window.ShowMessage(kMsgNotFound, kCaptionWarning);
+}
+
+void DeviceLink::OnLineLost(std::uint32_t /*portnr*/)
+{
+    if (m_link.m_bProbeOutstanding) {
+        // The probed port can no longer answer: the search goes on at once.
+        m_link.m_bProbeOutstanding = false;
+        m_window.StopTimer(kProbeTimerId);
+        if (m_link.m_bSearchEnded) {
+            m_link.m_bSearchEnded = false;  // its message has been shown already
+            return;
+        }
+        OnOpenPort();
+        return;
+    }
+    // A card in progress ends: no timer waits for a reply that cannot come,
+    // and the reader waits for an ACK again, as after a completed reply.
+    m_window.StopTimer(kReplyTimerId);
+    m_build.m_bFrameReady = false;
+    m_link.m_nParserState = ParserWaitAck;
+    m_link.m_bStatusOk = false;
+    m_link.m_bCheckOk = false;
 }
 
 void DeviceLink::OnClosePort()

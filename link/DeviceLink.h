@@ -139,6 +139,10 @@ public:
     void OnLinkTimer(int nId);
     void OnOpenPort();
     void OnClosePort();
+    // The SPN_LINE_LOST handler: the engine has reported that the line has
+    // gone. Nothing waits on it any more: a probe on it gives way to the next
+    // port at once, and a card in progress on it ends.
+    void OnLineLost(std::uint32_t portnr);
 
 private:
     void ParseReplyByte();

@@ -1,11 +1,9 @@
 #include "serial/EventLoop.h"
 
-#include "serial/Fd.h"
-
-#include <poll.h>
+#include "serial/EventFlag.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <array>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -143,9 +141,9 @@ bool EventLoop::RunUntil(const std::function<bool()>& done, std::chrono::millise
             continue;
         }
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_pImpl->NextTimerDue(deadline) - now);
-        pollfd entry{m_pImpl->m_wake.Fd(), POLLIN, 0};
-        const int nReady = ::poll(&entry, 1, static_cast<int>(std::clamp<long long>(wait.count(), 0, 1 << 30)));
-        if (nReady < 0 && errno != EINTR) {
+        const std::array<NativeHandle, 1> handles{m_pImpl->m_wake.Handle()};
+        const int nReady = WaitForAny(handles, static_cast<int>(std::clamp<long long>(wait.count(), 0, 1 << 30)));
+        if (nReady == kWaitFailed) {
             return done();  // cannot wait; never spin
         }
     }

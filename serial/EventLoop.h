@@ -1,6 +1,7 @@
 // A small single-threaded event loop for owners without a GUI toolkit (the
 // command line, the tests): posted callables and window-style timers, served
-// one at a time on the thread that runs the loop. Idle, it sleeps in poll().
+// one at a time on the thread that runs the loop. Idle, it sleeps in the
+// system's wait and uses no CPU.
 #pragma once
 
 #include "serial/OwnerThread.h"

@@ -1,12 +1,9 @@
 #include "serial/OwnerThread.h"
 
-#include "serial/Fd.h"
-
-#include <poll.h>
+#include "serial/EventFlag.h"
 
 #include <array>
 #include <atomic>
-#include <cerrno>
 
 namespace varnis {
 
@@ -119,15 +116,10 @@ bool HandOverChannel::RunAndWait(std::function<void()> fn, const CancelSignal& c
     });
     pTicket.reset();
 
-    std::array<pollfd, 3> entries{{{pCall->m_pWake->Fd(), POLLIN, 0},
-                                   {pShared->m_closed.Fd(), POLLIN, 0},
-                                   {cancel.m_nFd, POLLIN, 0}}};
+    const std::array<NativeHandle, 3> handles{pCall->m_pWake->Handle(), pShared->m_closed.Handle(), cancel.m_hEvent};
     for (;;) {
-        const int nReady = ::poll(entries.data(), entries.size(), -1);
-        if (nReady < 0 && errno == EINTR) {
-            continue;
-        }
-        if (nReady > 0 && entries[0].revents != 0) {
+        const int nReady = WaitForAny(handles, -1);
+        if (nReady == 0) {
             // The flag is this thread's: it may still carry the wake-up of an
             // earlier call that ended after its waiter had gone. Only this
             // call's own state counts.
@@ -136,7 +128,7 @@ bool HandOverChannel::RunAndWait(std::function<void()> fn, const CancelSignal& c
             if (nState == CallDone || nState == CallAbandoned) {
                 return nState == CallDone;
             }
-            if (entries[1].revents == 0 && entries[2].revents == 0) {
+            if (!pShared->m_closed.IsSet() && !IsHandleSignalled(cancel.m_hEvent)) {
                 continue;
             }
         }

@@ -1,9 +1,7 @@
 // Why a port cannot be used: the port is opened the way the engine opens it
-// (read-write, no controlling terminal, non-blocking, exclusive lock), then
-// let go at once. Nothing is written to it.
+// (exclusively), then let go at once. Nothing is written to it. Realised once
+// per system.
 #pragma once
-
-#include "serial/Fd.h"
 
 #include <cstdint>
 #include <string>
@@ -23,12 +21,10 @@ struct PortDiagnosis {
 inline constexpr const char* kDialoutHint =
     "serial ports belong to the group dialout: sudo usermod -aG dialout \"$USER\", then log in again";
 
-// Opens `path` the way the engine holds a port: read-write, no controlling
-// terminal, non-blocking, an exclusive lock, then exclusive use. On failure
-// the descriptor is closed and `nError` says why: the system's error number,
-// ENOTTY for a file that is no serial line, EWOULDBLOCK for a port whose lock
-// another program holds.
-UniqueFd OpenPortExclusive(const std::string& path, int& nError);
+// Where the lock files of terminal programs are looked for (a live holder's
+// lock file means the port is in use); /var/lock unless set. Where the
+// system has no such convention it is not used.
+void SetPortLockDirectory(std::string directory);
 
 // `strProcRoot` is where the process table is read (who holds a port in use).
 PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot = "/proc");

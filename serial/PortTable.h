@@ -12,17 +12,23 @@ public:
 
     // An empty table: no port behind any number.
     PortTable() = default;
-    // The machine's serial devices: /dev/ttyUSB*, then /dev/ttyACM*, then
-    // /dev/ttyS* that have a UART, each in numeric order; COMn is the n-th.
+    // The machine's own serial ports (realised once per system). On POSIX:
+    // /dev/ttyUSB*, then /dev/ttyACM*, then /dev/ttyS* that have a UART, each
+    // in numeric order; COMn is the n-th.
     static PortTable FromSystem();
 
     // Put `path` behind COM`portnr` (1..10); an empty path removes it.
     void SetPath(unsigned portnr, std::string path);
+    // The same for a port the user named by its path rather than by a COM
+    // number: the engine's reports then name the path.
+    void SetNamedPath(unsigned portnr, std::string path);
+    bool IsNamedByPath(unsigned portnr) const;
     // The path behind COM`portnr`, empty when there is none.
     const std::string& PathOf(unsigned portnr) const;
 
 private:
     std::array<std::string, kPortCount> m_paths{};
+    std::array<bool, kPortCount> m_namedByPath{};
 };
 
 }  // namespace varnis

@@ -1,8 +1,8 @@
 #include "serial/SerialNotify.h"
 
-#include <poll.h>
-#include <unistd.h>
+#include "serial/EventFlag.h"
 
+#include <cstdio>
 #include <memory>
 #include <mutex>
 
@@ -13,11 +13,7 @@ bool CancelSignal::IsSignalled() const
     if (m_pbSignalled != nullptr) {
         return m_pbSignalled->load();
     }
-    if (m_nFd < 0) {
-        return false;
-    }
-    pollfd entry{m_nFd, POLLIN, 0};
-    return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
+    return IsHandleSignalled(m_hEvent);
 }
 
 namespace {
@@ -46,8 +42,8 @@ void Trace(std::string_view line)
         (*pSink)(line);
         return;
     }
-    // One write per line, so lines of two threads do not interleave.
-    [[maybe_unused]] const ssize_t nDone = ::write(STDERR_FILENO, line.data(), line.size());
+    // One call per line: the stream's own lock keeps lines of two threads apart.
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 }  // namespace varnis

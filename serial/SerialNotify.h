@@ -1,6 +1,8 @@
 // Notifications of the serial port engine and the owner side of their hand-over.
 #pragma once
 
+#include "serial/NativeHandle.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -15,6 +17,10 @@ inline constexpr std::uint32_t SPN_LINE_ERROR = WM_USER + 4;
 inline constexpr std::uint32_t SPN_RING = WM_USER + 5;
 inline constexpr std::uint32_t SPN_RXCHAR = WM_USER + 7;
 inline constexpr std::uint32_t SPN_EVENT_CHAR = WM_USER + 8;
+// The line has gone (a USB adapter pulled, the far end hung up): sent once,
+// after the engine's report of it; the engine no longer watches the line.
+// wParam 0, lParam the port number.
+inline constexpr std::uint32_t SPN_LINE_LOST = WM_USER + 9;
 
 inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
 inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
@@ -29,12 +35,12 @@ struct SerialNotification {
     std::uint32_t m_nLParam = 0;
 };
 
-// A stop request the monitoring thread can be woken by: a file descriptor
-// that becomes readable once stop has been requested (and stays so). The
-// engine also hands a flag that mirrors it, so that a look costs no system
-// call; the flag, when given, is what IsSignalled reads.
+// A stop request the monitoring thread can be woken by: a waitable handle
+// (see EventFlag) that is signalled once stop has been requested and stays
+// so. The engine also hands a flag that mirrors it, so that a look costs no
+// system call; the flag, when given, is what IsSignalled reads.
 struct CancelSignal {
-    int m_nFd = -1;
+    NativeHandle m_hEvent = kNoNativeHandle;
     const std::atomic<bool>* m_pbSignalled = nullptr;
     bool IsSignalled() const;  // non-blocking look
 };
@@ -52,11 +58,17 @@ public:
 // The engine's error boxes ("Application Error"). Called on the owner's
 // thread (from Initialise) or on the monitoring thread; in the latter case
 // the report must return when `cancel` is signalled, so that a stop never
-// waits on a box. `cancel` has m_nFd == -1 on the owner's thread.
+// waits on a box. `cancel` has no handle (kNoNativeHandle) on the owner's thread.
 class IErrorReporter {
 public:
     virtual ~IErrorReporter() = default;
     virtual void ReportError(std::string_view text, std::string_view caption, const CancelSignal& cancel) = 0;
+    // The report of a failure that lost the line; SPN_LINE_LOST follows it.
+    // Shown like any other unless an owner tells of the loss in its own words.
+    virtual void ReportLineLost(std::string_view text, std::string_view caption, const CancelSignal& cancel)
+    {
+        ReportError(text, caption, cancel);
+    }
 };
 
 // Debug trace output ("Thread started\n", ...). Standard error unless replaced.

@@ -23,11 +23,16 @@
 //   cancels the monitoring thread's wait for that very handler, which then
 //   goes on to its end); it must not destroy the engine.
 // - Each Send is written once: the request and its data are taken together.
+// - A line that goes away (unplugged, hung up) is reported once, then the
+//   owner is told with SPN_LINE_LOST through the same hand-over, and the
+//   thread no longer watches the line; it still serves stop and send.
 #pragma once
 
-#include "serial/Fd.h"
+#include "serial/EventFlag.h"
+#include "serial/LineSettings.h"
 #include "serial/PortTable.h"
 #include "serial/SerialNotify.h"
+#include "serial/WorkerThread.h"
 
 #include <atomic>
 #include <chrono>
@@ -42,39 +47,26 @@
 
 namespace varnis {
 
-// The line settings as last applied (what a DCB held).
-struct LineSettings {
-    int m_nBaud = 0;
-    char m_cParity = 'N';
-    int m_nDataBits = 8;
-    int m_nStopBits = 1;
-    bool m_bRts = false;
-};
+class PortBackend;
+struct PortFailure;
+enum class LineWatch : std::uint8_t;
 
-// Read and write time-outs, milliseconds. Reads and writes wait in poll()
-// for at most total = multiplier * bytes + constant.
-struct CommTimeouts {
-    int m_nReadIntervalTimeout = 0;
-    int m_nReadTotalTimeoutMultiplier = 0;
-    int m_nReadTotalTimeoutConstant = 0;
-    int m_nWriteTotalTimeoutMultiplier = 0;
-    int m_nWriteTotalTimeoutConstant = 0;
-};
+// What `queued` below gives for a line that has gone (a failure of the
+// query that means the line is lost, not that it cannot tell).
+inline constexpr int kOutputLineLost = -2;
 
-// Parses a settings text "baud=%d parity=%c data=%d stop=%d" (keys in any
-// order, each optional) over `settings`. False when the text is malformed or
-// holds a value no serial line has (parity other than N/E/O/M/S, data bits
-// outside 5..8, stop bits other than 1, 1.5 or 2, a baud rate of 0 or less).
-bool BuildLineSettings(const std::string& text, LineSettings& settings);
-
-// A write has finished when its bytes have left, not when write() has queued
-// them. Waits until `queued()` (the bytes still in the output queue; negative
-// when the line cannot tell, which counts as empty) is 0: between looks it
-// sleeps about as long as the queued bytes need at `nBaud`, never past
-// `deadline`, and it returns at once when `hCancelFd` becomes readable.
-// Returns the bytes still queued at the end (0: all have left).
+// A write has finished when its bytes have left, not when the system has
+// queued them. Waits until `queued()` (the bytes still in the output queue;
+// -1 when the line cannot tell, which counts as empty) is 0: between looks
+// it calls `wait` with about as long as the queued bytes need at `nBaud`,
+// never past `deadline`; `wait` serves whatever comes meanwhile and returns
+// false when the drain must end at once. Returns the bytes still queued at
+// the end (0: all have left), or kOutputLineLost as soon as `queued` says so.
 int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chrono::steady_clock::time_point deadline,
-                         int hCancelFd);
+                         const std::function<bool(int nMilliseconds)>& wait);
+// The same with a wait that only a signal of `hCancel` ends early.
+int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chrono::steady_clock::time_point deadline,
+                         NativeHandle hCancel);
 
 class SerialPort {
 public:
@@ -107,40 +99,63 @@ public:
     bool IsMonitorAlive() const;
 
 private:
-    void MonitorThread(int hComm);
-    void ServeLine(int hComm, short nRevents, bool& bWatchLine);
-    void ReceivePending(int hComm, bool& bWatchLine);
-    void SendPending(int hComm);
+    void MonitorThread(bool bWatchLine);
+    void ServeLine();
+    void ReceivePending();
+    void SendPending();
+    int WriteCopy(std::chrono::steady_clock::time_point deadline, std::optional<PortFailure>& failure);
+    int DrainOutput(std::chrono::steady_clock::time_point deadline, std::optional<PortFailure>& lost);
+    bool ServeLineFor(int nMilliseconds);
+    LineWatch LineToWatch() const;
+    void LineLost(const PortFailure& failure);
     bool Notify(std::uint32_t nMessage, std::uint32_t nWParam);  // false once a stop has cut it short
-    struct PortFailure {
-        const char* m_label = nullptr;  // the step, as the report names it
-        int m_nError = 0;
-    };
+    // Runs `call` (one port call that does not wait) under the port lock,
+    // unless a stop has been requested; false then, and `call` is not made.
+    template <typename Call>
+    bool PortCall(Call&& call)
+    {
+        const std::lock_guard lock(m_csPort);
+        if (IsStopRequested()) {
+            return false;
+        }
+        call();
+        return true;
+    }
     void RequestStop();
     void StopMonitorThread(bool bTraceEnd);
     void ReleasePort();
-    std::optional<PortFailure> ConfigurePort(const std::string& settingsText);
-    void ReportError(const char* label, int nError, const CancelSignal& cancel) const;
+    void ReportError(const PortFailure& failure, const CancelSignal& cancel, bool bLineLost = false) const;
     bool IsStopRequested() const { return m_bStopRequested.load(); }
-    CancelSignal StopSignal() const { return CancelSignal{m_hStopEvent.Fd(), &m_bStopRequested}; }
+    CancelSignal StopSignal() const { return CancelSignal{m_hStopEvent.Handle(), &m_bStopRequested}; }
     bool IsSuspended() const { return m_nSuspendCount.load() > 0; }
 
     int m_nSendLength = 0;                          // guarded by m_csSend
     std::unique_ptr<WorkerThread> m_pMonitorThread; // owner's thread only
-    mutable std::mutex m_csPort;                    // the port lock
+    // The port lock. It makes a stop request and the retiring of the port
+    // (Close) one step as the monitoring thread's port calls see it: each of
+    // those calls is made under the lock after a look at the stop request,
+    // so a call runs on the live port or not at all, and a failure it
+    // returns is the line's own. Also held by Initialise and StartMonitor
+    // around their port calls. Held around single calls that do not wait,
+    // never across a wait, a notification or a report.
+    mutable std::mutex m_csPort;
     std::mutex m_csSend;                            // the send buffer and m_nSendLength
     std::atomic<bool> m_bMonitorAlive{false};
     EventFlag m_hStopEvent;
     std::atomic<bool> m_bStopRequested{false};  // set with m_hStopEvent, read without a system call
-    UniqueFd m_hComm;        // the open port; owner's thread
-    UniqueFd m_hRetiredComm; // a closed port's descriptor number, kept until the thread has ended
+    // The port, as this system's backend holds it. Opened, configured and
+    // let go of on the owner's thread; used by the monitoring thread while it
+    // runs (a port let go of by Close is kept, retired, until the thread has
+    // ended).
+    std::unique_ptr<PortBackend> m_hComm;
     EventFlag m_hSendEvent;
     EventFlag m_hWakeEvent;  // suspend/resume: makes the thread look at m_nSuspendCount again
     std::atomic<int> m_nSuspendCount{0};
     CommTimeouts m_timeouts;
     LineSettings m_lineState;
-    ISerialOwner* m_pNotifyWnd = nullptr;
+    ISerialOwner* m_pNotifyWnd = nullptr;  // the owner: receives every notification (not a window here)
     unsigned m_nPortNumber = 0;
+    std::string m_strNamedPath;  // a port the user named by its path: reports name it instead of the number
     std::vector<std::uint8_t> m_pSendBuffer;  // guarded by m_csSend
     std::uint32_t m_dwEventMask = 0;
     int m_nSendBufferSize = 0;
@@ -148,6 +163,11 @@ private:
     std::optional<PortTable> m_portTable;
     std::atomic<IErrorReporter*> m_pReporter{nullptr};
     std::vector<std::uint8_t> m_writeCopy;  // the monitoring thread's copy of the send buffer
+    // The monitoring thread's own: whether it watches the line, and whether
+    // the line has been lost (told once, then never watched again).
+    bool m_bWatchLine = false;
+    bool m_bLineLost = false;
+    bool m_bFailureLosesLine = false;  // the last write's failure means the line has gone
 };
 
 }  // namespace varnis

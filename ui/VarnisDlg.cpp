@@ -551,6 +551,8 @@ void VarnisDlg::OnNotification(const SerialNotification& n)
 {
     if (n.m_nMessage == SPN_RXCHAR)
         m_link.OnReceivedByte(n.m_nWParam, n.m_nLParam);
+    else if (n.m_nMessage == SPN_LINE_LOST)
+        m_link.OnLineLost(n.m_nLParam);
 }
 
 void VarnisDlg::OnOpenPort()

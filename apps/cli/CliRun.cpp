@@ -107,6 +107,16 @@ private:
     std::optional<PortDiagnosis> m_lastFailure;
 };
 
+// The engine's reports go to standard error as they are, except the report
+// of a lost line: the run tells of that in one line of its own.
+class CliErrorReporter final : public IErrorReporter {
+public:
+    void ReportError(std::string_view text, std::string_view, const CancelSignal&) override {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+    void ReportLineLost(std::string_view, std::string_view, const CancelSignal&) override {}
+};
+
 // Everything one `make` run holds. Declared so that destruction runs in the
 // safe order: the engine first (it stops its monitoring thread, whose
 // hand-over is cancelled by the stop), then the owner channel, the loop last.
@@ -118,11 +128,14 @@ public:
                   [this](const SerialNotification& n) {
                       if (n.m_nMessage == SPN_RXCHAR) {
                           m_link.OnReceivedByte(n.m_nWParam, n.m_nLParam);
+                      } else if (n.m_nMessage == SPN_LINE_LOST) {
+                          m_nLostPort = n.m_nLParam;  // the run ends: nothing more is asked of the link
                       }
                   }),
           m_window(options.m_form, bLockingConfirmed, m_build, out, err), m_engine(m_port),
           m_table(table), m_watched(m_engine, m_table, bDiagnose), m_link(m_window, m_watched, m_linkState, m_build) {
         m_port.SetPortTable(table);
+        m_port.SetErrorReporter(&m_reporter);
         m_window.Attach(&m_loop, &m_link, &m_owner);
     }
     ~MakeSession() {
@@ -137,8 +150,12 @@ public:
     DeviceLink& Link() { return m_link; }
     const WatchedEngine& Engine() const { return m_watched; }
     const BuildState& Build() const { return m_build; }
+    // The port whose line was lost (0: none); once set, the run ends.
+    unsigned LostPort() const { return m_nLostPort; }
 
 private:
+    unsigned m_nLostPort = 0;
+    CliErrorReporter m_reporter;
     EventLoop m_loop;
     SerialOwnerChannel m_owner;
     LinkState m_linkState;
@@ -177,7 +194,7 @@ bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, st
                           std::isdigit(static_cast<unsigned char>(port[3])) != 0;
     table = PortTable();
     if (!bComName) {
-        table.SetPath(1, port);
+        table.SetNamedPath(1, port);
         return true;
     }
     const unsigned portnr = static_cast<unsigned>(std::stoul(port.substr(3)));
@@ -243,9 +260,26 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
     CliWindow& window = session.Window();
     window.HoldNotFound(bNamedPort);
 
+    // A lost line ends the run at once, in one line that names the port.
+    const auto lineLost = [&session, &table, &options, bNamedPort, &err]() {
+        if (session.LostPort() == 0) {
+            return false;
+        }
+        const std::string path = Printable(table.PathOf(session.LostPort()), 200);
+        const std::string port = bNamedPort && !options.m_strPort->starts_with("COM")
+                                     ? path
+                                     : "COM" + std::to_string(session.LostPort()) + " (" + path + ")";
+        err << "varnis-cli: the line to the device on " << port << " was lost" << std::endl;
+        return true;
+    };
+
     session.Link().OnOpenPort();
     const bool bSearchEnded = loop.RunUntil(
-        [&window] { return window.IsConnected() || window.LastAnswer() == DeviceAnswer::NotFound; }, kSearchLimit);
+        [&] { return window.IsConnected() || window.LastAnswer() == DeviceAnswer::NotFound || session.LostPort() != 0; },
+        kSearchLimit);
+    if (lineLost()) {
+        return kExitFailure;
+    }
     if (!window.IsConnected()) {
         if (!bSearchEnded) {
             err << "varnis-cli: the device search did not end within " << kSearchLimit.count() << " s." << std::endl;
@@ -275,7 +309,12 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
             err << "Place the next card (" << nCard << " of " << options.m_nCount << ") and press Enter: "
                 << std::flush;
             std::string line;
-            const bool bGotLine = reader.ReadLine(loop, line);
+            const bool bGotLine = reader.ReadLine(loop, line, [&session] { return session.LostPort() != 0; });
+            if (session.LostPort() != 0) {
+                err << std::endl;  // ends the prompt's line
+                lineLost();
+                return kExitFailure;
+            }
             EndPromptLine(err, nInputFd, bGotLine);
             if (!bGotLine) {
                 err << "varnis-cli: end of input." << std::endl;
@@ -289,8 +328,11 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
         }
         // The window waits for the result without limit; here the wait is bounded.
         const bool bAnswered = loop.RunUntil(
-            [&window] { return window.LastAnswer() != DeviceAnswer::None; },
+            [&] { return window.LastAnswer() != DeviceAnswer::None || session.LostPort() != 0; },
             std::chrono::milliseconds(options.m_nReplyTimeoutMs));
+        if (lineLost()) {
+            return kExitFailure;
+        }
         if (!bAnswered) {
             out << "No result from the device within " << options.m_nReplyTimeoutMs
                 << " ms; the card was not confirmed." << std::endl;

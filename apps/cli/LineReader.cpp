@@ -105,7 +105,7 @@ LineReader::LineReader(int nFd) : m_pImpl(std::make_unique<Impl>(nFd)) {}
 
 LineReader::~LineReader() { m_pImpl->Cancel(); }
 
-bool LineReader::ReadLine(EventLoop& loop, std::string& strLine) {
+bool LineReader::ReadLine(EventLoop& loop, std::string& strLine, const std::function<bool()>& abandon) {
     Impl& impl = *m_pImpl;
     impl.Cancel();
     impl.m_bDone = false;
@@ -120,7 +120,12 @@ bool LineReader::ReadLine(EventLoop& loop, std::string& strLine) {
         return impl.m_bDone;
     };
     // Waiting for a person: the wait ends with a line or the end of input.
-    while (!loop.RunUntil(done, std::chrono::hours(1))) {
+    const auto doneOrAbandoned = [&done, &abandon] { return done() || (abandon && abandon()); };
+    while (!loop.RunUntil(doneOrAbandoned, std::chrono::hours(1))) {
+    }
+    if (!done()) {
+        impl.Cancel();  // abandoned: the reader thread stops reading
+        return false;
     }
     impl.m_thread.join();
     strLine = impl.m_strLine;

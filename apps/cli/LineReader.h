@@ -3,6 +3,7 @@
 // a modal box of the window does).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,8 +21,9 @@ public:
     LineReader& operator=(const LineReader&) = delete;
 
     // One line without its end, read byte by byte (nothing is read ahead).
-    // False at the end of input with nothing read.
-    bool ReadLine(EventLoop& loop, std::string& strLine);
+    // False at the end of input with nothing read, or as soon as `abandon`
+    // (looked at whenever the loop has served something) is true.
+    bool ReadLine(EventLoop& loop, std::string& strLine, const std::function<bool()>& abandon = {});
 
 private:
     struct Impl;

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace varnis::test {
 namespace {
@@ -122,14 +125,48 @@ TEST_F(CliMake, DeviceThatNeverRepliesEndsInAFailureLineOfItsOwn) {
     EXPECT_LT(elapsed, 30s);
 }
 
-TEST_F(CliMake, LineHungUpAfterTheFrameDoesNotHang) {
-    SimBehaviour hangUp;
-    hangUp.m_eFault = SimFault::HangUpMidExchange;
-    StartDevice(hangUp);
-    Device().SetHangUpHandler([this] { m_pty->CloseMaster(); });
-    const RunResult result = Make({"--reply-timeout", "2000"});
-    EXPECT_EQ(result.m_nStatus, 1);
-    EXPECT_NE(result.m_strOut.find("No result from the device"), std::string::npos) << result.m_strOut;
+// A line that goes away ends the run at once at every phase: one line that
+// names the port, exit status 1, and no time-out waited out.
+TEST_F(CliMake, LostLineEndsTheRunAtOnceInOneLine) {
+    enum class Phase : std::uint8_t { Probe, AfterFrame, BetweenCards };
+    for (const Phase ePhase : {Phase::Probe, Phase::AfterFrame, Phase::BetweenCards}) {
+        SCOPED_TRACE(static_cast<int>(ePhase));
+        m_pDevice.reset();
+        SimBehaviour behaviour;
+        behaviour.m_eFault = ePhase == Phase::AfterFrame ? SimFault::NeverAnnounces : SimFault::None;
+        if (ePhase == Phase::Probe) {
+            m_pty = PtyPair::Open();  // nobody answers: the test reads the probe itself
+            ASSERT_TRUE(m_pty.has_value());
+        } else {
+            StartDevice(behaviour);
+        }
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(MakeArgs({"--reply-timeout", "20000", "--count", "2"})));
+        if (ePhase == Phase::Probe) {
+            pollfd master{m_pty->MasterFd(), POLLIN, 0};
+            ASSERT_EQ(::poll(&master, 1, 10000), 1);
+        } else if (ePhase == Phase::AfterFrame) {
+            const auto deadline = std::chrono::steady_clock::now() + 10s;
+            while (Device().ExchangeCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(5ms);
+            }
+            ASSERT_EQ(Device().ExchangeCount(), 1u);
+        } else {
+            ASSERT_TRUE(child.WaitForError("(2 of 2)", 10s));
+        }
+        m_pDevice.reset();
+        const auto pulled = std::chrono::steady_clock::now();
+        m_pty->CloseMaster();
+        const std::optional<int> status = child.Wait(10s);
+        const auto elapsed = std::chrono::steady_clock::now() - pulled;
+        EXPECT_EQ(status, std::optional<int>(1));
+        EXPECT_LT(elapsed, 2s);  // 1 s with room for a loaded machine; the reply time-out is 20 s
+        const std::string lost = "varnis-cli: the line to the device on " + m_pty->SlavePath() + " was lost\n";
+        const std::string errors = child.Error();
+        EXPECT_TRUE(errors.ends_with(lost)) << errors;
+        EXPECT_EQ(errors.find("WARNING"), std::string::npos) << errors;
+        EXPECT_EQ(child.Output(), ePhase == Phase::BetweenCards ? "Success!\n" : "");
+    }
 }
 
 TEST_F(CliMake, CountThreeWritesThreeCards) {

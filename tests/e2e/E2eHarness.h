@@ -266,6 +266,7 @@ public:
     int m_nReadFormTexts = 0;
     int m_nDisconnected = 0;
     std::size_t m_nBytesReceived = 0;
+    int m_nLinesLost = 0;
     std::vector<TimedMessage> m_messages;
     std::vector<Clock::time_point> m_connectedAt;
     std::function<void(const TimedMessage&)> m_onMessage;
@@ -277,6 +278,9 @@ private:
         if (n.m_nMessage == SPN_RXCHAR) {
             ++m_nBytesReceived;
             m_deviceLink.OnReceivedByte(n.m_nWParam, n.m_nLParam);
+        } else if (n.m_nMessage == SPN_LINE_LOST) {
+            ++m_nLinesLost;
+            m_deviceLink.OnLineLost(n.m_nLParam);
         }
     }
 

@@ -38,7 +38,7 @@ TEST(HandOverChannel, CancelledCallReturnsAndNeverStarts)
     std::atomic<bool> bRan{false};
     std::atomic<int> nResult{-1};
     std::thread caller([&] {
-        nResult = channel.RunAndWait([&] { bRan = true; }, CancelSignal{stop.Fd()});
+        nResult = channel.RunAndWait([&] { bRan = true; }, CancelSignal{stop.Handle()});
     });
     ASSERT_TRUE(Eventually([&] { return counting.Posts() == 1; }));
     stop.Set();  // the owner's loop is not running: only the cancel can end the wait
@@ -48,7 +48,7 @@ TEST(HandOverChannel, CancelledCallReturnsAndNeverStarts)
     EXPECT_FALSE(bRan);
 
     // Already signalled: nothing is even posted.
-    EXPECT_FALSE(channel.RunAndWait([&] { bRan = true; }, CancelSignal{stop.Fd()}));
+    EXPECT_FALSE(channel.RunAndWait([&] { bRan = true; }, CancelSignal{stop.Handle()}));
     EXPECT_EQ(counting.Posts(), 1);
 }
 
@@ -100,10 +100,9 @@ TEST(HandOverChannel, CancelWhileRunningDoesNotWaitForTheOwner)
         nResult = channel.RunAndWait(
             [&] {
                 stop.Set();
-                bool bUnused = false;
-                WaitForFd(leave.Fd(), POLLIN, -1, 10000, &bUnused);  // released once the caller has returned
+                leave.Wait(10000);  // released once the caller has returned
             },
-            CancelSignal{stop.Fd()});
+            CancelSignal{stop.Handle()});
         leave.Set();
         loop.Post([] {});
     });

@@ -1,8 +1,8 @@
 // Each Send is written once, whatever the timing between Send on the owner's
 // thread and the monitoring thread taking the request.
+#include "serial/LibcSeams.h"
 #include "serial/SerialEngineFixture.h"
 
-#include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -26,20 +26,16 @@ bool IsEventCounter(int hFd)
     const ssize_t nLength = ::readlink(path.data(), target.data(), target.size() - 1);
     return nLength > 0 && std::string_view(target.data(), static_cast<std::size_t>(nLength)) == "anon_inode:[eventfd]";
 }
-}  // namespace
 
-// Stands in front of the C library's read, in this test program only.
-extern "C" ssize_t read(int hFd, void* pBuffer, size_t nCount)
+// The slowdown itself, after every read the engine's thread makes.
+void SlowEventCounterReads(int hFd, std::size_t nCount, ssize_t)
 {
-    using Real = ssize_t (*)(int, void*, size_t);
-    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "read"));
-    const ssize_t nRead = real(hFd, pBuffer, nCount);
     if (g_bSlowRequests.load() && nCount == 8 && !::pthread_equal(::pthread_self(), g_testThread) &&
         IsEventCounter(hFd)) {
         ::usleep(300);
     }
-    return nRead;
 }
+}  // namespace
 
 namespace varnis::test {
 namespace {
@@ -78,14 +74,14 @@ TEST_F(SerialEngineTest, EachSendIsWrittenAtMostOnceAndTheLastOneAlways)
         }
     });
     g_testThread = ::pthread_self();
+    seams::g_afterRead = &SlowEventCounterReads;
     g_bSlowRequests = true;
     for (int i = 0; i < kPairs; ++i) {
         arrived.Reset();
         nAwaited = 2 * i + 1;
         m_port.Send(FormatText("<%05d>", 2 * i).c_str());
         m_port.Send(FormatText("<%05d>", 2 * i + 1).c_str());
-        bool bUnused = false;
-        if (WaitForFd(arrived.Fd(), POLLIN, -1, 5000, &bUnused) <= 0) {
+        if (!arrived.Wait(5000)) {
             ADD_FAILURE() << "the last Send of pair " << i << " never went out";
             break;
         }
@@ -93,6 +89,7 @@ TEST_F(SerialEngineTest, EachSendIsWrittenAtMostOnceAndTheLastOneAlways)
     }
     m_loop.RunFor(20ms);  // a second copy would be on its way by now
     g_bSlowRequests = false;
+    seams::g_afterRead = nullptr;
     bDone = true;
     farEnd.join();
 

@@ -61,6 +61,14 @@ TEST_F(SerialEngineTest, UnusableSettingsAreReportedOnceAndTheOpenStillSucceeds)
     ASSERT_EQ(reports.size(), 2U);
     EXPECT_TRUE(reports[1].m_text.starts_with("WARNING:  BuildCommDCB() Failed")) << reports[1].m_text;
 
+    // A port the user named by its path has no number to show: the path stands there.
+    m_table.SetNamedPath(kPort, m_pty.SlavePath());
+    m_port.SetPortTable(m_table);
+    ASSERT_TRUE(m_port.Initialise(&m_owner, kPort, 12345, 'N', 8, 1, kSystemMask, 512));
+    reports = m_reporter.Reports();
+    ASSERT_EQ(reports.size(), 3U);
+    EXPECT_TRUE(reports[2].m_text.ends_with("\nPort: " + m_pty.SlavePath() + "\n")) << reports[2].m_text;
+
     // The port is open all the same: it works.
     ASSERT_TRUE(m_port.StartMonitor());
     m_port.Send("x");

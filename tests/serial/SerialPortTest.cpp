@@ -113,24 +113,24 @@ TEST(SerialWriteDrain, WaitsForTheOutputQueueWithoutSpinning)
     std::vector<int> queue{30, 12, 1, 0};
     std::size_t nLooks = 0;
     const auto draining = [&] { return queue[std::min(nLooks++, queue.size() - 1)]; };
-    EXPECT_EQ(WaitForOutputDrained(draining, 9600, Clock::now() + 5s, stop.Fd()), 0);
+    EXPECT_EQ(WaitForOutputDrained(draining, 9600, Clock::now() + 5s, stop.Handle()), 0);
     EXPECT_EQ(nLooks, 4U);
 
     nLooks = 0;
     const auto unknown = [&] { ++nLooks; return -1; };  // a line that cannot tell
-    EXPECT_EQ(WaitForOutputDrained(unknown, 9600, Clock::now() + 5s, stop.Fd()), 0);
+    EXPECT_EQ(WaitForOutputDrained(unknown, 9600, Clock::now() + 5s, stop.Handle()), 0);
     EXPECT_EQ(nLooks, 1U);
 
     nLooks = 0;
     const auto stuck = [&] { ++nLooks; return 10; };  // about 10 ms a look at 9600 baud
     const Clock::time_point started = Clock::now();
-    EXPECT_EQ(WaitForOutputDrained(stuck, 9600, started + 100ms, stop.Fd()), 10);
+    EXPECT_EQ(WaitForOutputDrained(stuck, 9600, started + 100ms, stop.Handle()), 10);
     EXPECT_GE(Clock::now() - started, 100ms);
     EXPECT_LE(nLooks, 12U);
 
     stop.Set();
     nLooks = 0;
-    EXPECT_EQ(WaitForOutputDrained(stuck, 9600, Clock::now() + 60s, stop.Fd()), 10);
+    EXPECT_EQ(WaitForOutputDrained(stuck, 9600, Clock::now() + 60s, stop.Handle()), 10);
     EXPECT_LE(nLooks, 2U);
 }
 
@@ -201,7 +201,14 @@ TEST_F(SerialEngineTest, HangUpIsReportedOnceAndThenCostsNoCpu)
 {
     ASSERT_TRUE(OpenAndStart());
     m_pty.CloseMaster();
-    ASSERT_TRUE(Eventually([&] { return !m_reporter.Reports().empty(); }));
+    // The report, then the owner learns that the line is lost, once.
+    const auto lost = [&] {
+        return std::count_if(m_seen.begin(), m_seen.end(),
+                             [](const SerialNotification& n) { return n.m_nMessage == SPN_LINE_LOST; });
+    };
+    ASSERT_TRUE(m_loop.RunUntil([&] { return lost() == 1; }, 5000ms));
+    EXPECT_EQ(m_reporter.Reports().size(), 1U);
+    EXPECT_EQ(m_seen.back().m_nLParam, kPort);
 
     timespec before{};
     timespec after{};
@@ -225,8 +232,9 @@ TEST_F(SerialEngineTest, HangUpIsReportedOnceAndThenCostsNoCpu)
     ASSERT_TRUE(Eventually([&] { return m_reporter.Reports().size() == 2; }));
     EXPECT_TRUE(m_reporter.Reports()[1].m_text.starts_with("WARNING:  WriteFile() Failed")) << m_reporter.Reports()[1].m_text;
     EXPECT_TRUE(Eventually([&] { return m_traces.Count("WARNING: WriteFile() error.. Bytes Sent: 0; Message Length: 1\n") == 1; }));
-    std::this_thread::sleep_for(100ms);
+    m_loop.RunFor(100ms);
     EXPECT_EQ(m_reporter.Reports().size(), 2U);
+    EXPECT_EQ(lost(), 1);
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 // fakes for the owner and the error reporter, a trace recorder.
 #pragma once
 
+#include "serial/EventFlag.h"
 #include "serial/EventLoop.h"
-#include "serial/Fd.h"
 #include "serial/SerialNotify.h"
+#include "serial/Text.h"
+#include "serial/posix/Fd.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -110,7 +112,7 @@ public:
     void ReportError(std::string_view text, std::string_view caption, const CancelSignal& cancel) override
     {
         const std::lock_guard lock(m_mutex);
-        m_reports.push_back({std::string(text), std::string(caption), cancel.m_nFd >= 0});
+        m_reports.push_back({std::string(text), std::string(caption), cancel.m_hEvent != kNoNativeHandle});
     }
     std::vector<ReportRecord> Reports() const
     {
@@ -176,8 +178,8 @@ public:
             m_seen.push_back(n);
         }
         m_entered.Set();
-        bool bCancelled = false;
-        WaitForFd(m_release.Fd(), POLLIN, cancel.m_nFd, -1, &bCancelled);
+        const std::array<NativeHandle, 2> handles{cancel.m_hEvent, m_release.Handle()};
+        const bool bCancelled = WaitForAny(handles, -1) == 0;
         m_nLeft.fetch_add(1);
         if (bCancelled) {
             m_nCancelled.fetch_add(1);
@@ -185,8 +187,7 @@ public:
     }
     bool WaitEntered(std::chrono::milliseconds limit) const
     {
-        bool bUnused = false;
-        return WaitForFd(m_entered.Fd(), POLLIN, -1, static_cast<int>(limit.count()), &bUnused) > 0;
+        return m_entered.Wait(static_cast<int>(limit.count()));
     }
     void Release() const { m_release.Set(); }
     int Left() const { return m_nLeft.load(); }
@@ -240,14 +241,12 @@ public:
         }
         m_posted.Set();
         if (m_bHold.load()) {
-            bool bUnused = false;
-            WaitForFd(m_release.Fd(), POLLIN, -1, -1, &bUnused);
+            m_release.Wait(-1);
         }
     }
     bool WaitPosted(std::chrono::milliseconds limit)
     {
-        bool bUnused = false;
-        const bool bPosted = WaitForFd(m_posted.Fd(), POLLIN, -1, static_cast<int>(limit.count()), &bUnused) > 0;
+        const bool bPosted = m_posted.Wait(static_cast<int>(limit.count()));
         m_posted.Reset();
         return bPosted;
     }

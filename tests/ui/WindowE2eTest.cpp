@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <set>
 #include <poll.h>
 #include <unistd.h>
@@ -207,6 +209,50 @@ TEST_F(WindowE2e, ASilentDeviceGivesTheTimeOutBox)
     EXPECT_FALSE(Dlg().IsTimerRunning(kReplyTimerId));
     EXPECT_FALSE(Dlg().Build().m_bFrameReady);
     EXPECT_FALSE(m_boxes.Has(kSuccess));
+}
+
+// The device's line goes away after the frame: the engine's box comes once
+// and nothing waits on the dead line. Afterwards ClosePort works, the device
+// plugged back in is found again, connecting sends nothing but the probe,
+// and the next card goes through.
+TEST_F(WindowE2e, ALostLineIsReportedOnceAndTheDeviceWorksWhenItIsBack)
+{
+    SimBehaviour mute;
+    mute.m_eFault = SimFault::NeverAnnounces;
+    SimDevice& device = StartDevice(mute);
+    ASSERT_TRUE(Connect());
+    ClickOn(Dlg(), kIdMake);
+    ASSERT_TRUE(WaitFor([&device]() { return device.ExchangeCount() == 1; }, 10s));
+    m_pDevice->Stop();
+    m_lines.at(kDevicePort - 1).CloseMaster();
+    const auto errors = [this]() {
+        return std::count_if(m_boxes.m_records.begin(), m_boxes.m_records.end(),
+                             [](const BoxRecord& r) { return r.m_eKind == BoxRecord::Kind::Error; });
+    };
+    ASSERT_TRUE(WaitFor([&]() { return errors() == 1; }, 10s));
+    EXPECT_EQ(m_boxes.m_records.back().m_strCaption, "Application Error");
+    EXPECT_TRUE(WaitFor([this]() { return Dlg().Link().m_nParserState == ParserWaitAck; }, 10s));
+    EXPECT_FALSE(Dlg().IsTimerRunning(kReplyTimerId));
+
+    ClickOn(Dlg(), kIdClosePort);
+    EXPECT_FALSE(Dlg().IsPortOpen());
+    std::optional<PtyPair> back = PtyPair::Open();
+    ASSERT_TRUE(back.has_value());
+    m_pDevice.reset();
+    m_lines.at(kDevicePort - 1) = std::move(*back);
+    PortTable table;
+    for (unsigned n = 1; n <= 3; ++n)
+        table.SetPath(n, m_lines.at(n - 1).SlavePath());
+    Dlg().SetPortTable(table);
+    SimDevice& again = StartDevice();
+    ASSERT_TRUE(Connect());
+    QTest::qWait(200);
+    EXPECT_EQ(again.ProbesAnswered(), 1U);
+    EXPECT_EQ(again.ExchangeCount(), 0U);  // the lost card is not written unasked
+    ClickOn(Dlg(), kIdMake);
+    ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kSuccess); }, 10s));
+    EXPECT_EQ(again.ExchangeCount(), 1U);
+    EXPECT_EQ(errors(), 1);
 }
 
 TEST_F(WindowE2e, NoDeviceOnAnyPortGivesTheNotFoundBox)

@@ -1,6 +1,7 @@
 #include "serial/PortDiagnosis.h"
 
-#include "serial/Fd.h"
+#include "serial/Text.h"
+#include "serial/posix/ExclusiveOpen.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -165,42 +166,27 @@ std::vector<std::string> PortHolders(const std::string& path, const std::string&
     return holders;
 }
 
-UniqueFd OpenPortExclusive(const std::string& path, int& nError) {
-    UniqueFd hFd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!hFd.IsOpen()) {
-        nError = errno;
-        return UniqueFd();
-    }
-    if (::isatty(hFd.Get()) == 0) {
-        nError = ENOTTY;
-        return UniqueFd();
-    }
-    // The lock comes first, so a port that is someone else's is never marked
-    // exclusive by us (root passes TIOCEXCL, but not the lock).
-    if (::flock(hFd.Get(), LOCK_EX | LOCK_NB) != 0 || ::ioctl(hFd.Get(), TIOCEXCL) != 0) {
-        nError = errno;
-        return UniqueFd();
-    }
-    nError = 0;
-    return hFd;
-}
-
 PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot) {
     if (path.empty()) {
         return {PortProblem::NoSuchDevice, "no such device"};
     }
     int nError = 0;
-    const UniqueFd hFd = OpenPortExclusive(path, nError);
+    pid_t nHolder = 0;
+    const UniqueFd hFd = OpenPortExclusive(path, nError, &nHolder);
     if (!hFd.IsOpen()) {
         if (nError == ENOTTY) {
             return {PortProblem::NotSerialLine, "not a serial line"};
+        }
+        if (nHolder != 0) {
+            return {PortProblem::InUse, "in use by " + ProcessName(strProcRoot, static_cast<unsigned long>(nHolder))};
         }
         if (nError == EWOULDBLOCK) {
             return {PortProblem::InUse, InUseText(path, strProcRoot)};
         }
         return OpenFailure(nError, path, strProcRoot);
     }
-    // Given back at once, so the port is left as it was found.
+    // The mark and the lock are ours (a port someone else had marked was
+    // refused above), so giving them back leaves the port as it was found.
     ::ioctl(hFd.Get(), TIOCNXCL);
     ::flock(hFd.Get(), LOCK_UN);
     return {PortProblem::None, "can be opened"};

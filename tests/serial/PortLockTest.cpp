@@ -1,0 +1,114 @@
+// A port another program holds is in use, however it holds it: its
+// exclusive mark (root can open past it), its lock file, or its lock. A port
+// found in use is left exactly as found.
+#include "serial/PortDiagnosis.h"
+#include "serial/SerialEngineFixture.h"
+
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+namespace varnis::test {
+namespace {
+
+int ExclusiveMark(int hFd)
+{
+    int nMarked = -1;
+    ::ioctl(hFd, TIOCGEXCL, &nMarked);
+    return nMarked;
+}
+
+std::string ProcessName(pid_t nPid)
+{
+    std::ifstream comm("/proc/" + std::to_string(nPid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+pid_t DeadPid()
+{
+    const pid_t nChild = ::fork();
+    if (nChild == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(nChild, nullptr, 0);
+    return nChild;
+}
+
+class PortLockTest : public SerialEngineTest {
+protected:
+    void SetUp() override
+    {
+        SerialEngineTest::SetUp();
+        std::string dir = "/tmp/varnis-locks-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+        m_lockDir = dir;
+        SetPortLockDirectory(m_lockDir);
+        const std::string& path = m_pty.SlavePath();
+        m_lockFile = m_lockDir + "/LCK.." + path.substr(path.rfind('/') + 1);
+    }
+    void TearDown() override
+    {
+        std::remove(m_lockFile.c_str());
+        std::remove(m_lockDir.c_str());
+        SetPortLockDirectory("/var/lock");
+    }
+    void WriteLockFile(const std::string& content) const
+    {
+        std::ofstream file(m_lockFile, std::ios::binary | std::ios::trunc);
+        file << content;
+    }
+
+    std::string m_lockDir;
+    std::string m_lockFile;
+};
+
+TEST_F(PortLockTest, APortHeldByAnotherProgramIsInUseAndLeftAsFound)
+{
+    const pid_t nLive = ::getppid();
+    const std::string live = std::to_string(nLive);
+    const int nBinaryPid = static_cast<int>(nLive);
+    struct Case {
+        const char* m_name;
+        std::function<void()> m_hold;
+        std::string m_strDiagnosis;  // empty: free
+    };
+    const std::vector<Case> cases{
+        {"nothing", [] {}, ""},
+        {"exclusive mark", [&] { ::ioctl(m_pty.Slave(), TIOCEXCL); }, "in use by "},
+        {"lock file, text", [&] { WriteLockFile("      " + live + "\n"); },
+         "in use by " + ProcessName(nLive) + " (pid " + live + ")"},
+        {"lock file, binary", [&] { WriteLockFile(std::string(reinterpret_cast<const char*>(&nBinaryPid), 4)); },
+         "in use by " + ProcessName(nLive) + " (pid " + live + ")"},
+        {"stale lock file", [&] { WriteLockFile(std::to_string(DeadPid()) + "\n"); }, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.m_name);
+        c.m_hold();
+        const int nMarkBefore = ExclusiveMark(m_pty.Slave());
+        const PortDiagnosis diagnosis = DiagnosePort(m_pty.SlavePath());
+        EXPECT_EQ(ExclusiveMark(m_pty.Slave()), nMarkBefore);
+        if (c.m_strDiagnosis.empty()) {
+            EXPECT_EQ(diagnosis.m_strText, "can be opened");
+            ASSERT_TRUE(Open());
+            EXPECT_EQ(ExclusiveMark(m_pty.Slave()), 1);
+            m_port.Close();
+        } else {
+            EXPECT_EQ(diagnosis.m_eProblem, PortProblem::InUse);
+            EXPECT_TRUE(diagnosis.m_strText.starts_with(c.m_strDiagnosis)) << diagnosis.m_strText;
+            EXPECT_FALSE(Open());
+        }
+        EXPECT_EQ(ExclusiveMark(m_pty.Slave()), nMarkBefore);  // a mark of ours is ours to clear, no other
+        EXPECT_TRUE(m_reporter.Reports().empty());
+        ::ioctl(m_pty.Slave(), TIOCNXCL);
+        std::remove(m_lockFile.c_str());
+    }
+}
+
+}  // namespace
+}  // namespace varnis::test
