@@ -251,7 +251,12 @@ class Guest:
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=open(os.path.join(work, "qemu.err"), "w"))
         self.console_log = open(os.path.join(work, "console.log"), "w")
         threading.Thread(target=self._pump, daemon=True).start()
-        self.monitor = Monitor(monitor_path)
+        try:
+            self.monitor = Monitor(monitor_path)
+        except BaseException:
+            self.qemu.kill()  # no emulator outlives a guest that could not be set up
+            self.qemu.wait()
+            raise
         paths = {c["label"]: c["filename"][len("pty:"):] for c in self.monitor.execute("query-chardev")
                  if c["filename"].startswith("pty:")}
         self.uart = HostLine(paths["uart"], sim_program)
