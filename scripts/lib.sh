@@ -25,6 +25,9 @@ VARNIS_PACKAGE_PACKAGES=(dpkg-dev file lintian devscripts debootstrap)
 # compiler (with its POSIX thread model), GoogleTest's sources to build for
 # Windows, Wine to run the programs, zip for the package.
 VARNIS_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix googletest wine wine64 zip)
+# scripts/test-real-drivers: the emulator, the guest's shell and its
+# initramfs, and the host's side of the tier.
+VARNIS_REALDRIVERS_PACKAGES=(qemu-system-x86 busybox-static cpio python3)
 
 # install_missing PKG...: apt-get update then install only what is not there.
 install_missing() {
