@@ -77,6 +77,10 @@ void DropRuntimeDirNotice(QtMsgType eType, const QMessageLogContext& context, co
 
 bool HasGraphicalSession()
 {
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    // The desktop is always there; only X11 and Wayland need to be found.
+    return true;
+#else
     // As the toolkit chooses its platform: one named outright decides for
     // itself (it may need no display); otherwise X11 or Wayland needs its socket.
     for (const char* pszName : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
@@ -85,13 +89,14 @@ bool HasGraphicalSession()
             return true;
     }
     return false;
+#endif
 }
 
 int VarnisApp::Run(int& argc, char** argv)
 {
     if (argc > 0 && argv[0] != nullptr) {
         const std::string_view path = argv[0];
-        g_strProgram = std::string(path.substr(path.find_last_of('/') + 1));
+        g_strProgram = std::string(path.substr(path.find_last_of("/\\") + 1));
     }
     if (!HasGraphicalSession()) {
         PrintNoSessionLine();

@@ -5,7 +5,8 @@
 // VARNIS_REALLINE_CONTROL the terminal on which the host, which holds the
 // lines' far ends, takes requests ("@@HOST what", answered "GO").
 #include "serial/SerialPort.h"
-#include "serial/SerialTestSupport.h"  // also UniqueFd
+#include "serial/SerialTestSupport.h"
+#include "serial/posix/Fd.h"
 
 #include <gtest/gtest.h>
 
