@@ -98,7 +98,8 @@ std::thread Flood(int hMaster, int nBytes)
             chunk[i] = static_cast<std::uint8_t>(i);
         }
         for (int nSent = 0; nSent < nBytes; nSent += static_cast<int>(chunk.size())) {
-            WriteAll(hMaster, chunk.data(), std::min<std::size_t>(chunk.size(), static_cast<std::size_t>(nBytes - nSent)));
+            WriteAll(hMaster, chunk.data(),
+                     std::min<std::size_t>(chunk.size(), static_cast<std::size_t>(nBytes - nSent)));
         }
     });
 }
@@ -158,9 +159,8 @@ double EngineRate(int nBytes)
     table.SetPath(1, pty->m_path);
     varnis::EventLoop loop;
     long nReceived = 0;
-    varnis::SerialOwnerChannel owner(loop, [&](const varnis::SerialNotification& n) {
-        nReceived += n.m_nMessage == varnis::SPN_RXCHAR ? 1 : 0;
-    });
+    varnis::SerialOwnerChannel owner(
+        loop, [&](const varnis::SerialNotification& n) { nReceived += n.m_nMessage == varnis::SPN_RXCHAR ? 1 : 0; });
     varnis::SerialPort port;
     port.SetPortTable(table);
     if (!port.Initialise(&owner, 1, 9600, 'N', 8, 1, varnis::EV_RXCHAR | varnis::EV_RXFLAG, 512) ||

@@ -167,8 +167,8 @@ double MeasureDeliveryCost(std::size_t nBytes)
         }
         bWriterDone.store(true);
     });
-    const bool bAll =
-        rig.RunUntil([&] { return window.m_nBytesReceived - nBefore >= nBytes; }, std::chrono::seconds(60 + nBytes / 1000));
+    const bool bAll = rig.RunUntil([&] { return window.m_nBytesReceived - nBefore >= nBytes; },
+                                   std::chrono::seconds(60 + nBytes / 1000));
     const auto elapsed = Clock::now() - t0;
     writer.join();
     const std::size_t nDelivered = window.m_nBytesReceived - nBefore;
@@ -177,7 +177,8 @@ double MeasureDeliveryCost(std::size_t nBytes)
         std::fprintf(stderr, "flood: %zu of %zu bytes delivered\n", nDelivered, nBytes);
         return -1;
     }
-    const double usPerByte = std::chrono::duration<double, std::micro>(elapsed).count() / static_cast<double>(nDelivered);
+    const double usPerByte = std::chrono::duration<double, std::micro>(elapsed).count() /
+                             static_cast<double>(nDelivered);
     std::fprintf(stderr, "flood of %zu noise bytes: all delivered in %.0f ms, %.1f us a byte (%.0f bytes/s)\n",
                  nDelivered, std::chrono::duration<double, std::milli>(elapsed).count(), usPerByte, 1e6 / usPerByte);
     return usPerByte;
@@ -344,8 +345,8 @@ int main(int argc, char** argv)
                      *std::max_element(starts.begin(), starts.end()), Median(peaks),
                      *std::max_element(peaks.begin(), peaks.end()));
         const double startMs = Median(starts);
-        Row("Start-up of bin/varnis to its first shown window (offscreen, median)", Ms(startMs),
-            Ms(kStartLimitMs, 0), startMs / kStartLimitMs);
+        Row("Start-up of bin/varnis to its first shown window (offscreen, median)", Ms(startMs), Ms(kStartLimitMs, 0),
+            startMs / kStartLimitMs);
         const double peakMiB = *std::max_element(peaks.begin(), peaks.end());
         Row("Peak resident memory of bin/varnis (ru_maxrss, max of runs)", FormatText("%.1f MiB", peakMiB),
             FormatText("%.0f MiB", kMemoryLimitMiB), peakMiB / kMemoryLimitMiB);

@@ -33,8 +33,8 @@ void ReportOnce()
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     char line[64];
-    const int n = std::snprintf(line, sizeof line, "shown %lld\n",
-                                static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+    const int n =
+        std::snprintf(line, sizeof line, "shown %lld\n", static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
     if (n > 0) {
         [[maybe_unused]] const ssize_t nDone = ::write(std::atoi(fdText), line, static_cast<size_t>(n));
     }
@@ -56,7 +56,7 @@ FlushFn RealFlush()
 
 extern "C" __attribute__((visibility("default"))) void
 _ZN13QBackingStore5flushERK7QRegionP7QWindowRK6QPoint(void* pThis, const void* pRegion, void* pWindow,
-                                                       const void* pOffset)
+                                                      const void* pOffset)
 {
     ReportOnce();
     if (const FlushFn pReal = RealFlush()) {

@@ -111,8 +111,8 @@ int main(int argc, char** argv)
                      "idle connected window (offscreen, device on a pseudo-terminal): %.3f ms of process CPU "
                      "over %d s%s\n",
                      cpuMs, nSeconds, bStillConnected ? "" : " (the connection did not stay quiet)");
-        const std::string figure =
-            "Idle connected window: process CPU over " + std::to_string(nSeconds) + " s (offscreen)";
+        const std::string figure = "Idle connected window: process CPU over " + std::to_string(nSeconds) +
+                                   " s (offscreen)";
         std::printf("| %s | %.2f ms | %.0f ms | %.3f |\n", figure.c_str(), cpuMs, kIdleLimitMs, cpuMs / kIdleLimitMs);
         std::fflush(stdout);
         nCode = bStillConnected ? 0 : 1;

@@ -15,51 +15,62 @@ namespace {
 constexpr std::size_t kFrameOverhead = 5;  // start, command, length, check, end
 constexpr std::size_t kMaxDataBytes = 255;
 
-std::string Hex(std::uint8_t value) {
+std::string Hex(std::uint8_t value)
+{
     std::array<char, 8> text{};
     std::snprintf(text.data(), text.size(), "0x%02X", static_cast<unsigned>(value));
     return text.data();
 }
 
-std::string HexBytes(std::span<const std::uint8_t> bytes) {
+std::string HexBytes(std::span<const std::uint8_t> bytes)
+{
     std::string text;
     for (const std::uint8_t b : bytes) {
         std::array<char, 4> pair{};
         std::snprintf(pair.data(), pair.size(), "%02X", static_cast<unsigned>(b));
-        if (!text.empty()) text += ' ';
+        if (!text.empty())
+            text += ' ';
         text += pair.data();
     }
     return text;
 }
 
-std::optional<WiegandLength> WiegandLengthOf(std::uint8_t code) {
+std::optional<WiegandLength> WiegandLengthOf(std::uint8_t code)
+{
     for (const WiegandLength length : {WiegandLength::Bits26, WiegandLength::Bits34, WiegandLength::Bits42}) {
-        if (WiegandLengthCode(length) == code) return length;
+        if (WiegandLengthCode(length) == code)
+            return length;
     }
     return std::nullopt;
 }
 
-std::optional<AbaFormat> AbaFormatOf(std::uint8_t code) {
-    for (const AbaFormat format : {AbaFormat::H8ToD10, AbaFormat::H6ToD8, AbaFormat::H6ToD10, AbaFormat::H4H2ToD10,
-                                   AbaFormat::H4H2ToD8}) {
-        if (AbaFormatCode(format) == code) return format;
+std::optional<AbaFormat> AbaFormatOf(std::uint8_t code)
+{
+    for (const AbaFormat format :
+         {AbaFormat::H8ToD10, AbaFormat::H6ToD8, AbaFormat::H6ToD10, AbaFormat::H4H2ToD10, AbaFormat::H4H2ToD8}) {
+        if (AbaFormatCode(format) == code)
+            return format;
     }
     return std::nullopt;
 }
 
-bool Fail(std::string& strReason, std::string text) {
+bool Fail(std::string& strReason, std::string text)
+{
     strReason = std::move(text);
     return false;
 }
 
-std::string Units(int units) {
+std::string Units(int units)
+{
     return std::to_string(units) + (units == 1 ? " unit (" : " units (") + std::to_string(units * 50) + " us)";
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeFrame(std::uint8_t nCommand, std::span<const std::uint8_t> data) {
-    if (data.size() > kMaxDataBytes) return {};
+std::vector<std::uint8_t> EncodeFrame(std::uint8_t nCommand, std::span<const std::uint8_t> data)
+{
+    if (data.size() > kMaxDataBytes)
+        return {};
     std::vector<std::uint8_t> frame;
     frame.reserve(data.size() + kFrameOverhead);
     frame.push_back(kFrameStart);
@@ -67,14 +78,17 @@ std::vector<std::uint8_t> EncodeFrame(std::uint8_t nCommand, std::span<const std
     frame.push_back(static_cast<std::uint8_t>(data.size()));
     frame.insert(frame.end(), data.begin(), data.end());
     std::uint8_t check = 0;
-    for (const std::uint8_t b : frame) check ^= b;
+    for (const std::uint8_t b : frame)
+        check ^= b;
     frame.push_back(check);
     frame.push_back(kFrameEnd);
     return frame;
 }
 
-bool DecodeFrame(std::span<const std::uint8_t> bytes, DecodedFrame& out, std::string& strReason) {
-    if (bytes.empty()) return Fail(strReason, "no bytes");
+bool DecodeFrame(std::span<const std::uint8_t> bytes, DecodedFrame& out, std::string& strReason)
+{
+    if (bytes.empty())
+        return Fail(strReason, "no bytes");
     if (bytes[0] != kFrameStart) {
         return Fail(strReason, "start byte is " + Hex(bytes[0]) + ", a frame starts with " + Hex(kFrameStart));
     }
@@ -94,7 +108,8 @@ bool DecodeFrame(std::span<const std::uint8_t> bytes, DecodedFrame& out, std::st
                                    " bytes came");
     }
     std::uint8_t check = 0;
-    for (std::size_t i = 0; i < 3 + nData; ++i) check ^= bytes[i];
+    for (std::size_t i = 0; i < 3 + nData; ++i)
+        check ^= bytes[i];
     const std::uint8_t received = bytes[3 + nData];
     if (received != check) {
         return Fail(strReason, "check byte is " + Hex(received) + ", the bytes before it give " + Hex(check));
@@ -110,13 +125,15 @@ bool DecodeFrame(std::span<const std::uint8_t> bytes, DecodedFrame& out, std::st
 
 namespace {
 
-bool Unknown(std::string& strReason, const SettingsBlock& b, std::string_view what, std::size_t index) {
+bool Unknown(std::string& strReason, const SettingsBlock& b, std::string_view what, std::size_t index)
+{
     return Fail(strReason, "unknown " + std::string(what) + " code " + Hex(b[index]) + " (settings byte " +
                                std::to_string(index) + ")");
 }
 
 // The output mode and the interface with its Wiegand length or ABA format.
-bool DecodeOutput(DecodedConfiguration& config, std::string& strReason) {
+bool DecodeOutput(DecodedConfiguration& config, std::string& strReason)
+{
     const SettingsBlock& b = config.m_block;
     if (b[kByteOutputMode] == OutputModeCode(OutputMode::Uid)) {
         config.m_eOutputMode = OutputMode::Uid;
@@ -139,12 +156,16 @@ bool DecodeOutput(DecodedConfiguration& config, std::string& strReason) {
 }
 
 // Key type, byte order, configuration locking and password protection.
-bool DecodeSwitches(DecodedConfiguration& config, std::string& strReason) {
+bool DecodeSwitches(DecodedConfiguration& config, std::string& strReason)
+{
     const SettingsBlock& b = config.m_block;
-    if (b[kByteKeyType] > 0x01) return Unknown(strReason, b, "key type", kByteKeyType);
+    if (b[kByteKeyType] > 0x01)
+        return Unknown(strReason, b, "key type", kByteKeyType);
     config.m_eKeyType = b[kByteKeyType] == KeyTypeCode(KeyType::KeyB) ? KeyType::KeyB : KeyType::KeyA;
-    if (b[kByteOrder] > 0x01) return Unknown(strReason, b, "byte order", kByteOrder);
-    config.m_eByteOrder = b[kByteOrder] == ByteOrderCode(ByteOrder::MsbFirst) ? ByteOrder::MsbFirst : ByteOrder::LsbFirst;
+    if (b[kByteOrder] > 0x01)
+        return Unknown(strReason, b, "byte order", kByteOrder);
+    config.m_eByteOrder = b[kByteOrder] == ByteOrderCode(ByteOrder::MsbFirst) ? ByteOrder::MsbFirst
+                                                                              : ByteOrder::LsbFirst;
     if (b[kByteLocking] == LockingCode(true)) {
         config.m_bConfigLocking = true;
     } else if (b[kByteLocking] == LockingCode(false)) {
@@ -160,13 +181,15 @@ bool DecodeSwitches(DecodedConfiguration& config, std::string& strReason) {
 }
 
 // Where the sector data comes from; checked in sector data output only.
-bool DecodeSectorRange(DecodedConfiguration& config, std::string& strReason) {
+bool DecodeSectorRange(DecodedConfiguration& config, std::string& strReason)
+{
     const SettingsBlock& b = config.m_block;
     config.m_nSector = b[kByteSector];
     config.m_nBlockNumber = b[kByteBlockNumber];
     config.m_nStartAddress = b[kByteRange] & 0x0F;
     config.m_nEndAddress = b[kByteRange] >> 4;
-    if (config.m_eOutputMode != OutputMode::SectorData) return true;
+    if (config.m_eOutputMode != OutputMode::SectorData)
+        return true;
     if (config.m_nSector > 15) {
         return Fail(strReason, "sector " + std::to_string(config.m_nSector) + " does not exist (0 to 15)");
     }
@@ -176,18 +199,20 @@ bool DecodeSectorRange(DecodedConfiguration& config, std::string& strReason) {
     }
     std::uint8_t range = 0;
     if (!EncodeRangeByte(config.m_nStartAddress, config.m_nEndAddress, range)) {
-        return Fail(strReason, "byte range " + Hex(b[kByteRange]) + " (start " + std::to_string(config.m_nStartAddress) +
-                                   ", end " + std::to_string(config.m_nEndAddress) + ") is not 1 to 5 bytes in order");
+        return Fail(strReason, "byte range " + Hex(b[kByteRange]) + " (start " +
+                                   std::to_string(config.m_nStartAddress) + ", end " +
+                                   std::to_string(config.m_nEndAddress) + ") is not 1 to 5 bytes in order");
     }
     return true;
 }
 
 }  // namespace
 
-bool DecodeConfigurationFrame(std::span<const std::uint8_t> bytes, DecodedConfiguration& out,
-                              std::string& strReason) {
+bool DecodeConfigurationFrame(std::span<const std::uint8_t> bytes, DecodedConfiguration& out, std::string& strReason)
+{
     DecodedFrame frame;
-    if (!DecodeFrame(bytes, frame, strReason)) return false;
+    if (!DecodeFrame(bytes, frame, strReason))
+        return false;
     if (frame.m_nCommand != kConfigurationCommand) {
         return Fail(strReason, "command is " + Hex(frame.m_nCommand) + ", not the configuration command " +
                                    Hex(kConfigurationCommand));
@@ -205,8 +230,10 @@ bool DecodeConfigurationFrame(std::span<const std::uint8_t> bytes, DecodedConfig
     const SettingsBlock& b = config.m_block;
     config.m_nImpulseInterval = b[kByteImpulseInterval];
     config.m_nImpulseWidth = b[kByteImpulseWidth];
-    if (config.m_nImpulseInterval == 0) return Fail(strReason, "impulse interval 0 (1 to 255 units)");
-    if (config.m_nImpulseWidth == 0) return Fail(strReason, "impulse width 0 (1 to 255 units)");
+    if (config.m_nImpulseInterval == 0)
+        return Fail(strReason, "impulse interval 0 (1 to 255 units)");
+    if (config.m_nImpulseWidth == 0)
+        return Fail(strReason, "impulse width 0 (1 to 255 units)");
 
     std::copy_n(b.begin() + kByteKey, config.m_key.size(), config.m_key.begin());
     std::copy_n(b.begin() + kBytePassword, config.m_password.size(), config.m_password.begin());
@@ -214,7 +241,8 @@ bool DecodeConfigurationFrame(std::span<const std::uint8_t> bytes, DecodedConfig
     return true;
 }
 
-std::string DescribeConfiguration(const DecodedConfiguration& config) {
+std::string DescribeConfiguration(const DecodedConfiguration& config)
+{
     const SettingsBlock& b = config.m_block;
     const bool bSector = config.m_eOutputMode == OutputMode::SectorData;
     const std::string unused = bSector ? "" : " (not used in UID output)";
@@ -244,8 +272,8 @@ std::string DescribeConfiguration(const DecodedConfiguration& config) {
     const std::string noWiegand = config.m_eInterface == InterfaceKind::Aba ? " (not used by ABA)" : "";
     line("Impulse interval: " + Units(config.m_nImpulseInterval) + noWiegand);
     line("Impulse width: " + Units(config.m_nImpulseWidth) + noWiegand);
-    line("Configuration locking: " + std::string(config.m_bConfigLocking ? "on" : "off") + " (" +
-         Hex(b[kByteLocking]) + ")");
+    line("Configuration locking: " + std::string(config.m_bConfigLocking ? "on" : "off") + " (" + Hex(b[kByteLocking]) +
+         ")");
     line("Configuration password: " + HexBytes(config.m_password));
     line("Password protection: " + std::string(config.m_bPasswordProtection ? "enabled" : "disabled"));
     return text;

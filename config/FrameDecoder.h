@@ -51,8 +51,7 @@ struct DecodedConfiguration {
 
 // True for a 26-byte frame that meets the rule, carries the configuration
 // command with 21 data bytes and only known codes; otherwise false with the reason.
-bool DecodeConfigurationFrame(std::span<const std::uint8_t> bytes, DecodedConfiguration& out,
-                              std::string& strReason);
+bool DecodeConfigurationFrame(std::span<const std::uint8_t> bytes, DecodedConfiguration& out, std::string& strReason);
 
 // The settings in plain words, one setting a line.
 std::string DescribeConfiguration(const DecodedConfiguration& config);

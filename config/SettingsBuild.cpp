@@ -25,11 +25,12 @@ struct HexTextRule {
 };
 
 constexpr HexTextRule kKeyRule{static_cast<std::size_t>(kKeyTextLimit), kMsgKeyLength, kCaptionWarning, kMsgKeyData};
-constexpr HexTextRule kPasswordRule{static_cast<std::size_t>(kPasswordTextLimit), kMsgPasswordLength,
-                                    kCaptionWarnning, kMsgPasswordData};
+constexpr HexTextRule kPasswordRule{static_cast<std::size_t>(kPasswordTextLimit), kMsgPasswordLength, kCaptionWarnning,
+                                    kMsgPasswordData};
 
 // Two hexadecimal characters a byte, first character the high nibble.
-int ParseHexText(std::string_view text, std::span<std::uint8_t> out, const HexTextRule& rule, IMessageSink& sink) {
+int ParseHexText(std::string_view text, std::span<std::uint8_t> out, const HexTextRule& rule, IMessageSink& sink)
+{
     const std::vector<char32_t> chars = TextCharacters(text);
     if (chars.size() != rule.m_nCharacters) {
         sink.ShowMessage(rule.m_strLengthMessage, rule.m_strLengthCaption);
@@ -51,48 +52,64 @@ int ParseHexText(std::string_view text, std::span<std::uint8_t> out, const HexTe
 
 }  // namespace
 
-int HexDigitValue(char32_t c) {
-    if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
-    if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A') + 10;
-    if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a') + 10;
+int HexDigitValue(char32_t c)
+{
+    if (c >= U'0' && c <= U'9')
+        return static_cast<int>(c - U'0');
+    if (c >= U'A' && c <= U'F')
+        return static_cast<int>(c - U'A') + 10;
+    if (c >= U'a' && c <= U'f')
+        return static_cast<int>(c - U'a') + 10;
     return kNoDigit;
 }
 
-int DecimalDigitValue(char32_t c) {
-    if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+int DecimalDigitValue(char32_t c)
+{
+    if (c >= U'0' && c <= U'9')
+        return static_cast<int>(c - U'0');
     return kNoDigit;
 }
 
-int ParseKeyText(std::string_view text, std::span<std::uint8_t, 6> out, IMessageSink& sink) {
+int ParseKeyText(std::string_view text, std::span<std::uint8_t, 6> out, IMessageSink& sink)
+{
     return ParseHexText(text, out, kKeyRule, sink);
 }
 
-int ParsePasswordText(std::string_view text, std::span<std::uint8_t, 4> out, IMessageSink& sink) {
+int ParsePasswordText(std::string_view text, std::span<std::uint8_t, 4> out, IMessageSink& sink)
+{
     return ParseHexText(text, out, kPasswordRule, sink);
 }
 
-bool ParseImpulseText(std::string_view text, std::uint8_t& out) {
+bool ParseImpulseText(std::string_view text, std::uint8_t& out)
+{
     const std::vector<char32_t> chars = TextCharacters(text);
-    if (chars.empty() || chars.size() > static_cast<std::size_t>(kImpulseTextLimit)) return false;
+    if (chars.empty() || chars.size() > static_cast<std::size_t>(kImpulseTextLimit))
+        return false;
     int value = 0;
     for (const char32_t c : chars) {
         const int digit = DecimalDigitValue(c);
-        if (digit == kNoDigit) return false;
+        if (digit == kNoDigit)
+            return false;
         value = value * 10 + digit;
     }
-    if (value < 1 || value > 255) return false;
+    if (value < 1 || value > 255)
+        return false;
     out = static_cast<std::uint8_t>(value);
     return true;
 }
 
-bool EncodeRangeByte(int start, int end, std::uint8_t& out) {
-    if (start < 0 || end < 0 || start > kLastAddress || end > kLastAddress) return false;
-    if (end < start || end > start + (kLongestRange - 1)) return false;
+bool EncodeRangeByte(int start, int end, std::uint8_t& out)
+{
+    if (start < 0 || end < 0 || start > kLastAddress || end > kLastAddress)
+        return false;
+    if (end < start || end > start + (kLongestRange - 1))
+        return false;
     out = static_cast<std::uint8_t>(end * 16 + start);
     return true;
 }
 
-bool BuildSettingsBlock(IBuildForm& form, BuildState& state) {
+bool BuildSettingsBlock(IBuildForm& form, BuildState& state)
+{
     if (!form.IsPortOpen()) {
         form.ShowMessage(kMsgPortNotOpen, kCaptionWarning);
         return false;
@@ -113,7 +130,8 @@ bool BuildSettingsBlock(IBuildForm& form, BuildState& state) {
 
     if (bSectorData) {
         std::array<std::uint8_t, 6> key{};
-        if (ParseKeyText(settings.m_strKey, key, form) != 6) return false;
+        if (ParseKeyText(settings.m_strKey, key, form) != 6)
+            return false;
         std::ranges::copy(key, block.begin() + kByteKey);
     } else {
         std::ranges::copy(kDefaultKeyBytes, block.begin() + kByteKey);
@@ -157,7 +175,8 @@ bool BuildSettingsBlock(IBuildForm& form, BuildState& state) {
     block[kByteLocking] = LockingCode(settings.m_bConfigLocking);
 
     std::array<std::uint8_t, 4> password{};
-    if (ParsePasswordText(settings.m_strPassword, password, form) != 4) return false;
+    if (ParsePasswordText(settings.m_strPassword, password, form) != 4)
+        return false;
     std::ranges::copy(password, block.begin() + kBytePassword);
 
     // Bytes 0, 1, 4, 12 and 20 keep what the choices wrote.
@@ -167,14 +186,16 @@ bool BuildSettingsBlock(IBuildForm& form, BuildState& state) {
     return true;
 }
 
-ConfigurationFrame AssembleConfigurationFrame(const BuildState& state) {
+ConfigurationFrame AssembleConfigurationFrame(const BuildState& state)
+{
     ConfigurationFrame frame{};
     frame[0] = kFrameStart;
     frame[1] = kConfigurationCommand;
     frame[2] = static_cast<std::uint8_t>(kSettingsBlockSize);
     std::ranges::copy(state.m_stagedBlock, frame.begin() + 3);
     std::uint8_t check = 0;
-    for (std::size_t i = 0; i < 3 + kSettingsBlockSize; ++i) check ^= frame[i];
+    for (std::size_t i = 0; i < 3 + kSettingsBlockSize; ++i)
+        check ^= frame[i];
     frame[3 + kSettingsBlockSize] = check;
     frame[4 + kSettingsBlockSize] = kFrameEnd;
     return frame;

@@ -35,18 +35,22 @@ inline constexpr std::string_view kMsgPasswordLength = "Configuration password l
 inline constexpr std::string_view kMsgPasswordData = "Configuration password data invalid.";
 
 // Fixed values the block carries where a setting does not count.
-inline constexpr std::uint8_t kUidRangeByte = 0x40;         // start 0, end 4
+inline constexpr std::uint8_t kUidRangeByte = 0x40;            // start 0, end 4
 inline constexpr std::uint8_t kDefaultImpulseInterval = 0x28;  // 40 units of 50 us
 inline constexpr std::uint8_t kDefaultImpulseWidth = 0x08;     // 8 units of 50 us
 
 // The bytes of a text of hexadecimal digits, two digits a byte in the order
 // of the text; for the fixed default texts only (no checking).
 template <std::size_t N>
-constexpr std::array<std::uint8_t, N> HexTextBytes(std::string_view text) {
+constexpr std::array<std::uint8_t, N> HexTextBytes(std::string_view text)
+{
     auto nibble = [](char c) -> std::uint8_t {
-        if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
-        if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
-        if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
+        if (c >= '0' && c <= '9')
+            return static_cast<std::uint8_t>(c - '0');
+        if (c >= 'A' && c <= 'F')
+            return static_cast<std::uint8_t>(c - 'A' + 10);
+        if (c >= 'a' && c <= 'f')
+            return static_cast<std::uint8_t>(c - 'a' + 10);
         return 0;
     };
     std::array<std::uint8_t, N> bytes{};

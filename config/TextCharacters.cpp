@@ -7,13 +7,15 @@ namespace varnis {
 
 namespace {
 
-bool IsContinuation(std::uint8_t b, std::uint8_t lo = 0x80, std::uint8_t hi = 0xBF) {
+bool IsContinuation(std::uint8_t b, std::uint8_t lo = 0x80, std::uint8_t hi = 0xBF)
+{
     return b >= lo && b <= hi;
 }
 
 // Length of the well-formed sequence starting at text[pos] and its code point,
 // or 0 when the byte there begins none.
-std::size_t DecodeOne(std::string_view text, std::size_t pos, char32_t& cp) {
+std::size_t DecodeOne(std::string_view text, std::size_t pos, char32_t& cp)
+{
     const std::size_t nLeft = text.size() - pos;
     auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(text[pos + i]); };
     const std::uint8_t b0 = at(0);
@@ -22,7 +24,8 @@ std::size_t DecodeOne(std::string_view text, std::size_t pos, char32_t& cp) {
         return 1;
     }
     if (b0 >= 0xC2 && b0 <= 0xDF) {
-        if (nLeft < 2 || !IsContinuation(at(1))) return 0;
+        if (nLeft < 2 || !IsContinuation(at(1)))
+            return 0;
         cp = static_cast<char32_t>(((b0 & 0x1Fu) << 6) | (at(1) & 0x3Fu));
         return 2;
     }
@@ -30,7 +33,8 @@ std::size_t DecodeOne(std::string_view text, std::size_t pos, char32_t& cp) {
         // E0 needs A0..BF next (no overlong form), ED needs 80..9F (no surrogate).
         const std::uint8_t lo = b0 == 0xE0 ? 0xA0 : 0x80;
         const std::uint8_t hi = b0 == 0xED ? 0x9F : 0xBF;
-        if (nLeft < 3 || !IsContinuation(at(1), lo, hi) || !IsContinuation(at(2))) return 0;
+        if (nLeft < 3 || !IsContinuation(at(1), lo, hi) || !IsContinuation(at(2)))
+            return 0;
         cp = static_cast<char32_t>(((b0 & 0x0Fu) << 12) | ((at(1) & 0x3Fu) << 6) | (at(2) & 0x3Fu));
         return 3;
     }
@@ -50,7 +54,8 @@ std::size_t DecodeOne(std::string_view text, std::size_t pos, char32_t& cp) {
 
 }  // namespace
 
-std::vector<TextCharacter> SplitCharacters(std::string_view text) {
+std::vector<TextCharacter> SplitCharacters(std::string_view text)
+{
     std::vector<TextCharacter> chars;
     chars.reserve(text.size());
     std::size_t pos = 0;
@@ -68,7 +73,8 @@ std::vector<TextCharacter> SplitCharacters(std::string_view text) {
     return chars;
 }
 
-std::vector<char32_t> TextCharacters(std::string_view text) {
+std::vector<char32_t> TextCharacters(std::string_view text)
+{
     std::vector<char32_t> codes;
     for (const TextCharacter& c : SplitCharacters(text)) {
         codes.push_back(c.m_cCode);

@@ -10,11 +10,14 @@
 
 namespace {
 
-void Require(bool bCondition) {
-    if (!bCondition) __builtin_trap();
+void Require(bool bCondition)
+{
+    if (!bCondition)
+        __builtin_trap();
 }
 
-void CheckConfiguration(std::span<const std::uint8_t> bytes) {
+void CheckConfiguration(std::span<const std::uint8_t> bytes)
+{
     using namespace varnis;
     DecodedConfiguration config;
     std::string strReason;
@@ -34,7 +37,8 @@ void CheckConfiguration(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     using namespace varnis;
     const std::span<const std::uint8_t> bytes(data, size);
 

@@ -16,8 +16,10 @@ namespace {
 
 using namespace varnis;
 
-void Require(bool bCondition) {
-    if (!bCondition) __builtin_trap();
+void Require(bool bCondition)
+{
+    if (!bCondition)
+        __builtin_trap();
 }
 
 class NullOwner : public ISerialOwner {
@@ -29,7 +31,8 @@ class FuzzWindow : public ILinkWindow {
 public:
     explicit FuzzWindow(BuildState& build) : m_build(build) {}
 
-    void ShowMessage(std::string_view text, std::string_view caption) override {
+    void ShowMessage(std::string_view text, std::string_view caption) override
+    {
         Require(caption == kCaptionWarning || caption == kCaptionWarnning);
         if (text == kMsgSuccess || text == kMsgFailure || text == kMsgInitSucceed || text == kMsgInitFail) {
             ++m_nExchangesEnded;
@@ -45,7 +48,8 @@ public:
     void SetPortOpen(bool bOpen) override { m_bPortOpen = bOpen; }
     void StartTimer(int nId, int) override { Require(nId == kReplyTimerId || nId == kProbeTimerId); }
     void StopTimer(int nId) override { Require(nId == kReplyTimerId || nId == kProbeTimerId); }
-    void EnterConnectedState() override {
+    void EnterConnectedState() override
+    {
         m_bPortOpen = true;
         ApplyConnectionDefaults(m_settings, m_build.m_settingsBlock);
     }
@@ -65,14 +69,16 @@ class FuzzEngine : public IPortEngine {
 public:
     explicit FuzzEngine(const BuildState& build) : m_build(build) {}
 
-    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int, char, int, int, std::uint32_t, int) override {
+    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int, char, int, int, std::uint32_t, int) override
+    {
         Require(pPortOwner != nullptr && portnr >= 1 && portnr <= 10);
         return portnr >= m_nFirstWorkingPort;
     }
     bool StartMonitor() override { return true; }
     // Only the handshake bytes and whole configuration frames go out, and a
     // frame is always the staged block, readable by the device.
-    void Send(std::span<const std::uint8_t> data) override {
+    void Send(std::span<const std::uint8_t> data) override
+    {
         if (data.size() == 1) {
             Require(data[0] == kStx || data[0] == kAck);
             return;
@@ -94,7 +100,8 @@ private:
     const BuildState& m_build;
 };
 
-void CheckLinkState(const LinkState& link) {
+void CheckLinkState(const LinkState& link)
+{
     // The read position may rest at kRingSize after the ring's last entry has
     // been read; the link wraps it before its next read.
     Require(link.m_nReadPos >= 0 && link.m_nReadPos <= kRingSize);
@@ -105,8 +112,10 @@ void CheckLinkState(const LinkState& link) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
     const std::uint8_t scene = data[0];
     BuildState build;
     LinkState link;
@@ -120,14 +129,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         window.EnterConnectedState();
     }
-    if ((scene & 0x04) != 0) window.m_settings.m_strPassword = "4715026";  // the build refuses it
+    if ((scene & 0x04) != 0)
+        window.m_settings.m_strPassword = "4715026";  // the build refuses it
     if ((scene & 0x08) != 0) {
         ChooseOutputMode(window.m_settings, build.m_settingsBlock, OutputMode::SectorData);
         ChooseInterface(window.m_settings, build.m_settingsBlock, InterfaceKind::Aba);
         window.m_settings.m_nSector = 15, window.m_settings.m_nBlock = 3;
         window.m_settings.m_nStartAddress = 11, window.m_settings.m_nEndAddress = 15;
     }
-    if ((scene & 0x02) != 0) deviceLink.OnMake();
+    if ((scene & 0x02) != 0)
+        deviceLink.OnMake();
     CheckLinkState(link);
 
     int nEndedSeen = window.m_nExchangesEnded;
@@ -136,7 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckLinkState(link);
         if (window.m_nExchangesEnded != nEndedSeen) {
             nEndedSeen = window.m_nExchangesEnded;
-            if ((scene & 0x10) != 0) deviceLink.OnMake();
+            if ((scene & 0x10) != 0)
+                deviceLink.OnMake();
         }
         // Now and then a timer runs out in the middle of the stream.
         if ((scene & 0x20) != 0 && data[i] == 0xFF) {

@@ -13,24 +13,31 @@
 
 namespace {
 
-void Require(bool bCondition) {
-    if (!bCondition) __builtin_trap();
+void Require(bool bCondition)
+{
+    if (!bCondition)
+        __builtin_trap();
 }
 
 // An independent reading of the impulse rule: one to three ASCII digits, 1 to 255.
-bool ImpulseOracle(std::string_view text, std::uint8_t& out) {
-    if (text.empty() || text.size() > 3) return false;
+bool ImpulseOracle(std::string_view text, std::uint8_t& out)
+{
+    if (text.empty() || text.size() > 3)
+        return false;
     int value = 0;
     for (const char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
         value = value * 10 + (c - '0');
     }
-    if (value < 1 || value > 255) return false;
+    if (value < 1 || value > 255)
+        return false;
     out = static_cast<std::uint8_t>(value);
     return true;
 }
 
-void CheckParsers(std::string_view text) {
+void CheckParsers(std::string_view text)
+{
     using namespace varnis;
     test::RecordingSink sink;
     std::array<std::uint8_t, 6> key{};
@@ -52,11 +59,13 @@ void CheckParsers(std::string_view text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     using namespace varnis;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     CheckParsers(input);
-    if (size < 5) return 0;
+    if (size < 5)
+        return 0;
 
     const std::uint8_t choices = data[0];
     test::FakeBuildForm form;
@@ -91,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     form.m_strIntervalField = fields[1];
     form.m_strWidthField = fields[2];
     form.m_strPasswordField = fields[3];
-    for (const std::string_view field : fields) CheckParsers(field);
+    for (const std::string_view field : fields)
+        CheckParsers(field);
 
     std::uint8_t range = 0;
     const bool bRange = EncodeRangeByte(form.m_nStart, form.m_nEnd, range);

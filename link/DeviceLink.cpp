@@ -76,16 +76,12 @@ void DeviceLink::ParseReplyByte()
         m_link.m_bStatusOk = (b == 0x00);
         m_link.m_nParserState = ParserLength;
         break;
-    case ParserLength:
-        m_link.m_nParserState = ParserCheck;
-        break;
+    case ParserLength: m_link.m_nParserState = ParserCheck; break;
     case ParserCheck:
         m_link.m_bCheckOk = (b == kFrameStart);
         m_link.m_nParserState = ParserEnd;
         break;
-    case ParserEnd:
-        OnReplyEnd(b);
-        break;
+    case ParserEnd: OnReplyEnd(b); break;
     default:
         // Not reachable through the handlers; a damaged value starts over.
         m_link.m_nParserState = ParserWaitAck;
@@ -194,8 +190,8 @@ void DeviceLink::OnOpenPort()
         const std::uint32_t nChange = ++m_link.m_nPortChanges;
         // The engine may show its error box in here, with other handlers
         // running inside it.
-        if (!m_engine.Initialise(m_window.PortOwner(), portnr, kLinkBaud, kLinkParity, kLinkDataBits,
-                                 kLinkStopBits, kLinkEventMask, kLinkSendBufferSize)) {
+        if (!m_engine.Initialise(m_window.PortOwner(), portnr, kLinkBaud, kLinkParity, kLinkDataBits, kLinkStopBits,
+                                 kLinkEventMask, kLinkSendBufferSize)) {
             continue;
         }
         if (nChange != m_link.m_nPortChanges) {

@@ -53,7 +53,8 @@ bool BuildLineSettings(const std::string& text, LineSettings& settings)
             }
             built.m_nBaud = nValue;
         } else if (key == "parity") {
-            const char cParity = value.size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(value[0]))) : '?';
+            const char cParity =
+                value.size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(value[0]))) : '?';
             if (std::strchr("NEOMS", cParity) == nullptr || cParity == '\0') {
                 return false;
             }

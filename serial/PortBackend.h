@@ -90,7 +90,7 @@ struct ReadResult {
 };
 
 struct WriteResult {
-    int m_nTaken = 0;      // bytes the line took; 0 with m_bFailed false: wait for Writable
+    int m_nTaken = 0;  // bytes the line took; 0 with m_bFailed false: wait for Writable
     bool m_bFailed = false;
     bool m_bLost = false;  // with m_bFailed: the failure means the line has gone
     int m_nError = 0;

@@ -198,9 +198,9 @@ void SerialPort::SendPending()
     const int nLength = static_cast<int>(m_writeCopy.size());
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(static_cast<long long>(m_timeouts.m_nWriteTotalTimeoutMultiplier) *
-                                                     nLength +
-                                                 m_timeouts.m_nWriteTotalTimeoutConstant);
+        Clock::now() +
+        std::chrono::milliseconds(static_cast<long long>(m_timeouts.m_nWriteTotalTimeoutMultiplier) * nLength +
+                                  m_timeouts.m_nWriteTotalTimeoutConstant);
     if (!PortCall([&] { m_hComm->Purge(); })) {
         return;  // stopped: the stop is served next, nothing is written
     }

@@ -62,8 +62,9 @@ int WaitForOutputDrained(const std::function<int()>& queued, int nBaud, std::chr
                          NativeHandle hCancel)
 {
     const std::array<NativeHandle, 1> cancel{hCancel};
-    return WaitForOutputDrained(queued, nBaud, deadline,
-                                [&cancel](int nMilliseconds) { return WaitForAny(cancel, nMilliseconds) == kWaitTimedOut; });
+    return WaitForOutputDrained(queued, nBaud, deadline, [&cancel](int nMilliseconds) {
+        return WaitForAny(cancel, nMilliseconds) == kWaitTimedOut;
+    });
 }
 
 SerialPort::SerialPort() : m_hComm(CreatePortBackend()) {}
@@ -166,8 +167,7 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
     m_nSendBufferSize = sendBufferSize;
     m_dwEventMask = eventMask;
 
-    const std::string settingsText =
-        FormatText("baud=%d parity=%c data=%d stop=%d", baud, parity, databits, stopbits);
+    const std::string settingsText = FormatText("baud=%d parity=%c data=%d stop=%d", baud, parity, databits, stopbits);
     const PortTable table = m_portTable ? *m_portTable : PortTable::FromSystem();
     const std::string path = table.PathOf(portnr);
     m_strNamedPath = table.IsNamedByPath(portnr) ? path : std::string();
@@ -337,8 +337,7 @@ bool SerialPort::IsMonitorAlive() const
 
 void SerialPort::ReportError(const PortFailure& failure, const CancelSignal& cancel, bool bLineLost) const
 {
-    const std::string port =
-        m_strNamedPath.empty() ? std::to_string(m_nPortNumber) : m_strNamedPath;
+    const std::string port = m_strNamedPath.empty() ? std::to_string(m_nPortNumber) : m_strNamedPath;
     const std::string text = FormatText("WARNING:  %s Failed with the following error: \n%s\nPort: %s\n",
                                         failure.m_label, SystemErrorText(failure.m_nError).c_str(), port.c_str());
     if (IErrorReporter* pReporter = m_pReporter.load()) {

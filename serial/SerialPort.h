@@ -129,8 +129,8 @@ private:
     CancelSignal StopSignal() const { return CancelSignal{m_hStopEvent.Handle(), &m_bStopRequested}; }
     bool IsSuspended() const { return m_nSuspendCount.load() > 0; }
 
-    int m_nSendLength = 0;                          // guarded by m_csSend
-    std::unique_ptr<WorkerThread> m_pMonitorThread; // owner's thread only
+    int m_nSendLength = 0;                           // guarded by m_csSend
+    std::unique_ptr<WorkerThread> m_pMonitorThread;  // owner's thread only
     // The port lock. It makes a stop request and the retiring of the port
     // (Close) one step as the monitoring thread's port calls see it: each of
     // those calls is made under the lock after a look at the stop request,
@@ -139,7 +139,7 @@ private:
     // around their port calls. Held around single calls that do not wait,
     // never across a wait, a notification or a report.
     mutable std::mutex m_csPort;
-    std::mutex m_csSend;                            // the send buffer and m_nSendLength
+    std::mutex m_csSend;  // the send buffer and m_nSendLength
     std::atomic<bool> m_bMonitorAlive{false};
     EventFlag m_hStopEvent;
     std::atomic<bool> m_bStopRequested{false};  // set with m_hStopEvent, read without a system call

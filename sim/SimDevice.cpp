@@ -151,7 +151,8 @@ struct SimDevice::Impl {
         const std::array<std::uint8_t, 1> ack{kAck};
         const WaitResult result = m_line.Write(ack);
         if (result == WaitResult::Byte) {
-            Log("STX received, answered ACK" + (nDelay > 0 ? " after " + std::to_string(nDelay) + " ms" : std::string()));
+            Log("STX received, answered ACK" +
+                (nDelay > 0 ? " after " + std::to_string(nDelay) + " ms" : std::string()));
         } else {
             const std::lock_guard lock(m_mutex);
             --m_nProbesAnswered;
@@ -240,8 +241,8 @@ struct SimDevice::Impl {
             " bytes): " + HexBytes(exchange.m_frame));
         if (collected == WaitResult::Timeout) {
             exchange.m_strDescription = "incomplete frame: " + std::to_string(exchange.m_frame.size()) +
-                                        " bytes, then silence for " +
-                                        std::to_string(behaviour.m_nFrameByteTimeoutMs) + " ms";
+                                        " bytes, then silence for " + std::to_string(behaviour.m_nFrameByteTimeoutMs) +
+                                        " ms";
         } else {
             Decode(exchange);
         }

@@ -85,12 +85,12 @@ private:
 
 enum class SimFault : std::uint8_t {
     None,
-    Silent,           // never answers anything
-    AckTooLate,       // answers STX after m_nLateAckMs
-    NeverAnnounces,   // takes the frame, never sends its STX
-    BadReplyCheck,    // reply carries a wrong check byte (the right one XOR 0xFF)
-    Noise,            // noise before and inside the reply (see above)
-    HangUpMidExchange // closes the line after taking the frame
+    Silent,            // never answers anything
+    AckTooLate,        // answers STX after m_nLateAckMs
+    NeverAnnounces,    // takes the frame, never sends its STX
+    BadReplyCheck,     // reply carries a wrong check byte (the right one XOR 0xFF)
+    Noise,             // noise before and inside the reply (see above)
+    HangUpMidExchange  // closes the line after taking the frame
 };
 
 // The status of the reply to a frame that broke the frame rule, was no
@@ -100,12 +100,12 @@ inline constexpr std::array<std::uint8_t, 6> kSimNoiseBeforeStx{0x00, 0xFF, 0x55
 inline constexpr std::array<std::uint8_t, 3> kSimNoiseBeforeReply{0x00, 0x55, 0xFF};
 
 struct SimBehaviour {
-    int m_nAckDelayMs = 0;          // delay before answering STX
-    int m_nCardWriteMs = 0;         // "writing the card"
+    int m_nAckDelayMs = 0;                // delay before answering STX
+    int m_nCardWriteMs = 0;               // "writing the card"
     std::uint8_t m_nResultStatus = 0x00;  // 0x00 success, anything else a failure status
     SimFault m_eFault = SimFault::None;
-    int m_nLateAckMs = 1500;        // for AckTooLate
-    int m_nAckWaitMs = 1000;        // bound on waiting for the system's ACK after its STX
+    int m_nLateAckMs = 1500;          // for AckTooLate
+    int m_nAckWaitMs = 1000;          // bound on waiting for the system's ACK after its STX
     int m_nFrameByteTimeoutMs = 500;  // longest gap between two bytes of a frame
 };
 
@@ -115,8 +115,8 @@ struct SimExchange {
     bool m_bValid = false;              // met the frame rule and decoded
     std::string m_strDescription;       // decoded settings in plain words, or the reason it was refused
     std::uint8_t m_nReplyStatus = 0;
-    bool m_bAnnounced = false;          // the device sent its STX
-    bool m_bReplySent = false;          // the system's ACK came and the reply frame went out
+    bool m_bAnnounced = false;  // the device sent its STX
+    bool m_bReplySent = false;  // the system's ACK came and the reply frame went out
 };
 
 // The five reply bytes for a status: AA s 00 (AA^s^00) 03.

@@ -108,7 +108,7 @@ WaitResult SimLine::ReadByte(std::uint8_t& b, int nTimeoutMs)
             }
         }
         m_log(nRead == 0 ? std::string("the line hung up")
-                       : std::string("the line hung up or failed: ") + std::strerror(errno));
+                         : std::string("the line hung up or failed: ") + std::strerror(errno));
         return WaitResult::LineLost;
     }
 }

@@ -23,7 +23,8 @@ DialogUnits::DialogUnits(const QFont& font)
     const QFontMetrics metrics(font);
     // The average width of the 52 Latin letters, rounded, as dialog
     // templates have always measured it.
-    const int nLetters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int nLetters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_nBaseWidth = std::max(1, (nLetters / 26 + 1) / 2);
     m_nBaseHeight = std::max(1, metrics.height());
 }

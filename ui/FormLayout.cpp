@@ -139,9 +139,9 @@ constexpr std::array kForm = {
 // clang-format on
 
 // The order the Tab key visits (disabled controls are skipped).
-constexpr std::array kTabOrder = {kIdExit, kIdHelp, kIdImpulseInterval, kIdImpulseWidth, kIdMake,
-                                  kIdSector, kIdBlock, kIdStartAddress, kIdKey, kIdPortList,
-                                  kIdOpenPort, kIdClosePort, kIdEndAddress, kIdPassword, kIdLocking};
+constexpr std::array kTabOrder = {kIdExit,     kIdHelp,      kIdImpulseInterval, kIdImpulseWidth, kIdMake,
+                                  kIdSector,   kIdBlock,     kIdStartAddress,    kIdKey,          kIdPortList,
+                                  kIdOpenPort, kIdClosePort, kIdEndAddress,      kIdPassword,     kIdLocking};
 
 
 void FillList(QComboBox* pList, int nId)

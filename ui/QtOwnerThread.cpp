@@ -8,7 +8,8 @@ QtOwnerThread::QtOwnerThread() = default;
 
 void QtOwnerThread::Post(std::function<void()> fn)
 {
-    QMetaObject::invokeMethod(&m_context, [call = std::move(fn)]() { call(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_context, [call = std::move(fn)]() { call(); }, Qt::QueuedConnection);
 }
 
 QtErrorReporter::QtErrorReporter(QtOwnerThread& owner, std::function<IMessageBoxes&()> boxes)

@@ -14,9 +14,10 @@ namespace {
 
 // The radio buttons of the output mode, interface, Wiegand length, ABA
 // format, key type and byte order groups.
-constexpr std::array kSixteenRadios = {kIdMode0, kIdMode1, kIdWiegand, kIdAba, kIdWiegand26, kIdWiegand34,
-                                       kIdWiegand42, kIdAba8HTo10D, kIdAba6HTo8D, kIdAba6HTo10D, kIdAba4H2HTo10D,
-                                       kIdAba4H2HTo8D, kIdKeyA, kIdKeyB, kIdMsbFirst, kIdLsbFirst};
+constexpr std::array kSixteenRadios = {kIdMode0,     kIdMode1,      kIdWiegand,      kIdAba,
+                                       kIdWiegand26, kIdWiegand34,  kIdWiegand42,    kIdAba8HTo10D,
+                                       kIdAba6HTo8D, kIdAba6HTo10D, kIdAba4H2HTo10D, kIdAba4H2HTo8D,
+                                       kIdKeyA,      kIdKeyB,       kIdMsbFirst,     kIdLsbFirst};
 
 }  // namespace
 
@@ -114,7 +115,7 @@ void VarnisDlg::RunClickRule(int nId)
 {
     CardSettings& settings = m_p->m_settings;
     SettingsBlock& block = m_p->m_buildState.m_settingsBlock;
-    const std::initializer_list<int> sectorControls = {kIdSector, kIdBlock, kIdKeyA, kIdKeyB, kIdKey,
+    const std::initializer_list<int> sectorControls = {kIdSector,   kIdBlock,    kIdKeyA,         kIdKeyB,      kIdKey,
                                                        kIdMsbFirst, kIdLsbFirst, kIdStartAddress, kIdEndAddress};
     const std::initializer_list<int> wiegandLengths = {kIdWiegand26, kIdWiegand34, kIdWiegand42};
     const std::initializer_list<int> abaFormats = {kIdAba8HTo10D, kIdAba6HTo8D, kIdAba6HTo10D, kIdAba4H2HTo10D,

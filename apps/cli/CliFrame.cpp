@@ -7,7 +7,8 @@
 
 namespace varnis::cli {
 
-std::string FormatFrame(const ConfigurationFrame& frame) {
+std::string FormatFrame(const ConfigurationFrame& frame)
+{
     std::string text;
     text.reserve(frame.size() * 3);
     for (const std::uint8_t byte : frame) {
@@ -21,7 +22,8 @@ std::string FormatFrame(const ConfigurationFrame& frame) {
     return text;
 }
 
-int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err) {
+int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err)
+{
     BuildState build;
     // Nothing is sent, so nothing is locked: the frame shows what the card would carry.
     CliWindow window(options.m_form, true, build, out, err);

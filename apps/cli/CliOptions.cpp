@@ -11,7 +11,8 @@ namespace varnis::cli {
 namespace {
 
 // Lower case with every run of blanks made one space and the ends trimmed.
-std::string Normalised(std::string_view text) {
+std::string Normalised(std::string_view text)
+{
     std::string out;
     bool bBlank = false;
     for (const char c : text) {
@@ -35,7 +36,8 @@ struct Word {
 };
 
 template <typename T, std::size_t N>
-bool LookUp(const std::array<Word<T>, N>& words, std::string_view value, T& out) {
+bool LookUp(const std::array<Word<T>, N>& words, std::string_view value, T& out)
+{
     const std::string key = Normalised(value);
     for (const auto& word : words) {
         if (key == word.m_strWord) {
@@ -68,8 +70,9 @@ constexpr std::array<Word<WiegandLength>, 6> kWiegandWords{{
     {"wiegand 34 bits", WiegandLength::Bits34},
     {"wiegand 42 bits", WiegandLength::Bits42},
 }};
-constexpr std::array<Word<ImpulseTiming>, 3> kTimingWords{
-    {{"default", ImpulseTiming::Default}, {"user", ImpulseTiming::UserDefined}, {"user-defined", ImpulseTiming::UserDefined}}};
+constexpr std::array<Word<ImpulseTiming>, 3> kTimingWords{{{"default", ImpulseTiming::Default},
+                                                           {"user", ImpulseTiming::UserDefined},
+                                                           {"user-defined", ImpulseTiming::UserDefined}}};
 constexpr std::array<Word<ByteOrder>, 4> kOrderWords{{
     {"msb", ByteOrder::MsbFirst},
     {"lsb", ByteOrder::LsbFirst},
@@ -78,8 +81,7 @@ constexpr std::array<Word<ByteOrder>, 4> kOrderWords{{
 }};
 constexpr std::array<Word<KeyType>, 4> kKeyTypeWords{
     {{"a", KeyType::KeyA}, {"b", KeyType::KeyB}, {"key a", KeyType::KeyA}, {"key b", KeyType::KeyB}}};
-constexpr std::array<Word<bool>, 4> kOnOffWords{
-    {{"on", true}, {"off", false}, {"enable", true}, {"disable", false}}};
+constexpr std::array<Word<bool>, 4> kOnOffWords{{{"on", true}, {"off", false}, {"enable", true}, {"disable", false}}};
 // The form's labels, lower-cased, and a compact spelling of each.
 constexpr std::array<Word<AbaFormat>, 10> kAbaWords{{
     {"8h to 10d", AbaFormat::H8ToD10},
@@ -100,9 +102,13 @@ constexpr std::string_view kKeyRule =
     "a key is 12 hexadecimal digits, least significant byte first, such as A5C30F7E9B12 or A5:C3:0F:7E:9B:12";
 constexpr std::string_view kPasswordRule = "a password is 8 hexadecimal digits, such as 47150263 or 47 15 02 63";
 
-bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool IsBlank(char c)
+{
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
-std::string_view TrimmedBlanks(std::string_view text) {
+std::string_view TrimmedBlanks(std::string_view text)
+{
     while (!text.empty() && IsBlank(text.front())) {
         text.remove_prefix(1);
     }
@@ -113,7 +119,8 @@ std::string_view TrimmedBlanks(std::string_view text) {
 }
 
 // A decimal number, blanks around it allowed as they are around the words.
-bool ParseNumber(std::string_view text, int nMin, int nMax, int& out) {
+bool ParseNumber(std::string_view text, int nMin, int nMax, int& out)
+{
     text = TrimmedBlanks(text);
     if (text.empty() || text.size() > 9) {
         return false;
@@ -135,7 +142,8 @@ bool ParseNumber(std::string_view text, int nMin, int nMax, int& out) {
 // `nBytes` bytes in hexadecimal as documents write them: digit pairs, with
 // one blank (or a run of blanks), colon or dash between pairs, and a 0x
 // before them all. Gives the digits alone, as typed.
-bool ParseHexBytes(std::string_view text, std::size_t nBytes, std::string& out) {
+bool ParseHexBytes(std::string_view text, std::size_t nBytes, std::string& out)
+{
     text = TrimmedBlanks(text);
     if (text.starts_with("0x") || text.starts_with("0X")) {
         text.remove_prefix(2);
@@ -165,9 +173,13 @@ bool ParseHexBytes(std::string_view text, std::size_t nBytes, std::string& out) 
     return true;
 }
 
-std::string Quoted(std::string_view text) { return "'" + Printable(text) + "'"; }
+std::string Quoted(std::string_view text)
+{
+    return "'" + Printable(text) + "'";
+}
 
-std::string InvalidValue(std::string_view value, std::string_view name, std::string_view expected) {
+std::string InvalidValue(std::string_view value, std::string_view name, std::string_view expected)
+{
     std::string msg = "invalid value " + Quoted(value);
     msg.append(" for ").append(name).append(" (expected ").append(expected).append(")");
     return msg;
@@ -182,7 +194,8 @@ enum CommandMask : std::uint8_t {
     kForAll = kForFrame | kForMake | kForPorts,
 };
 
-std::uint8_t MaskOf(Command command) {
+std::uint8_t MaskOf(Command command)
+{
     switch (command) {
     case Command::Frame: return kForFrame;
     case Command::Make: return kForMake;
@@ -191,7 +204,8 @@ std::uint8_t MaskOf(Command command) {
     }
 }
 
-std::string_view NameOf(Command command) {
+std::string_view NameOf(Command command)
+{
     switch (command) {
     case Command::Frame: return "frame";
     case Command::Make: return "make";
@@ -200,7 +214,8 @@ std::string_view NameOf(Command command) {
     }
 }
 
-std::string CommandsOf(std::uint8_t nMask) {
+std::string CommandsOf(std::uint8_t nMask)
+{
     std::string names;
     for (const Command command : {Command::Frame, Command::Make, Command::Ports}) {
         if ((nMask & MaskOf(command)) != 0) {
@@ -221,7 +236,8 @@ struct OptionEntry {
 
 template <typename T, std::size_t N>
 OptionEntry WordOption(std::string_view name, const std::array<Word<T>, N>& words, std::string_view expected,
-                      std::optional<T> FormChoices::*member) {
+                       std::optional<T> FormChoices::*member)
+{
     return {name, true, kForForm,
             [name, &words, expected, member](std::string_view value, CliOptions& opts, std::string& err) {
                 T parsed{};
@@ -234,7 +250,8 @@ OptionEntry WordOption(std::string_view name, const std::array<Word<T>, N>& word
             }};
 }
 
-OptionEntry ListOption(std::string_view name, int nMax, std::optional<int> FormChoices::*member) {
+OptionEntry ListOption(std::string_view name, int nMax, std::optional<int> FormChoices::*member)
+{
     return {name, true, kForForm, [name, nMax, member](std::string_view value, CliOptions& opts, std::string& err) {
                 int parsed = 0;
                 if (!ParseNumber(value, 0, nMax, parsed)) {
@@ -248,7 +265,8 @@ OptionEntry ListOption(std::string_view name, int nMax, std::optional<int> FormC
 
 // An impulse field: the number as typed, without blanks around it, but no
 // longer than the field lets one type; the build checks the number.
-OptionEntry ImpulseOption(std::string_view name, std::optional<std::string> FormChoices::*member) {
+OptionEntry ImpulseOption(std::string_view name, std::optional<std::string> FormChoices::*member)
+{
     return {name, true, kForForm, [name, member](std::string_view value, CliOptions& opts, std::string& err) {
                 const std::string_view number = TrimmedBlanks(value);
                 if (CharacterCount(number) > static_cast<std::size_t>(kImpulseTextLimit)) {
@@ -262,20 +280,22 @@ OptionEntry ImpulseOption(std::string_view name, std::optional<std::string> Form
 
 // The key and the password: the form's digits, from any common spelling.
 OptionEntry HexOption(std::string_view name, std::size_t nBytes, std::string_view what,
-                      std::optional<std::string> FormChoices::*member) {
-    return {name, true, kForForm,
-            [name, nBytes, what, member](std::string_view value, CliOptions& opts, std::string& err) {
-                std::string digits;
-                if (!ParseHexBytes(value, nBytes, digits)) {
-                    err = "invalid value " + Quoted(value) + " for " + std::string(name) + " (" + std::string(what) + ")";
-                    return false;
-                }
-                opts.m_form.*member = digits;
-                return true;
-            }};
+                      std::optional<std::string> FormChoices::*member)
+{
+    return {
+        name, true, kForForm, [name, nBytes, what, member](std::string_view value, CliOptions& opts, std::string& err) {
+            std::string digits;
+            if (!ParseHexBytes(value, nBytes, digits)) {
+                err = "invalid value " + Quoted(value) + " for " + std::string(name) + " (" + std::string(what) + ")";
+                return false;
+            }
+            opts.m_form.*member = digits;
+            return true;
+        }};
 }
 
-OptionEntry FlagOption(std::string_view name, std::uint8_t nCommands, bool CliOptions::*member) {
+OptionEntry FlagOption(std::string_view name, std::uint8_t nCommands, bool CliOptions::*member)
+{
     return {name, false, nCommands, [member](std::string_view, CliOptions& opts, std::string&) {
                 opts.*member = true;
                 return true;
@@ -283,18 +303,21 @@ OptionEntry FlagOption(std::string_view name, std::uint8_t nCommands, bool CliOp
 }
 
 // "COMn" with n from 1 to 10, blanks around it allowed.
-bool ParseComName(std::string_view value, int& n) {
+bool ParseComName(std::string_view value, int& n)
+{
     const std::string word = Normalised(value);
     return word.size() > 3 && word.rfind("com", 0) == 0 && ParseNumber(std::string_view(word).substr(3), 1, 10, n);
 }
 
-const std::array<OptionEntry, 22>& Options() {
+const std::array<OptionEntry, 22>& Options()
+{
     static const std::array<OptionEntry, 22> options{{
         FlagOption("--trace", kForAll, &CliOptions::m_bTrace),
         WordOption("--mode", kModeWords, "uid or sector", &FormChoices::m_eMode),
         WordOption("--interface", kInterfaceWords, "wiegand or aba", &FormChoices::m_eInterface),
         WordOption("--wiegand", kWiegandWords, "26, 34 or 42", &FormChoices::m_eWiegandLength),
-        WordOption("--aba", kAbaWords, "\"8H to 10D\", \"6H to 8D\", \"6H to 10D\", \"4H+2H to 10D\" or \"4H+2H to 8D\"",
+        WordOption("--aba", kAbaWords,
+                   "\"8H to 10D\", \"6H to 8D\", \"6H to 10D\", \"4H+2H to 10D\" or \"4H+2H to 8D\"",
                    &FormChoices::m_eAbaFormat),
         WordOption("--timing", kTimingWords, "default or user", &FormChoices::m_eImpulseTiming),
         ImpulseOption("--width", &FormChoices::m_strImpulseWidth),
@@ -345,7 +368,8 @@ const std::array<OptionEntry, 22>& Options() {
     return options;
 }
 
-const OptionEntry* FindOption(std::string_view name) {
+const OptionEntry* FindOption(std::string_view name)
+{
     for (const auto& entry : Options()) {
         if (entry.m_strName == name) {
             return &entry;
@@ -370,7 +394,8 @@ struct Dependence {
 
 // Every setting given must have an effect on the card under the chosen mode,
 // interface and timing; one that has none is refused rather than ignored.
-bool CheckSettingsCount(const FormChoices& form, std::string& strError) {
+bool CheckSettingsCount(const FormChoices& form, std::string& strError)
+{
     const CardSettings defaults;
     const OutputMode eMode = form.m_eMode.value_or(defaults.m_eOutputMode);
     const InterfaceKind eInterface = form.m_eInterface.value_or(defaults.m_eInterface);
@@ -418,7 +443,8 @@ struct CommandLineState {
 };
 
 // A word that is no option: the command (or "help").
-bool TakeCommandWord(std::string_view arg, CommandLineState& state, std::string& strError) {
+bool TakeCommandWord(std::string_view arg, CommandLineState& state, std::string& strError)
+{
     Command command = Command::None;
     if (arg == "frame") {
         command = Command::Frame;
@@ -447,8 +473,8 @@ bool TakeCommandWord(std::string_view arg, CommandLineState& state, std::string&
 
 // The option at args[i] and its value (which may be the next word: then `i`
 // moves on to it).
-bool TakeOption(std::span<const std::string_view> args, std::size_t& i, CommandLineState& state,
-                std::string& strError) {
+bool TakeOption(std::span<const std::string_view> args, std::size_t& i, CommandLineState& state, std::string& strError)
+{
     const std::string_view arg = args[i];
     if (!arg.starts_with("--")) {
         strError = "unknown option " + Quoted(arg);
@@ -485,7 +511,8 @@ bool TakeOption(std::span<const std::string_view> args, std::size_t& i, CommandL
 }
 
 // Every option given belongs to the command given.
-bool CheckGivenBelong(const CommandLineState& state, std::string& strError) {
+bool CheckGivenBelong(const CommandLineState& state, std::string& strError)
+{
     const Command command = state.m_options.m_eCommand;
     for (const GivenOption& option : state.m_given) {
         if ((option.m_pEntry->m_nCommands & MaskOf(command)) == 0) {
@@ -499,9 +526,13 @@ bool CheckGivenBelong(const CommandLineState& state, std::string& strError) {
 
 }  // namespace
 
-bool ParseAbaFormatWord(std::string_view word, AbaFormat& out) { return LookUp(kAbaWords, word, out); }
+bool ParseAbaFormatWord(std::string_view word, AbaFormat& out)
+{
+    return LookUp(kAbaWords, word, out);
+}
 
-bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, std::string& strError) {
+bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, std::string& strError)
+{
     CommandLineState state;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];

@@ -23,7 +23,8 @@ namespace {
 // The search tries at most ten ports, each for its opening time and 100 ms.
 constexpr std::chrono::seconds kSearchLimit{60};
 
-std::string Trimmed(const std::string& text) {
+std::string Trimmed(const std::string& text)
+{
     std::size_t first = 0;
     std::size_t last = text.size();
     while (first < last && std::isspace(static_cast<unsigned char>(text[first])) != 0) {
@@ -41,7 +42,8 @@ std::string Trimmed(const std::string& text) {
 
 // A terminal echoes the line end the user typed; otherwise the prompt's line
 // is ended here.
-void EndPromptLine(std::ostream& err, int nInputFd, bool bGotLine) {
+void EndPromptLine(std::ostream& err, int nInputFd, bool bGotLine)
+{
     if (!bGotLine || ::isatty(nInputFd) == 0) {
         err << std::endl;
     }
@@ -49,7 +51,8 @@ void EndPromptLine(std::ostream& err, int nInputFd, bool bGotLine) {
 
 // The locking confirmation of the window, on the terminal: y or yes is OK,
 // anything else (the end of input included) is Cancel.
-bool ConfirmLocking(EventLoop& loop, LineReader& reader, std::ostream& err, int nInputFd) {
+bool ConfirmLocking(EventLoop& loop, LineReader& reader, std::ostream& err, int nInputFd)
+{
     err << "Warning: " << kLockingQuestion << " [y/N] " << std::flush;
     std::string answer;
     const bool bGotLine = reader.ReadLine(loop, answer);
@@ -61,7 +64,8 @@ bool ConfirmLocking(EventLoop& loop, LineReader& reader, std::ostream& err, int 
     return word == "y" || word == "yes";
 }
 
-int ReportWritten(int nWritten, int nCount, std::ostream& err) {
+int ReportWritten(int nWritten, int nCount, std::ostream& err)
+{
     if (nCount > 1) {
         err << nWritten << " of " << nCount << " cards written." << std::endl;
     }
@@ -72,7 +76,8 @@ int ReportWritten(int nWritten, int nCount, std::ostream& err) {
 class LoopTimers final : public IWindowTimers {
 public:
     explicit LoopTimers(EventLoop& loop) : m_loop(loop) {}
-    void Start(int nId, int nMilliseconds, std::function<void()> onExpiry) override {
+    void Start(int nId, int nMilliseconds, std::function<void()> onExpiry) override
+    {
         m_loop.StartTimer(nId, nMilliseconds, std::move(onExpiry));
     }
     void Stop(int nId) override { m_loop.StopTimer(nId); }
@@ -85,7 +90,8 @@ private:
 // of a lost line: the run tells of that in one line of its own.
 class CliErrorReporter final : public IErrorReporter {
 public:
-    void ReportError(std::string_view text, std::string_view, const CancelSignal&) override {
+    void ReportError(std::string_view text, std::string_view, const CancelSignal&) override
+    {
         std::fwrite(text.data(), 1, text.size(), stderr);
     }
     void ReportLineLost(std::string_view, std::string_view, const CancelSignal&) override {}
@@ -107,8 +113,12 @@ public:
                           m_nLostPort = n.m_nLParam;  // the run ends: nothing more is asked of the link
                       }
                   }),
-          m_window(options.m_form, bLockingConfirmed, m_build, out, err), m_engine(m_port), m_table(table),
-          m_watched(m_engine, m_table), m_link(m_window, m_watched, m_linkState, m_build) {
+          m_window(options.m_form, bLockingConfirmed, m_build, out, err),
+          m_engine(m_port),
+          m_table(table),
+          m_watched(m_engine, m_table),
+          m_link(m_window, m_watched, m_linkState, m_build)
+    {
         m_port.SetPortTable(table);
         m_port.SetErrorReporter(&m_reporter);
         m_window.Attach(&m_timers, &m_link, &m_owner);
@@ -119,7 +129,8 @@ public:
             }
         });
     }
-    ~MakeSession() {
+    ~MakeSession()
+    {
         m_link.OnClosePort();
         m_owner.Close();
     }
@@ -151,19 +162,21 @@ private:
 };
 
 // A lost line ends the run at once, in one line that names the port.
-bool LineLost(const MakeSession& session, const PortTable& table, bool bNamedPath, std::ostream& err) {
+bool LineLost(const MakeSession& session, const PortTable& table, bool bNamedPath, std::ostream& err)
+{
     if (session.LostPort() == 0) {
         return false;
     }
-    err << "varnis-cli: the line to the device on " << PortName(table, session.LostPort(), bNamedPath)
-        << " was lost" << std::endl;
+    err << "varnis-cli: the line to the device on " << PortName(table, session.LostPort(), bNamedPath) << " was lost"
+        << std::endl;
     return true;
 }
 
 // Runs the search as "OpenPort" does. Found: says where. Not found: says why
 // for each port that has a device; a port the user named that cannot be
 // opened at all is told in one line of its own.
-bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable& table, std::ostream& err) {
+bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable& table, std::ostream& err)
+{
     CliWindow& window = session.Window();
     const bool bNamedPort = options.m_strPort.has_value();
     const bool bNamedPath = bNamedPort && !options.m_strPort->starts_with("COM");
@@ -202,14 +215,15 @@ bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable
 
 // The cards, one after the other; between two, the user places the next.
 int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& table, LineReader& reader,
-              std::ostream& out, std::ostream& err, int nInputFd) {
+              std::ostream& out, std::ostream& err, int nInputFd)
+{
     CliWindow& window = session.Window();
     const bool bNamedPath = options.m_strPort.has_value() && !options.m_strPort->starts_with("COM");
     int nWritten = 0;
     for (int nCard = 1; nCard <= options.m_nCount; ++nCard) {
         if (nCard > 1) {
-            err << "Place the next card (" << nCard << " of " << options.m_nCount << ") and press Enter: "
-                << std::flush;
+            err << "Place the next card (" << nCard << " of " << options.m_nCount
+                << ") and press Enter: " << std::flush;
             std::string line;
             const bool bGotLine = reader.ReadLine(session.Loop(), line, [&session] { return session.LostPort() != 0; });
             if (session.LostPort() != 0) {
@@ -255,7 +269,8 @@ int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& 
 
 // The form is checked before anything is asked, looked for or sent, so a
 // refused form sends nothing at all. The window's build repeats the same checks.
-bool FormAccepted(const CliOptions& options, std::ostream& out, std::ostream& err) {
+bool FormAccepted(const CliOptions& options, std::ostream& out, std::ostream& err)
+{
     BuildState scratch;
     CliWindow form(options.m_form, true, scratch, out, err);
     form.EnterConnectedState();
@@ -263,8 +278,8 @@ bool FormAccepted(const CliOptions& options, std::ostream& out, std::ostream& er
 }
 
 // After the form: the locking question, the search and the cards.
-int MakeOnPorts(const CliOptions& options, const PortTable& table, std::ostream& out, std::ostream& err,
-                int nInputFd) {
+int MakeOnPorts(const CliOptions& options, const PortTable& table, std::ostream& out, std::ostream& err, int nInputFd)
+{
     EventLoop promptLoop;
     LineReader reader(nInputFd);
     bool bLockingConfirmed = true;
@@ -284,7 +299,8 @@ int MakeOnPorts(const CliOptions& options, const PortTable& table, std::ostream&
 
 }  // namespace
 
-bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, std::string& strError) {
+bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, std::string& strError)
+{
     if (!strPort) {
         table = PortTable::FromSystem();
         return true;
@@ -308,7 +324,8 @@ bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, st
     return true;
 }
 
-int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int nInputFd) {
+int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int nInputFd)
+{
     if (!FormAccepted(options, out, err)) {
         return kExitFailure;
     }
@@ -329,14 +346,16 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
 }
 
 int RunMakeOnTable(const CliOptions& options, const PortTable& table, std::ostream& out, std::ostream& err,
-                   int nInputFd) {
+                   int nInputFd)
+{
     if (!FormAccepted(options, out, err)) {
         return kExitFailure;
     }
     return MakeOnPorts(options, table, out, err, nInputFd);
 }
 
-int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err) {
+int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err)
+{
     PortTable table;
     std::string strError;
     if (!SelectPorts(options.m_strPort, table, strError)) {

@@ -5,7 +5,8 @@
 namespace varnis::cli {
 namespace {
 
-void AppendEscapedByte(std::string& out, unsigned char c) {
+void AppendEscapedByte(std::string& out, unsigned char c)
+{
     static constexpr std::string_view kHex = "0123456789ABCDEF";
     out += "\\x";
     out.push_back(kHex[c >> 4U]);
@@ -14,15 +15,20 @@ void AppendEscapedByte(std::string& out, unsigned char c) {
 
 // Characters that would move the cursor or break the line: the C0 and C1
 // controls, DEL and the two Unicode line and paragraph separators.
-bool IsControl(char32_t c) {
+bool IsControl(char32_t c)
+{
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
 }
 
 }  // namespace
 
-std::size_t CharacterCount(std::string_view text) { return TextCharacters(text).size(); }
+std::size_t CharacterCount(std::string_view text)
+{
+    return TextCharacters(text).size();
+}
 
-std::string Printable(std::string_view text, std::size_t nMaxCharacters) {
+std::string Printable(std::string_view text, std::size_t nMaxCharacters)
+{
     std::string out;
     std::size_t nCharacters = 0;
     for (const TextCharacter& c : SplitCharacters(text)) {

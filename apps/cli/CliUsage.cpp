@@ -4,9 +4,13 @@
 
 namespace varnis::cli {
 
-std::string VersionText() { return std::string("varnis-cli ") + VARNIS_VERSION; }
+std::string VersionText()
+{
+    return std::string("varnis-cli ") + VARNIS_VERSION;
+}
 
-std::string UsageText() {
+std::string UsageText()
+{
     return R"USAGE(Usage: varnis-cli frame [settings]
        varnis-cli make  [settings] [--port COMn | --port DEVICE-PATH] [--count N] [--yes]
                         [--reply-timeout MS]

@@ -12,7 +12,8 @@ namespace {
 // The check byte of the one reply that counts as success, AA 00 00.
 constexpr std::uint8_t kSuccessReplyCheck = 0xAA;
 
-std::string HexByte(std::uint8_t nByte) {
+std::string HexByte(std::uint8_t nByte)
+{
     std::array<char, 8> text{};
     std::snprintf(text.data(), text.size(), "0x%02X", static_cast<unsigned>(nByte));
     return text.data();
@@ -22,19 +23,21 @@ std::string HexByte(std::uint8_t nByte) {
 
 CliWindow::CliWindow(FormChoices choices, bool bLockingConfirmed, BuildState& buildState, std::ostream& out,
                      std::ostream& err)
-    : m_choices(std::move(choices)), m_bLockingConfirmed(bLockingConfirmed), m_build(buildState), m_out(out),
-      m_err(err) {
+    : m_choices(std::move(choices)), m_bLockingConfirmed(bLockingConfirmed), m_build(buildState), m_out(out), m_err(err)
+{
     m_fields = {m_settings.m_strKey, m_settings.m_strImpulseInterval, m_settings.m_strImpulseWidth,
                 m_settings.m_strPassword};
 }
 
-void CliWindow::Attach(IWindowTimers* pTimers, DeviceLink* pLink, ISerialOwner* pOwner) {
+void CliWindow::Attach(IWindowTimers* pTimers, DeviceLink* pLink, ISerialOwner* pOwner)
+{
     m_pTimers = pTimers;
     m_pLink = pLink;
     m_pOwner = pOwner;
 }
 
-void CliWindow::ShowMessage(std::string_view text, std::string_view caption) {
+void CliWindow::ShowMessage(std::string_view text, std::string_view caption)
+{
     if (text == kSuccessText) {
         m_eAnswer = DeviceAnswer::Success;
     } else if (text == kFailureText) {
@@ -57,7 +60,8 @@ void CliWindow::ShowMessage(std::string_view text, std::string_view caption) {
     }
 }
 
-void CliWindow::NoteReplyByte(std::int32_t nParserState, std::uint32_t nByte) {
+void CliWindow::NoteReplyByte(std::int32_t nParserState, std::uint32_t nByte)
+{
     const auto byte = static_cast<std::uint8_t>(nByte & 0xFFU);
     if (nParserState == ParserStatus) {
         m_nReplyStatus = byte;
@@ -70,7 +74,8 @@ void CliWindow::NoteReplyByte(std::int32_t nParserState, std::uint32_t nByte) {
 
 // What made the reply a failure: the device's status, or, with a status of
 // success, the byte that spoilt the reply.
-std::string CliWindow::FailureDetail() const {
+std::string CliWindow::FailureDetail() const
+{
     std::string detail = " (device status " + HexByte(m_nReplyStatus);
     if (m_nReplyStatus == 0x00 && m_nReplyCheck != kSuccessReplyCheck) {
         detail += ", check byte " + HexByte(m_nReplyCheck);
@@ -80,20 +85,23 @@ std::string CliWindow::FailureDetail() const {
     return detail + ")";
 }
 
-std::string CliWindow::RangeDetail() const {
+std::string CliWindow::RangeDetail() const
+{
     return "varnis-cli: start address " + std::to_string(m_settings.m_nStartAddress) + " and end address " +
            std::to_string(m_settings.m_nEndAddress) +
            " given; the start must not be after the end, and at most five bytes are read (end at most start + 4)";
 }
 
-void CliWindow::ReadFormTexts() {
+void CliWindow::ReadFormTexts()
+{
     m_settings.m_strKey = m_fields.m_strKey;
     m_settings.m_strImpulseInterval = m_fields.m_strImpulseInterval;
     m_settings.m_strImpulseWidth = m_fields.m_strImpulseWidth;
     m_settings.m_strPassword = m_fields.m_strPassword;
 }
 
-void CliWindow::StartTimer(int nId, int nMilliseconds) {
+void CliWindow::StartTimer(int nId, int nMilliseconds)
+{
     if (m_pTimers == nullptr) {
         return;
     }
@@ -107,30 +115,37 @@ void CliWindow::StartTimer(int nId, int nMilliseconds) {
     });
 }
 
-void CliWindow::StopTimer(int nId) {
+void CliWindow::StopTimer(int nId)
+{
     if (m_pTimers != nullptr) {
         m_pTimers->Stop(nId);
     }
 }
 
-void CliWindow::EnterConnectedState() {
+void CliWindow::EnterConnectedState()
+{
     m_bPortOpen = true;
     m_bConnected = true;
     FillForm();
 }
 
-void CliWindow::EnterDisconnectedState() { m_bConnected = false; }
+void CliWindow::EnterDisconnectedState()
+{
+    m_bConnected = false;
+}
 
 // Shows the two impulse texts of the settings in their fields, as "Default"
 // does; the other fields keep what was typed.
-void CliWindow::ShowImpulseTexts() {
+void CliWindow::ShowImpulseTexts()
+{
     m_fields.m_strImpulseInterval = m_settings.m_strImpulseInterval;
     m_fields.m_strImpulseWidth = m_settings.m_strImpulseWidth;
 }
 
 // The locking check box: toggle, and on turning it on take the answer to the
 // confirmation; Cancel turns it off again.
-void CliWindow::OnLockingClicked() {
+void CliWindow::OnLockingClicked()
+{
     m_settings.m_bConfigLocking = !m_settings.m_bConfigLocking;
     if (m_settings.m_bConfigLocking && !m_bLockingConfirmed) {
         m_settings.m_bConfigLocking = false;
@@ -140,7 +155,8 @@ void CliWindow::OnLockingClicked() {
 // The clicks and the typing a user would do on a freshly connected form, in
 // an order the form allows: a choice is made while its group is enabled, the
 // interface is chosen after its formats, so the block ends as the window's.
-void CliWindow::FillForm() {
+void CliWindow::FillForm()
+{
     SettingsBlock& block = m_build.m_settingsBlock;
     ApplyConnectionDefaults(m_settings, block);
     m_fields = {m_settings.m_strKey, m_settings.m_strImpulseInterval, m_settings.m_strImpulseWidth,

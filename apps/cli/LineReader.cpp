@@ -21,7 +21,8 @@ struct LineReader::Impl {
     InputBytes m_input;
     std::thread m_thread;
 
-    void Cancel() {
+    void Cancel()
+    {
         if (m_thread.joinable()) {
             m_input.Cancel();
             m_thread.join();
@@ -30,7 +31,8 @@ struct LineReader::Impl {
     }
 
     // Thread body: read until a line end, the end of input or a stop request.
-    void Read(EventLoop& loop) {
+    void Read(EventLoop& loop)
+    {
         std::string line;
         bool bGotLine = false;
         for (;;) {
@@ -61,9 +63,13 @@ struct LineReader::Impl {
 
 LineReader::LineReader(int nFd) : m_pImpl(std::make_unique<Impl>(nFd)) {}
 
-LineReader::~LineReader() { m_pImpl->Cancel(); }
+LineReader::~LineReader()
+{
+    m_pImpl->Cancel();
+}
 
-bool LineReader::ReadLine(EventLoop& loop, std::string& strLine, const std::function<bool()>& abandon) {
+bool LineReader::ReadLine(EventLoop& loop, std::string& strLine, const std::function<bool()>& abandon)
+{
     Impl& impl = *m_pImpl;
     impl.Cancel();
     impl.m_bDone = false;

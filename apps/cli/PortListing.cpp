@@ -5,7 +5,8 @@
 
 namespace varnis::cli {
 
-PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strProcRoot) {
+PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strProcRoot)
+{
     PortDiagnosis why = DiagnosePort(path, strProcRoot);
     if (why.m_eProblem == PortProblem::NoSuchDevice && NamesAbsentControllingTerminal(path)) {
         why.m_strText = "no controlling terminal (" + Printable(path, 200) +
@@ -14,7 +15,8 @@ PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strPro
     return why;
 }
 
-std::vector<ListedPort> TablePorts(const PortTable& table) {
+std::vector<ListedPort> TablePorts(const PortTable& table)
+{
     std::vector<ListedPort> ports;
     for (unsigned n = 1; n <= PortTable::kPortCount; ++n) {
         ports.push_back({"COM" + std::to_string(n), table.PathOf(n)});
@@ -22,7 +24,8 @@ std::vector<ListedPort> TablePorts(const PortTable& table) {
     return ports;
 }
 
-void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& inspector, std::ostream& out) {
+void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& inspector, std::ostream& out)
+{
     const auto quoted = [](const std::string& text) { return "\"" + Printable(text, 64) + "\""; };
     for (const ListedPort& port : ports) {
         const std::string path = Printable(port.m_strPath, 200);

@@ -9,7 +9,8 @@
 namespace varnis::cli {
 
 bool WatchedEngine::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits,
-                               int stopbits, std::uint32_t eventMask, int sendBufferSize) {
+                               int stopbits, std::uint32_t eventMask, int sendBufferSize)
+{
     if (m_engine.Initialise(pPortOwner, portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize)) {
         m_nOpenPort = portnr;
         return true;
@@ -28,25 +29,29 @@ bool WatchedEngine::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int ba
     return false;
 }
 
-void WatchedEngine::NoAnswer() {
+void WatchedEngine::NoAnswer()
+{
     if (m_nOpenPort != 0) {
         Pass(m_nOpenPort, {PortProblem::None, std::string(kNoAnswerText)});
     }
 }
 
-void WatchedEngine::Pass(unsigned portnr, PortDiagnosis why) {
+void WatchedEngine::Pass(unsigned portnr, PortDiagnosis why)
+{
     Trace(PortName(m_table, portnr, false) + " skipped: " + Printable(why.m_strText, 200) + "\n");
     // A port is told once, with its latest reason.
     std::erase_if(m_passed, [portnr](const PassedPort& port) { return port.m_nPort == portnr; });
     m_passed.push_back({portnr, std::move(why)});
 }
 
-std::string PortName(const PortTable& table, unsigned portnr, bool bPathOnly) {
+std::string PortName(const PortTable& table, unsigned portnr, bool bPathOnly)
+{
     const std::string path = Printable(table.PathOf(portnr), 200);
     return bPathOnly ? path : "COM" + std::to_string(portnr) + " (" + path + ")";
 }
 
-void WhyNotFound(const PortTable& table, const std::vector<PassedPort>& passed, bool bPathOnly, std::ostream& err) {
+void WhyNotFound(const PortTable& table, const std::vector<PassedPort>& passed, bool bPathOnly, std::ostream& err)
+{
     for (unsigned portnr = 1; portnr <= PortTable::kPortCount; ++portnr) {
         if (table.PathOf(portnr).empty()) {
             continue;

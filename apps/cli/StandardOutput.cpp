@@ -6,7 +6,8 @@
 
 namespace varnis::cli {
 
-bool StandardOutput::WriteOut() {
+bool StandardOutput::WriteOut()
+{
     const char* pNext = pbase();
     while (pNext < pptr()) {
         if (m_nError != 0) {
@@ -26,7 +27,8 @@ bool StandardOutput::WriteOut() {
     return m_nError == 0;
 }
 
-StandardOutput::int_type StandardOutput::overflow(int_type ch) {
+StandardOutput::int_type StandardOutput::overflow(int_type ch)
+{
     if (!WriteOut()) {
         return traits_type::eof();
     }
@@ -37,9 +39,13 @@ StandardOutput::int_type StandardOutput::overflow(int_type ch) {
     return traits_type::not_eof(ch);
 }
 
-int StandardOutput::sync() { return WriteOut() ? 0 : -1; }
+int StandardOutput::sync()
+{
+    return WriteOut() ? 0 : -1;
+}
 
-bool StandardOutput::Finish(std::string& strError) {
+bool StandardOutput::Finish(std::string& strError)
+{
     WriteOut();
     // Some failures are only told on closing (a full disk over NFS, ...).
     if (::close(m_nFd) != 0 && errno != EINTR && m_nError == 0) {

@@ -10,21 +10,16 @@
 
 namespace {
 
-int Run(const varnis::cli::CliOptions& options) {
+int Run(const varnis::cli::CliOptions& options)
+{
     using namespace varnis::cli;
     switch (options.m_eCommand) {
-    case Command::Frame:
-        return RunFrame(options, std::cout, std::cerr);
-    case Command::Make:
-        return RunMake(options, std::cout, std::cerr, 0);
-    case Command::Ports:
-        return RunPorts(options, std::cout, std::cerr);
-    case Command::Version:
-        std::cout << VersionText() << '\n';
-        return kExitOk;
+    case Command::Frame: return RunFrame(options, std::cout, std::cerr);
+    case Command::Make: return RunMake(options, std::cout, std::cerr, 0);
+    case Command::Ports: return RunPorts(options, std::cout, std::cerr);
+    case Command::Version: std::cout << VersionText() << '\n'; return kExitOk;
     case Command::Help:
-    case Command::None:
-        break;
+    case Command::None: break;
     }
     std::cout << UsageText();
     return kExitOk;
@@ -32,7 +27,8 @@ int Run(const varnis::cli::CliOptions& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     using namespace varnis::cli;
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a closed reader is a write error, not the end

@@ -95,11 +95,10 @@ struct FaultOption {
     std::string_view m_name;
     SimFault m_eFault;
 };
-constexpr std::array kFaultOptions = {FaultOption{"--silent", SimFault::Silent},
-                                      FaultOption{"--never-announce", SimFault::NeverAnnounces},
-                                      FaultOption{"--bad-check", SimFault::BadReplyCheck},
-                                      FaultOption{"--noise", SimFault::Noise},
-                                      FaultOption{"--hang-up", SimFault::HangUpMidExchange}};
+constexpr std::array kFaultOptions = {
+    FaultOption{"--silent", SimFault::Silent}, FaultOption{"--never-announce", SimFault::NeverAnnounces},
+    FaultOption{"--bad-check", SimFault::BadReplyCheck}, FaultOption{"--noise", SimFault::Noise},
+    FaultOption{"--hang-up", SimFault::HangUpMidExchange}};
 
 bool TakesValue(std::string_view arg)
 {

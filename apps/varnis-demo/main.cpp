@@ -213,8 +213,14 @@ public:
     }
 
 private:
-    void After(int nMilliseconds, std::function<void()> step) { QTimer::singleShot(nMilliseconds, this, std::move(step)); }
-    void Save(QWidget* pWidget, const char* pszName) { m_bOk = SaveFramed(pWidget, &m_dlg, m_dir + "/" + pszName) && m_bOk; }
+    void After(int nMilliseconds, std::function<void()> step)
+    {
+        QTimer::singleShot(nMilliseconds, this, std::move(step));
+    }
+    void Save(QWidget* pWidget, const char* pszName)
+    {
+        m_bOk = SaveFramed(pWidget, &m_dlg, m_dir + "/" + pszName) && m_bOk;
+    }
     // Runs `step` once `done` holds, polling; gives up after 15 s.
     void When(std::function<bool()> done, std::function<void()> step, int nTries = 150)
     {
@@ -233,10 +239,11 @@ private:
         TypeKey(Qt::Key_Tab);  // "Exit" -> "Help" -> "OpenPort"
         TypeKey(Qt::Key_Tab);
         TypeKey(Qt::Key_Space);
-        When([this]() { return m_dlg.IsPortOpen(); }, [this]() {
-            Save(&m_dlg, "a11y-connected.png");
-            OpenList();
-        });
+        When([this]() { return m_dlg.IsPortOpen(); },
+             [this]() {
+                 Save(&m_dlg, "a11y-connected.png");
+                 OpenList();
+             });
     }
     void OpenList()
     {
@@ -252,30 +259,33 @@ private:
     }
     void OpenHelp()
     {
-        When([this]() {
-            QWidget* pModal = QApplication::activeModalWidget();
-            return pModal != nullptr && pModal != &m_dlg;
-        }, [this]() {
-            QWidget* pHelp = QApplication::activeModalWidget();
-            Save(pHelp, "a11y-help.png");
-            TypeKey(Qt::Key_Return);  // "OK"
-            After(300, [this]() { MakeCard(); });
-        });
+        When(
+            [this]() {
+                QWidget* pModal = QApplication::activeModalWidget();
+                return pModal != nullptr && pModal != &m_dlg;
+            },
+            [this]() {
+                QWidget* pHelp = QApplication::activeModalWidget();
+                Save(pHelp, "a11y-help.png");
+                TypeKey(Qt::Key_Return);  // "OK"
+                After(300, [this]() { MakeCard(); });
+            });
         m_dlg.ShowHelpWindow();
     }
     void MakeCard()
     {
         varnis::VarnisDlgProbe(m_dlg).Control(varnis::kIdMake)->setFocus(Qt::TabFocusReason);
-        When([]() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; }, [this]() {
-            auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            PrintLine("varnis-demo: box \"" + pBox->text().toStdString() + "\"");
-            Save(pBox, "a11y-success-box.png");
-            TypeKey(Qt::Key_Return);
-            After(500, [this]() {
-                Save(&m_dlg, "a11y-after-box.png");
-                m_dlg.reject();
-            });
-        });
+        When([]() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
+             [this]() {
+                 auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                 PrintLine("varnis-demo: box \"" + pBox->text().toStdString() + "\"");
+                 Save(pBox, "a11y-success-box.png");
+                 TypeKey(Qt::Key_Return);
+                 After(500, [this]() {
+                     Save(&m_dlg, "a11y-after-box.png");
+                     m_dlg.reject();
+                 });
+             });
         TypeKey(Qt::Key_Space);  // "Make Provin"
     }
 
@@ -308,8 +318,7 @@ int main(int argc, char** argv)
                 return 1;
             }
             return 0;
-        }
-        else if (arg.starts_with("--") || arg.starts_with("-"))
+        } else if (arg.starts_with("--") || arg.starts_with("-"))
             return Usage(2);
     }
 

@@ -15,7 +15,8 @@
 namespace {
 
 // One wait, at most until `ullEnd`. False when it could not be started.
-bool WaitOnce(HANDLE hComm, OVERLAPPED& ov, ULONGLONG ullEnd, bool& bEndedEarly) {
+bool WaitOnce(HANDLE hComm, OVERLAPPED& ov, ULONGLONG ullEnd, bool& bEndedEarly)
+{
     DWORD dwEvents = 0;
     ResetEvent(ov.hEvent);
     if (!WaitCommEvent(hComm, &dwEvents, &ov) && GetLastError() != ERROR_IO_PENDING) {
@@ -30,7 +31,8 @@ bool WaitOnce(HANDLE hComm, OVERLAPPED& ov, ULONGLONG ullEnd, bool& bEndedEarly)
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 3) {
         std::fprintf(stderr, "usage: comm_wait_bare PORT SECONDS\n");
         return 2;

@@ -24,14 +24,16 @@ struct BaudEntry {
 };
 
 constexpr std::array kBaudTable{
-    BaudEntry{50, B50},         BaudEntry{75, B75},           BaudEntry{110, B110},         BaudEntry{134, B134},
-    BaudEntry{150, B150},       BaudEntry{200, B200},         BaudEntry{300, B300},         BaudEntry{600, B600},
-    BaudEntry{1200, B1200},     BaudEntry{1800, B1800},       BaudEntry{2400, B2400},       BaudEntry{4800, B4800},
-    BaudEntry{9600, B9600},     BaudEntry{19200, B19200},     BaudEntry{38400, B38400},     BaudEntry{57600, B57600},
-    BaudEntry{115200, B115200}, BaudEntry{230400, B230400},   BaudEntry{460800, B460800},   BaudEntry{500000, B500000},
-    BaudEntry{576000, B576000}, BaudEntry{921600, B921600},   BaudEntry{1000000, B1000000}, BaudEntry{1152000, B1152000},
-    BaudEntry{1500000, B1500000}, BaudEntry{2000000, B2000000}, BaudEntry{2500000, B2500000}, BaudEntry{3000000, B3000000},
-    BaudEntry{3500000, B3500000}, BaudEntry{4000000, B4000000},
+    BaudEntry{50, B50},           BaudEntry{75, B75},           BaudEntry{110, B110},
+    BaudEntry{134, B134},         BaudEntry{150, B150},         BaudEntry{200, B200},
+    BaudEntry{300, B300},         BaudEntry{600, B600},         BaudEntry{1200, B1200},
+    BaudEntry{1800, B1800},       BaudEntry{2400, B2400},       BaudEntry{4800, B4800},
+    BaudEntry{9600, B9600},       BaudEntry{19200, B19200},     BaudEntry{38400, B38400},
+    BaudEntry{57600, B57600},     BaudEntry{115200, B115200},   BaudEntry{230400, B230400},
+    BaudEntry{460800, B460800},   BaudEntry{500000, B500000},   BaudEntry{576000, B576000},
+    BaudEntry{921600, B921600},   BaudEntry{1000000, B1000000}, BaudEntry{1152000, B1152000},
+    BaudEntry{1500000, B1500000}, BaudEntry{2000000, B2000000}, BaudEntry{2500000, B2500000},
+    BaudEntry{3000000, B3000000}, BaudEntry{3500000, B3500000}, BaudEntry{4000000, B4000000},
 };
 
 bool SpeedOf(int nBaud, speed_t& nSpeed)

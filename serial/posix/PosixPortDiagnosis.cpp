@@ -24,17 +24,20 @@ namespace {
 
 constexpr std::size_t kMaxNamedHolders = 3;
 
-bool ParseDecimal(std::string_view text, unsigned long& nValue) {
+bool ParseDecimal(std::string_view text, unsigned long& nValue)
+{
     const auto [pEnd, error] = std::from_chars(text.data(), text.data() + text.size(), nValue);
     return error == std::errc() && pEnd == text.data() + text.size() && !text.empty();
 }
 
-bool ParseHex(std::string_view text, unsigned& nValue) {
+bool ParseHex(std::string_view text, unsigned& nValue)
+{
     const auto [pEnd, error] = std::from_chars(text.data(), text.data() + text.size(), nValue, 16);
     return error == std::errc() && pEnd == text.data() + text.size() && !text.empty();
 }
 
-std::string ProcessName(const std::string& strProcRoot, unsigned long nPid) {
+std::string ProcessName(const std::string& strProcRoot, unsigned long nPid)
+{
     std::ifstream comm(strProcRoot + "/" + std::to_string(nPid) + "/comm");
     std::string name;
     std::getline(comm, name);
@@ -45,7 +48,8 @@ std::string ProcessName(const std::string& strProcRoot, unsigned long nPid) {
 }
 
 // The pids of the lock table's entries on the file `st`.
-std::vector<unsigned long> LockHolders(const std::string& strProcRoot, const struct stat& st) {
+std::vector<unsigned long> LockHolders(const std::string& strProcRoot, const struct stat& st)
+{
     std::vector<unsigned long> pids;
     std::ifstream locks(strProcRoot + "/locks");
     std::string line;
@@ -69,7 +73,8 @@ std::vector<unsigned long> LockHolders(const std::string& strProcRoot, const str
         unsigned long nInode = 0;
         unsigned long nPid = 0;
         const std::string_view view(file);
-        if (ParseHex(view.substr(0, nFirst), nMajor) && ParseHex(view.substr(nFirst + 1, nSecond - nFirst - 1), nMinor) &&
+        if (ParseHex(view.substr(0, nFirst), nMajor) &&
+            ParseHex(view.substr(nFirst + 1, nSecond - nFirst - 1), nMinor) &&
             ParseDecimal(view.substr(nSecond + 1), nInode) && ParseDecimal(pid, nPid) && nMajor == major(st.st_dev) &&
             nMinor == minor(st.st_dev) && nInode == st.st_ino) {
             pids.push_back(nPid);
@@ -79,7 +84,8 @@ std::vector<unsigned long> LockHolders(const std::string& strProcRoot, const str
 }
 
 // The pids with a descriptor open on the character device `nDevice`.
-std::vector<unsigned long> DescriptorHolders(const std::string& strProcRoot, dev_t nDevice) {
+std::vector<unsigned long> DescriptorHolders(const std::string& strProcRoot, dev_t nDevice)
+{
     std::vector<unsigned long> pids;
     DIR* pProc = ::opendir(strProcRoot.c_str());
     if (pProc == nullptr) {
@@ -109,7 +115,8 @@ std::vector<unsigned long> DescriptorHolders(const std::string& strProcRoot, dev
     return pids;
 }
 
-std::string InUseText(const std::string& path, const std::string& strProcRoot) {
+std::string InUseText(const std::string& path, const std::string& strProcRoot)
+{
     const std::vector<std::string> holders = PortHolders(path, strProcRoot);
     if (holders.empty()) {
         return "in use by another program";
@@ -124,28 +131,25 @@ std::string InUseText(const std::string& path, const std::string& strProcRoot) {
     return text;
 }
 
-PortDiagnosis OpenFailure(int nError, const std::string& path, const std::string& strProcRoot) {
+PortDiagnosis OpenFailure(int nError, const std::string& path, const std::string& strProcRoot)
+{
     switch (nError) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-    case ENOTDIR:
-        return {PortProblem::NoSuchDevice, "no such device"};
+    case ENOTDIR: return {PortProblem::NoSuchDevice, "no such device"};
     case EACCES:
-    case EPERM:
-        return {PortProblem::PermissionDenied, std::string("permission denied (") + kDialoutHint + ")"};
-    case EBUSY:
-        return {PortProblem::InUse, InUseText(path, strProcRoot)};
-    case EISDIR:
-        return {PortProblem::NotSerialLine, "not a serial line"};
-    default:
-        return {PortProblem::Other, SystemErrorText(nError)};
+    case EPERM: return {PortProblem::PermissionDenied, std::string("permission denied (") + kDialoutHint + ")"};
+    case EBUSY: return {PortProblem::InUse, InUseText(path, strProcRoot)};
+    case EISDIR: return {PortProblem::NotSerialLine, "not a serial line"};
+    default: return {PortProblem::Other, SystemErrorText(nError)};
     }
 }
 
 }  // namespace
 
-std::vector<std::string> PortHolders(const std::string& path, const std::string& strProcRoot) {
+std::vector<std::string> PortHolders(const std::string& path, const std::string& strProcRoot)
+{
     std::vector<std::string> holders;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
@@ -166,7 +170,8 @@ std::vector<std::string> PortHolders(const std::string& path, const std::string&
     return holders;
 }
 
-PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot) {
+PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot)
+{
     if (path.empty()) {
         return {PortProblem::NoSuchDevice, "no such device"};
     }

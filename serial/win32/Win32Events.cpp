@@ -121,10 +121,10 @@ void WorkerThread::JoinSystemThread(NativeHandle hThread)
 std::string SystemErrorText(int nError)
 {
     char* pszText = nullptr;
-    const DWORD dwLength = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(nError), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&pszText), 0,
-        nullptr);
+    const DWORD dwLength =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(nError), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                       reinterpret_cast<LPSTR>(&pszText), 0, nullptr);
     if (dwLength == 0 || pszText == nullptr) {
         return FormatText("Unknown error %d", nError);
     }

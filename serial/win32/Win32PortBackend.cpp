@@ -36,10 +36,8 @@ bool IsLineGone(int nError)
     case ERROR_FILE_NOT_FOUND:
     case ERROR_GEN_FAILURE:
     case ERROR_INVALID_HANDLE:
-    case ERROR_NOT_READY:
-        return true;
-    default:
-        return false;
+    case ERROR_NOT_READY: return true;
+    default: return false;
     }
 }
 
@@ -353,8 +351,7 @@ WriteResult Win32PortBackend::WriteSome(std::span<const std::uint8_t> data)
         return WriteResult{0, true, IsLineGone(nError), nError};
     }
     m_writeBuffer.assign(data.begin(), data.end());
-    if (WriteFile(m_hComm, m_writeBuffer.data(), static_cast<DWORD>(m_writeBuffer.size()), &dwWritten,
-                  &m_write.m_ov)) {
+    if (WriteFile(m_hComm, m_writeBuffer.data(), static_cast<DWORD>(m_writeBuffer.size()), &dwWritten, &m_write.m_ov)) {
         return WriteResult{static_cast<int>(dwWritten), false, false, 0};
     }
     const int nError = LastError();

@@ -30,14 +30,11 @@ PortDiagnosis DiagnosePort(const std::string& path, const std::string&)
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
         case ERROR_BAD_UNIT:
-        case ERROR_DEV_NOT_EXIST:
-            return {PortProblem::NoSuchDevice, "no such device"};
+        case ERROR_DEV_NOT_EXIST: return {PortProblem::NoSuchDevice, "no such device"};
         case ERROR_ACCESS_DENIED:  // what a port held by another program gives
         case ERROR_SHARING_VIOLATION:
-        case ERROR_BUSY:
-            return {PortProblem::InUse, "in use by another program"};
-        default:
-            return {PortProblem::Other, SystemErrorText(static_cast<int>(dwError))};
+        case ERROR_BUSY: return {PortProblem::InUse, "in use by another program"};
+        default: return {PortProblem::Other, SystemErrorText(static_cast<int>(dwError))};
         }
     }
     DCB dcb{};

@@ -28,14 +28,16 @@ struct ChildProcess::Impl {
     std::string m_strErr;
     bool m_bStreamsClosed = false;
 
-    static void CloseFd(int& fd) {
+    static void CloseFd(int& fd)
+    {
         if (fd >= 0) {
             ::close(fd);
             fd = -1;
         }
     }
 
-    void ReadStreams() {
+    void ReadStreams()
+    {
         std::array<pollfd, 2> fds{{{m_hOut, POLLIN, 0}, {m_hErr, POLLIN, 0}}};
         int nOpen = 2;
         while (nOpen > 0) {
@@ -66,7 +68,8 @@ struct ChildProcess::Impl {
         m_cv.notify_all();
     }
 
-    bool WaitFor(std::string Impl::*stream, std::string_view needle, std::chrono::milliseconds limit) {
+    bool WaitFor(std::string Impl::*stream, std::string_view needle, std::chrono::milliseconds limit)
+    {
         std::unique_lock lock(m_mutex);
         return m_cv.wait_for(lock, limit, [&] {
             return (this->*stream).find(needle) != std::string::npos || m_bStreamsClosed;
@@ -76,14 +79,16 @@ struct ChildProcess::Impl {
 
 ChildProcess::ChildProcess() : m_pImpl(std::make_unique<Impl>()) {}
 
-ChildProcess::~ChildProcess() {
+ChildProcess::~ChildProcess()
+{
     if (m_pImpl->m_pid > 0) {
         (void)Wait(std::chrono::milliseconds(0));
     }
     Impl::CloseFd(m_pImpl->m_hIn);
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& args) {
+bool ChildProcess::Start(const std::vector<std::string>& args)
+{
     std::array<int, 2> in{-1, -1};
     std::array<int, 2> out{-1, -1};
     std::array<int, 2> err{-1, -1};
@@ -121,7 +126,8 @@ bool ChildProcess::Start(const std::vector<std::string>& args) {
     return true;
 }
 
-void ChildProcess::WriteInput(std::string_view text) {
+void ChildProcess::WriteInput(std::string_view text)
+{
     std::signal(SIGPIPE, SIG_IGN);
     while (!text.empty() && m_pImpl->m_hIn >= 0) {
         const ssize_t n = ::write(m_pImpl->m_hIn, text.data(), text.size());
@@ -135,17 +141,23 @@ void ChildProcess::WriteInput(std::string_view text) {
     }
 }
 
-void ChildProcess::CloseInput() { Impl::CloseFd(m_pImpl->m_hIn); }
+void ChildProcess::CloseInput()
+{
+    Impl::CloseFd(m_pImpl->m_hIn);
+}
 
-bool ChildProcess::WaitForOutput(std::string_view needle, std::chrono::milliseconds limit) {
+bool ChildProcess::WaitForOutput(std::string_view needle, std::chrono::milliseconds limit)
+{
     return m_pImpl->WaitFor(&Impl::m_strOut, needle, limit);
 }
 
-bool ChildProcess::WaitForError(std::string_view needle, std::chrono::milliseconds limit) {
+bool ChildProcess::WaitForError(std::string_view needle, std::chrono::milliseconds limit)
+{
     return m_pImpl->WaitFor(&Impl::m_strErr, needle, limit);
 }
 
-std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit)
+{
     Impl& impl = *m_pImpl;
     if (impl.m_pid <= 0) {
         return std::nullopt;
@@ -173,18 +185,20 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
     return WEXITSTATUS(status);
 }
 
-std::string ChildProcess::Output() const {
+std::string ChildProcess::Output() const
+{
     const std::lock_guard lock(m_pImpl->m_mutex);
     return m_pImpl->m_strOut;
 }
 
-std::string ChildProcess::Error() const {
+std::string ChildProcess::Error() const
+{
     const std::lock_guard lock(m_pImpl->m_mutex);
     return m_pImpl->m_strErr;
 }
 
-RunResult RunProgram(const std::vector<std::string>& args, std::string_view input,
-                     std::chrono::milliseconds limit) {
+RunResult RunProgram(const std::vector<std::string>& args, std::string_view input, std::chrono::milliseconds limit)
+{
     ChildProcess child;
     RunResult result;
     if (!child.Start(args)) {

@@ -8,14 +8,16 @@
 namespace varnis::test {
 namespace {
 
-std::vector<std::string> Args(std::initializer_list<std::string> rest) {
+std::vector<std::string> Args(std::initializer_list<std::string> rest)
+{
     std::vector<std::string> args{"frame"};
     args.insert(args.end(), rest);
     return args;
 }
 
 // The frame the CLI printed, as one line without its end.
-std::string PrintedFrame(const RunResult& result) {
+std::string PrintedFrame(const RunResult& result)
+{
     EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
     EXPECT_EQ(result.m_strErr, "");
     std::string out = result.m_strOut;
@@ -27,14 +29,15 @@ std::string PrintedFrame(const RunResult& result) {
     return out;
 }
 
-constexpr const char* kDefaultFrame =
-    "AA 20 15 01 02 00 00 00 A5 C3 0F 7E 9B 12 40 00 28 08 AA 47 15 02 63 00 FB 03";
+constexpr const char* kDefaultFrame = "AA 20 15 01 02 00 00 00 A5 C3 0F 7E 9B 12 40 00 28 08 AA 47 15 02 63 00 FB 03";
 
-TEST(CliFrame, WorkedExamplesByHand) {
+TEST(CliFrame, WorkedExamplesByHand)
+{
     EXPECT_EQ(PrintedFrame(RunCli({"frame"})), kDefaultFrame);
-    EXPECT_EQ(PrintedFrame(RunCli(Args({"--mode", "sector", "--sector", "2", "--block", "1", "--start", "2", "--end",
-                                        "6", "--key-type", "b", "--order", "msb", "--interface", "aba", "--aba",
-                                        "6H to 10D", "--locking", "on", "--protection", "on"}))),
+    EXPECT_EQ(PrintedFrame(
+                  RunCli(Args({"--mode", "sector",    "--sector",   "2",  "--block",      "1",   "--start",     "2",
+                               "--end",  "6",         "--key-type", "b",  "--order",      "msb", "--interface", "aba",
+                               "--aba",  "6H to 10D", "--locking",  "on", "--protection", "on"}))),
               "AA 20 15 FE 16 02 09 01 A5 C3 0F 7E 9B 12 62 01 28 08 5A 47 15 02 63 01 C8 03");
 }
 
@@ -44,7 +47,8 @@ struct FrameCase {
     std::function<void(CardSettings&, SettingsBlock&)> m_clicks;
 };
 
-TEST(CliFrame, MatchesTheWindowsBuildForTheSameForm) {
+TEST(CliFrame, MatchesTheWindowsBuildForTheSameForm)
+{
     const std::vector<FrameCase> cases{
         {"wiegand 34 with user timing",
          {"--wiegand", "34", "--timing", "user", "--width", "100", "--interval", "20"},
@@ -61,8 +65,9 @@ TEST(CliFrame, MatchesTheWindowsBuildForTheSameForm) {
              ChooseAbaFormat(s, b, AbaFormat::H4H2ToD8);
          }},
         {"sector data at the top of the lists, lower-case key, password protected",
-         {"--mode", "sector", "--sector", "15", "--block", "3", "--start", "13", "--end", "15", "--key",
-          "a1b2c3d4e5f6", "--password", "DEADBEEF", "--protection", "on", "--order", "lsb", "--key-type", "a"},
+         {"--mode",       "sector", "--sector", "15",    "--block",      "3",          "--start",
+          "13",           "--end",  "15",       "--key", "a1b2c3d4e5f6", "--password", "DEADBEEF",
+          "--protection", "on",     "--order",  "lsb",   "--key-type",   "a"},
          [](CardSettings& s, SettingsBlock& b) {
              ChooseOutputMode(s, b, OutputMode::SectorData);
              s.m_nSector = 15;
@@ -84,7 +89,8 @@ TEST(CliFrame, MatchesTheWindowsBuildForTheSameForm) {
     }
 }
 
-TEST(CliFrame, LockingOnIsCarriedByTheFrame) {
+TEST(CliFrame, LockingOnIsCarriedByTheFrame)
+{
     const std::string locked = PrintedFrame(RunCli(Args({"--locking", "on"})));
     EXPECT_EQ(locked.substr(18 * 3, 2), "5A") << locked;
 }
@@ -94,7 +100,8 @@ struct Refusal {
     std::string m_strLine;  // all that standard error holds, without its last line end
 };
 
-TEST(CliFrame, ARefusedFormPrintsTheFirstMessageAndNoFrame) {
+TEST(CliFrame, ARefusedFormPrintsTheFirstMessageAndNoFrame)
+{
     // A refused range names the values given on a second line.
     const auto range = [](int nStart, int nEnd) {
         return "Warning: Block address definition invalid.\nvarnis-cli: start address " + std::to_string(nStart) +
@@ -122,11 +129,11 @@ TEST(CliFrame, ARefusedFormPrintsTheFirstMessageAndNoFrame) {
     }
 }
 
-TEST(CliFrame, RangeAndImpulseLimitsThatAreAccepted) {
+TEST(CliFrame, RangeAndImpulseLimitsThatAreAccepted)
+{
     const std::string range = PrintedFrame(RunCli(Args({"--mode", "sector", "--start", "4", "--end", "8"})));
     EXPECT_EQ(range.substr(14 * 3, 2), "84") << range;
-    const std::string timing =
-        PrintedFrame(RunCli(Args({"--timing", "user", "--width", "255", "--interval", "1"})));
+    const std::string timing = PrintedFrame(RunCli(Args({"--timing", "user", "--width", "255", "--interval", "1"})));
     EXPECT_EQ(timing.substr(16 * 3, 5), "01 FF") << timing;
 }
 

@@ -16,28 +16,30 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kDefaultFrame =
-    "AA 20 15 01 02 00 00 00 A5 C3 0F 7E 9B 12 40 00 28 08 AA 47 15 02 63 00 FB 03";
+constexpr const char* kDefaultFrame = "AA 20 15 01 02 00 00 00 A5 C3 0F 7E 9B 12 40 00 28 08 AA 47 15 02 63 00 FB 03";
 constexpr const char* kLockingQuestion =
     "Configuration will not be able to change after configuration locking enabled,are you sure to start the "
     "operation?";
 
 class CliMake : public ::testing::Test {
 protected:
-    void StartDevice(const SimBehaviour& behaviour) {
+    void StartDevice(const SimBehaviour& behaviour)
+    {
         m_pty = PtyPair::Open();
         ASSERT_TRUE(m_pty.has_value());
         m_pDevice = std::make_unique<SimDevice>(m_pty->MasterFd(), behaviour);
         ASSERT_TRUE(m_pDevice->Start());
     }
 
-    std::vector<std::string> MakeArgs(std::initializer_list<std::string> extra) const {
+    std::vector<std::string> MakeArgs(std::initializer_list<std::string> extra) const
+    {
         std::vector<std::string> args{kCliPath, "make", "--port", m_pty->SlavePath()};
         args.insert(args.end(), extra);
         return args;
     }
 
-    RunResult Make(std::initializer_list<std::string> extra, std::string_view input = {}) const {
+    RunResult Make(std::initializer_list<std::string> extra, std::string_view input = {}) const
+    {
         return RunProgram(MakeArgs(extra), input);
     }
 
@@ -48,7 +50,8 @@ protected:
     std::unique_ptr<SimDevice> m_pDevice;
 };
 
-TEST_F(CliMake, SucceedingDeviceWritesTheDefaultCard) {
+TEST_F(CliMake, SucceedingDeviceWritesTheDefaultCard)
+{
     StartDevice({});
     const RunResult result = Make({});
     EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
@@ -61,12 +64,14 @@ TEST_F(CliMake, SucceedingDeviceWritesTheDefaultCard) {
     EXPECT_TRUE(exchange.m_bReplySent);
 }
 
-TEST_F(CliMake, TheDeviceReceivesWhatFramePrints) {
+TEST_F(CliMake, TheDeviceReceivesWhatFramePrints)
+{
     StartDevice({});
-    const std::initializer_list<std::string> settings{"--mode",  "sector", "--sector", "7",       "--block",
-                                                      "2",       "--start", "1",       "--end",   "3",
-                                                      "--key",   "00112233aabb", "--key-type", "b", "--interface",
-                                                      "aba",     "--aba",   "4H+2H to 10D", "--locking", "on"};
+    const std::initializer_list<std::string> settings{
+        "--mode",     "sector", "--sector",    "7",   "--block", "2",
+        "--start",    "1",      "--end",       "3",   "--key",   "00112233aabb",
+        "--key-type", "b",      "--interface", "aba", "--aba",   "4H+2H to 10D",
+        "--locking",  "on"};
     std::vector<std::string> frameArgs{"frame"};
     frameArgs.insert(frameArgs.end(), settings);
     const RunResult printed = RunCli(frameArgs);
@@ -84,7 +89,8 @@ TEST_F(CliMake, TheDeviceReceivesWhatFramePrints) {
 
 // "Failure!" tells what the reply held: the device's status, or the byte
 // that spoilt a reply whose status was success.
-TEST_F(CliMake, FailingDevicesGiveFailureWithTheReplyAndExitOne) {
+TEST_F(CliMake, FailingDevicesGiveFailureWithTheReplyAndExitOne)
+{
     StartDevice({});
     SimBehaviour failing;
     failing.m_nResultStatus = 0x05;
@@ -106,7 +112,8 @@ TEST_F(CliMake, FailingDevicesGiveFailureWithTheReplyAndExitOne) {
 
 // The search tells why it found nothing, also without the trace; the trace
 // tells it as each probe goes unanswered.
-TEST_F(CliMake, SilentDeviceIsNotFoundForWantOfAnAnswer) {
+TEST_F(CliMake, SilentDeviceIsNotFoundForWantOfAnAnswer)
+{
     SimBehaviour silent;
     silent.m_eFault = SimFault::Silent;
     StartDevice(silent);
@@ -124,7 +131,8 @@ TEST_F(CliMake, SilentDeviceIsNotFoundForWantOfAnAnswer) {
 
 // The device takes the frame and never tells its result: the window would
 // wait for ever; the command line gives up after --reply-timeout.
-TEST_F(CliMake, DeviceThatNeverRepliesEndsInAFailureLineOfItsOwn) {
+TEST_F(CliMake, DeviceThatNeverRepliesEndsInAFailureLineOfItsOwn)
+{
     SimBehaviour mute;
     mute.m_eFault = SimFault::NeverAnnounces;
     StartDevice(mute);
@@ -140,7 +148,8 @@ TEST_F(CliMake, DeviceThatNeverRepliesEndsInAFailureLineOfItsOwn) {
 
 // A line that goes away ends the run at once at every phase: one line that
 // names the port, exit status 1, and no time-out waited out.
-TEST_F(CliMake, LostLineEndsTheRunAtOnceInOneLine) {
+TEST_F(CliMake, LostLineEndsTheRunAtOnceInOneLine)
+{
     enum class Phase : std::uint8_t { Probe, AfterFrame, BetweenCards };
     for (const Phase ePhase : {Phase::Probe, Phase::AfterFrame, Phase::BetweenCards}) {
         SCOPED_TRACE(static_cast<int>(ePhase));
@@ -182,7 +191,8 @@ TEST_F(CliMake, LostLineEndsTheRunAtOnceInOneLine) {
     }
 }
 
-TEST_F(CliMake, CountThreeWritesThreeCards) {
+TEST_F(CliMake, CountThreeWritesThreeCards)
+{
     StartDevice({});
     const RunResult result = Make({"--count", "3"}, "\n\n");
     EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
@@ -195,7 +205,8 @@ TEST_F(CliMake, CountThreeWritesThreeCards) {
     }
 }
 
-TEST_F(CliMake, EndOfInputBetweenCardsStopsWithFailure) {
+TEST_F(CliMake, EndOfInputBetweenCardsStopsWithFailure)
+{
     StartDevice({});
     const RunResult result = Make({"--count", "3"}, "\n");
     EXPECT_EQ(result.m_nStatus, 1);
@@ -206,7 +217,8 @@ TEST_F(CliMake, EndOfInputBetweenCardsStopsWithFailure) {
 
 // The reply timer's message, on the second card of a run, after the device
 // went quiet. The run stops there.
-TEST_F(CliMake, DeviceThatStopsAnsweringGivesTheTimeOutMessage) {
+TEST_F(CliMake, DeviceThatStopsAnsweringGivesTheTimeOutMessage)
+{
     StartDevice({});
     ChildProcess child;
     ASSERT_TRUE(child.Start(MakeArgs({"--count", "2"})));
@@ -222,7 +234,8 @@ TEST_F(CliMake, DeviceThatStopsAnsweringGivesTheTimeOutMessage) {
     EXPECT_EQ(Device().ExchangeCount(), 1u);
 }
 
-TEST_F(CliMake, RefusedFormSendsNothingAndARefusedRangeNamesTheValues) {
+TEST_F(CliMake, RefusedFormSendsNothingAndARefusedRangeNamesTheValues)
+{
     StartDevice({});
     const RunResult result = Make({"--mode", "sector", "--start", "4", "--end", "9"});
     EXPECT_EQ(result.m_nStatus, 1);
@@ -234,7 +247,8 @@ TEST_F(CliMake, RefusedFormSendsNothingAndARefusedRangeNamesTheValues) {
     EXPECT_EQ(Device().ProbesAnswered(), 0u);
 }
 
-TEST_F(CliMake, LockingNotConfirmedSendsNothing) {
+TEST_F(CliMake, LockingNotConfirmedSendsNothing)
+{
     StartDevice({});
     for (const std::string_view answer : {"n\n", "", "ok\n"}) {
         SCOPED_TRACE(answer);
@@ -247,7 +261,8 @@ TEST_F(CliMake, LockingNotConfirmedSendsNothing) {
     EXPECT_EQ(Device().ProbesAnswered(), 0u);
 }
 
-TEST_F(CliMake, LockingConfirmedIsCarriedByTheFrame) {
+TEST_F(CliMake, LockingConfirmedIsCarriedByTheFrame)
+{
     StartDevice({});
     for (const std::string_view answer : {"y\n", " YES \n"}) {
         const RunResult result = Make({"--locking", "on"}, answer);

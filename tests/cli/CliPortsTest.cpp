@@ -23,11 +23,13 @@ namespace fs = std::filesystem;
 // A directory of its own under the temporary directory, removed at the end.
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         std::string pattern = (fs::temp_directory_path() / "varnis-cli-test-XXXXXX").string();
         m_path = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
     }
-    ~TempDir() {
+    ~TempDir()
+    {
         std::error_code error;
         fs::remove_all(m_path, error);
     }
@@ -39,9 +41,13 @@ private:
     fs::path m_path;
 };
 
-std::string SelfMark() { return "(pid " + std::to_string(::getpid()) + ")"; }
+std::string SelfMark()
+{
+    return "(pid " + std::to_string(::getpid()) + ")";
+}
 
-TEST(CliPort, ANamedPortThatCannotBeUsedSaysWhyInOneLine) {
+TEST(CliPort, ANamedPortThatCannotBeUsedSaysWhyInOneLine)
+{
     DeviceOnPty device;
     ASSERT_TRUE(device.Start());
     DeviceOnPty plain;
@@ -104,7 +110,8 @@ TEST(CliPort, ANamedPortThatCannotBeUsedSaysWhyInOneLine) {
 
 // A search that finds nothing says, for each port that has a device, why it
 // passed the port over; one that finds the device says nothing of the others.
-TEST(CliSearch, NotFoundEndsWithTheReasonOfEachPortAndFoundWithNone) {
+TEST(CliSearch, NotFoundEndsWithTheReasonOfEachPortAndFoundWithNone)
+{
     DeviceOnPty silent;
     SimBehaviour mute;
     mute.m_eFault = SimFault::Silent;
@@ -128,11 +135,16 @@ TEST(CliSearch, NotFoundEndsWithTheReasonOfEachPortAndFoundWithNone) {
     std::ostringstream err;
     EXPECT_EQ(cli::RunMakeOnTable(options, table, out, err, -1), cli::kExitFailure);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(err.str(), "Warning: Provin Generator Device not found.\n"
-                         "varnis-cli: COM1 (" + silent.Path() + "): no answer within 100 ms\n"
-                         "varnis-cli: COM2 (/dev/null): not a serial line\n"
-                         "varnis-cli: COM4 (" + held.Path() + "): in use by another program\n"
-                         "varnis-cli: COM5 (/dev/varnis-no-such-port): no such device\n");
+    EXPECT_EQ(err.str(),
+              "Warning: Provin Generator Device not found.\n"
+              "varnis-cli: COM1 (" +
+                  silent.Path() +
+                  "): no answer within 100 ms\n"
+                  "varnis-cli: COM2 (/dev/null): not a serial line\n"
+                  "varnis-cli: COM4 (" +
+                  held.Path() +
+                  "): in use by another program\n"
+                  "varnis-cli: COM5 (/dev/varnis-no-such-port): no such device\n");
 
     table.SetPath(6, answering.Path());
     std::ostringstream foundOut;
@@ -145,7 +157,8 @@ TEST(CliSearch, NotFoundEndsWithTheReasonOfEachPortAndFoundWithNone) {
 
 // A fake sysfs tree laid out as the kernel lays out a USB serial adapter,
 // with relative links, for the device number of `ptyPath`.
-void MakeUsbAdapterTree(const fs::path& sys, const std::string& ptyPath) {
+void MakeUsbAdapterTree(const fs::path& sys, const std::string& ptyPath)
+{
     struct stat st {};
     ASSERT_EQ(::stat(ptyPath.c_str(), &st), 0);
     const fs::path hub = sys / "devices/pci0000:00/0000:00:14.0/usb1";
@@ -169,7 +182,8 @@ void MakeUsbAdapterTree(const fs::path& sys, const std::string& ptyPath) {
         sys / "dev/char" / (std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev))));
 }
 
-TEST(CliPorts, ListsTheTableWithDriverUsbIdentityAndAccess) {
+TEST(CliPorts, ListsTheTableWithDriverUsbIdentityAndAccess)
+{
     DeviceOnPty usb;
     DeviceOnPty plain;
     ASSERT_TRUE(usb.Start());
@@ -189,7 +203,9 @@ TEST(CliPorts, ListsTheTableWithDriverUsbIdentityAndAccess) {
                            "  USB 0403:6001, manufacturer \"FTDI\", product \"FT232R\\x1B USB UART\", serial number "
                            "\"A10K1234\"\n"
                            "  access: can be opened\n"
-                           "COM2: " + plain.Path() + "\n  driver: pty_slave\n  access: can be opened\n"
+                           "COM2: " +
+                           plain.Path() +
+                           "\n  driver: pty_slave\n  access: can be opened\n"
                            "COM3: no device\n"
                            "COM4: /dev/varnis-no-such-port\n  driver: unknown\n  access: no such device\n";
     for (int n = 5; n <= 10; ++n) {
@@ -198,7 +214,8 @@ TEST(CliPorts, ListsTheTableWithDriverUsbIdentityAndAccess) {
     EXPECT_EQ(listing.str(), expected);
 }
 
-TEST(CliPorts, TheProgramListsANamedPortAndTheMachinesTable) {
+TEST(CliPorts, TheProgramListsANamedPortAndTheMachinesTable)
+{
     DeviceOnPty device;
     ASSERT_TRUE(device.Start());
     const int hHolder = ::open(device.Path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);

@@ -12,12 +12,13 @@ namespace {
 
 // One line on standard error and nothing else: no control character but its
 // end, and short.
-void ExpectOneCleanLine(const std::string& text) {
+void ExpectOneCleanLine(const std::string& text)
+{
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
-    EXPECT_TRUE(std::none_of(text.begin(), text.end() - 1,
-                             [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
-        << text;
+    EXPECT_TRUE(std::none_of(text.begin(), text.end() - 1, [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    })) << text;
     EXPECT_LT(text.size(), 260U) << text;
 }
 
@@ -32,7 +33,8 @@ protected:
     DeviceOnPty m_device;
 };
 
-TEST_F(CliRules, SettingsWithoutEffectAndBadSyntaxAreUsageErrorsThatSendNothing) {
+TEST_F(CliRules, SettingsWithoutEffectAndBadSyntaxAreUsageErrorsThatSendNothing)
+{
     const std::string longWord(500, 'x');
     const std::vector<Refused> cases{
         // Settings that do not count under the mode, interface or timing.
@@ -73,7 +75,8 @@ TEST_F(CliRules, SettingsWithoutEffectAndBadSyntaxAreUsageErrorsThatSendNothing)
     m_device.ExpectNothingSentBefore();
 }
 
-TEST_F(CliRules, TheFormIsCheckedBeforeTheLockingQuestion) {
+TEST_F(CliRules, TheFormIsCheckedBeforeTheLockingQuestion)
+{
     const RunResult result = m_device.Make({"--timing", "user", "--width", "0", "--locking", "on"}, "y\n");
     EXPECT_EQ(result.m_nStatus, 1);
     EXPECT_EQ(result.m_strOut, "");
@@ -83,7 +86,8 @@ TEST_F(CliRules, TheFormIsCheckedBeforeTheLockingQuestion) {
 
 // A result that cannot be written is a failure, and no further card is made
 // whose result nobody would see.
-TEST_F(CliRules, LostOutputIsAFailure) {
+TEST_F(CliRules, LostOutputIsAFailure)
+{
     const auto toFull = [](std::vector<std::string> args) {
         args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", kCliPath});
         return RunProgram(args, "\n\n");
@@ -108,7 +112,8 @@ TEST_F(CliRules, LostOutputIsAFailure) {
     EXPECT_EQ(m_device.Device().ExchangeCount(), 1U);
 }
 
-TEST(CliSyntax, LabelsBlanksAndTheEndOfOptionsGiveTheSameFrame) {
+TEST(CliSyntax, LabelsBlanksAndTheEndOfOptionsGiveTheSameFrame)
+{
     const auto frame = [](std::vector<std::string> args) {
         const RunResult r = RunCli(args);
         EXPECT_EQ(r.m_nStatus, 0) << r.m_strErr;
@@ -122,7 +127,8 @@ TEST(CliSyntax, LabelsBlanksAndTheEndOfOptionsGiveTheSameFrame) {
          {"frame", "--mode", "sector", "--sector", "5", "--end", "3"}},
         {{"frame", "--wiegand", "WIEGAND 34 bits", "--timing", "User-defined", "--width", " 100 ", "--interval=7\t"},
          {"frame", "--wiegand", "34", "--timing", "user", "--width", "100", "--interval", "7"}},
-        {{"frame", "--protection", "Enable", "--locking", "Enable"}, {"frame", "--protection", "on", "--locking", "on"}},
+        {{"frame", "--protection", "Enable", "--locking", "Enable"},
+         {"frame", "--protection", "on", "--locking", "on"}},
         {{"frame", "--interface", "ABA", "--aba", "4H+2H to 8D"}, {"frame", "--interface", "aba", "--aba", "4h+2h-8d"}},
         {{"--", "frame"}, {"frame"}},
     };
@@ -136,7 +142,8 @@ TEST(CliSyntax, LabelsBlanksAndTheEndOfOptionsGiveTheSameFrame) {
     }
 }
 
-TEST(CliSyntax, VersionIsTheProjectsAndHelpTellsTheKeyOrderAndTheByteRange) {
+TEST(CliSyntax, VersionIsTheProjectsAndHelpTellsTheKeyOrderAndTheByteRange)
+{
     for (const auto& args : {std::vector<std::string>{"--version"}, std::vector<std::string>{"make", "--version"}}) {
         const RunResult result = RunCli(args);
         EXPECT_EQ(result.m_nStatus, 0);

@@ -14,7 +14,8 @@
 
 namespace varnis::test {
 
-ConfigurationFrame WindowFrame(const std::function<void(CardSettings&, SettingsBlock&)>& clicks) {
+ConfigurationFrame WindowFrame(const std::function<void(CardSettings&, SettingsBlock&)>& clicks)
+{
     FakeForm form;
     BuildState state;
     ApplyConnectionDefaults(form.m_settings, state.m_settingsBlock);
@@ -25,7 +26,8 @@ ConfigurationFrame WindowFrame(const std::function<void(CardSettings&, SettingsB
     return AssembleConfigurationFrame(state);
 }
 
-std::string FrameText(const std::vector<std::uint8_t>& bytes) {
+std::string FrameText(const std::vector<std::uint8_t>& bytes)
+{
     std::string text;
     for (const std::uint8_t b : bytes) {
         char hex[4];
@@ -38,11 +40,13 @@ std::string FrameText(const std::vector<std::uint8_t>& bytes) {
     return text;
 }
 
-std::string FrameText(const ConfigurationFrame& frame) {
+std::string FrameText(const ConfigurationFrame& frame)
+{
     return FrameText(std::vector<std::uint8_t>(frame.begin(), frame.end()));
 }
 
-RunResult RunCli(const std::vector<std::string>& args, std::string_view input) {
+RunResult RunCli(const std::vector<std::string>& args, std::string_view input)
+{
     std::vector<std::string> argv{kCliPath};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, input);
@@ -55,7 +59,8 @@ struct DeviceLog {
     std::vector<std::string> m_lines;
 };
 
-bool DeviceOnPty::Start(const SimBehaviour& behaviour) {
+bool DeviceOnPty::Start(const SimBehaviour& behaviour)
+{
     m_pty = PtyPair::Open();
     if (!m_pty) {
         return false;
@@ -70,13 +75,15 @@ bool DeviceOnPty::Start(const SimBehaviour& behaviour) {
     return m_pDevice->Start();
 }
 
-RunResult DeviceOnPty::Make(const std::vector<std::string>& args, std::string_view input) const {
+RunResult DeviceOnPty::Make(const std::vector<std::string>& args, std::string_view input) const
+{
     std::vector<std::string> argv{kCliPath, "make", "--port", m_pty->SlavePath()};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, input);
 }
 
-void DeviceOnPty::ExpectNothingSentBefore() {
+void DeviceOnPty::ExpectNothingSentBefore()
+{
     constexpr char kMarker = 0x55;  // no byte of the protocol: the device logs and ignores it
     const int hLine = ::open(m_pty->SlavePath().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(hLine, 0);

@@ -23,7 +23,8 @@ public:
     CardSettings m_settings;
     std::vector<std::string> m_messages;  // "caption: text"
 
-    void ShowMessage(std::string_view text, std::string_view caption) override {
+    void ShowMessage(std::string_view text, std::string_view caption) override
+    {
         m_messages.push_back(std::string(caption) + ": " + std::string(text));
     }
     bool IsPortOpen() const override { return true; }

@@ -14,7 +14,8 @@ struct UsageCase {
     std::string m_strNamed;  // what the one-line message must name
 };
 
-TEST(CliUsage, BadOptionsAndValuesExitTwoWithOneLineNamingThem) {
+TEST(CliUsage, BadOptionsAndValuesExitTwoWithOneLineNamingThem)
+{
     const std::vector<UsageCase> cases{
         {{"frame", "--colour", "red"}, "--colour"},
         {{"make", "-x"}, "-x"},
@@ -59,7 +60,8 @@ TEST(CliUsage, BadOptionsAndValuesExitTwoWithOneLineNamingThem) {
     }
 }
 
-TEST(CliUsage, HelpDescribesBothCommands) {
+TEST(CliUsage, HelpDescribesBothCommands)
+{
     for (const auto& args : {std::vector<std::string>{"--help"}, std::vector<std::string>{"make", "-h"}}) {
         const RunResult result = RunCli(args);
         EXPECT_EQ(result.m_nStatus, 0);
@@ -68,7 +70,8 @@ TEST(CliUsage, HelpDescribesBothCommands) {
     }
 }
 
-TEST(CliUsage, FormWordsAndCompactSpellingsGiveTheSameFrame) {
+TEST(CliUsage, FormWordsAndCompactSpellingsGiveTheSameFrame)
+{
     const auto frame = [](std::vector<std::string> args) {
         args.insert(args.begin(), "frame");
         const RunResult r = RunCli(args);
@@ -83,7 +86,8 @@ TEST(CliUsage, FormWordsAndCompactSpellingsGiveTheSameFrame) {
 
 // Keys and passwords as documents write them become the form's digits;
 // anything else is refused with the one message that says what they are.
-TEST(CliUsage, KeysAndPasswordsTakeTheCommonSpellingsOfTheirBytes) {
+TEST(CliUsage, KeysAndPasswordsTakeTheCommonSpellingsOfTheirBytes)
+{
     const std::string keyRule =
         "a key is 12 hexadecimal digits, least significant byte first, such as A5C30F7E9B12 or A5:C3:0F:7E:9B:12";
     const std::string passwordRule = "a password is 8 hexadecimal digits, such as 47150263 or 47 15 02 63";
@@ -125,8 +129,8 @@ TEST(CliUsage, KeysAndPasswordsTakeTheCommonSpellingsOfTheirBytes) {
         if (c.m_strDigits.empty()) {
             EXPECT_FALSE(bParsed);
             const std::string& rule = c.m_strOption == "--key" ? keyRule : passwordRule;
-            EXPECT_EQ(strError, "invalid value '" + cli::Printable(c.m_strValue) + "' for " + c.m_strOption + " (" +
-                                    rule + ")");
+            EXPECT_EQ(strError,
+                      "invalid value '" + cli::Printable(c.m_strValue) + "' for " + c.m_strOption + " (" + rule + ")");
         } else {
             ASSERT_TRUE(bParsed) << strError;
             const auto& digits = c.m_strOption == "--key" ? options.m_form.m_strKey : options.m_form.m_strPassword;

@@ -20,7 +20,8 @@ struct Connected {
     BuildState state;
 };
 
-TEST(BuildSettingsBlock, DefaultUidFrameAfterConnection) {
+TEST(BuildSettingsBlock, DefaultUidFrameAfterConnection)
+{
     Connected c;
     ASSERT_TRUE(BuildSettingsBlock(c.form, c.state));
     EXPECT_TRUE(c.form.m_messages.empty());
@@ -31,7 +32,8 @@ TEST(BuildSettingsBlock, DefaultUidFrameAfterConnection) {
     EXPECT_EQ(AssembleConfigurationFrame(c.state), expected);
 }
 
-TEST(BuildSettingsBlock, SectorDataAbaExample) {
+TEST(BuildSettingsBlock, SectorDataAbaExample)
+{
     Connected c;
     test::ChooseSectorDataExample(c.form, c.state.m_settingsBlock);
     ASSERT_TRUE(BuildSettingsBlock(c.form, c.state));
@@ -41,7 +43,8 @@ TEST(BuildSettingsBlock, SectorDataAbaExample) {
     EXPECT_EQ(AssembleConfigurationFrame(c.state)[18], 0x5A) << "locking sits at offset 18";
 }
 
-TEST(BuildSettingsBlock, PortClosedReadsNothingAndChangesNothing) {
+TEST(BuildSettingsBlock, PortClosedReadsNothingAndChangesNothing)
+{
     Connected c;
     c.form.m_bPortOpen = false;
     c.form.m_settings.m_eOutputMode = OutputMode::SectorData;
@@ -59,7 +62,8 @@ TEST(BuildSettingsBlock, PortClosedReadsNothingAndChangesNothing) {
 
 // Each case breaks one or more fields of a sector-data form; only the first
 // failing check speaks, and the state stays as it was.
-TEST(BuildSettingsBlock, FirstFailingCheckOnlyAndStateUntouched) {
+TEST(BuildSettingsBlock, FirstFailingCheckOnlyAndStateUntouched)
+{
     const ShownMessage key{"KEY data invalid.", "Warning"};
     const ShownMessage range{"Block address definition invalid.", "Warning"};
     const ShownMessage impulse{"Impulse parameter definition invalid.", "Warning"};
@@ -93,7 +97,8 @@ TEST(BuildSettingsBlock, FirstFailingCheckOnlyAndStateUntouched) {
     }
 }
 
-TEST(BuildSettingsBlock, FailureKeepsAnEarlierBuildStagedAndReady) {
+TEST(BuildSettingsBlock, FailureKeepsAnEarlierBuildStagedAndReady)
+{
     Connected c;
     ASSERT_TRUE(BuildSettingsBlock(c.form, c.state));
     const BuildState good = c.state;
@@ -104,7 +109,8 @@ TEST(BuildSettingsBlock, FailureKeepsAnEarlierBuildStagedAndReady) {
 }
 
 // Texts and lists that do not count in the chosen mode are not checked.
-TEST(BuildSettingsBlock, SettingsThatDoNotCountAreNotChecked) {
+TEST(BuildSettingsBlock, SettingsThatDoNotCountAreNotChecked)
+{
     Connected uid;
     uid.form.m_strKeyField = "xyz";
     uid.form.m_nStart = 9, uid.form.m_nEnd = 2;
@@ -121,25 +127,32 @@ TEST(BuildSettingsBlock, SettingsThatDoNotCountAreNotChecked) {
     EXPECT_EQ(aba.state.m_stagedBlock[14], 0x08);
 }
 
-TEST(BuildSettingsBlock, LeavesTheChoiceBytesAsTheClicksWroteThem) {
+TEST(BuildSettingsBlock, LeavesTheChoiceBytesAsTheClicksWroteThem)
+{
     Connected c;
     const std::array<std::size_t, 5> choiceBytes{0, 1, 4, 12, 20};
-    for (const std::size_t i : choiceBytes) c.state.m_settingsBlock[i] = static_cast<std::uint8_t>(0xC0 + i);
+    for (const std::size_t i : choiceBytes)
+        c.state.m_settingsBlock[i] = static_cast<std::uint8_t>(0xC0 + i);
     ASSERT_TRUE(BuildSettingsBlock(c.form, c.state));
-    for (const std::size_t i : choiceBytes) EXPECT_EQ(c.state.m_stagedBlock[i], 0xC0 + i) << i;
+    for (const std::size_t i : choiceBytes)
+        EXPECT_EQ(c.state.m_stagedBlock[i], 0xC0 + i) << i;
 }
 
-TEST(AssembleConfigurationFrame, StagedBlockBetweenHeaderAndCheck) {
+TEST(AssembleConfigurationFrame, StagedBlockBetweenHeaderAndCheck)
+{
     std::mt19937 rng(12345);
     for (int round = 0; round < 500; ++round) {
         BuildState state;
-        for (auto& b : state.m_stagedBlock) b = static_cast<std::uint8_t>(rng());
+        for (auto& b : state.m_stagedBlock)
+            b = static_cast<std::uint8_t>(rng());
         state.m_settingsBlock.fill(0xEE);  // only the staged block is sent
         const ConfigurationFrame frame = AssembleConfigurationFrame(state);
-        EXPECT_EQ((std::array{frame[0], frame[1], frame[2], frame[25]}), (std::array<std::uint8_t, 4>{0xAA, 0x20, 0x15, 0x03}));
+        EXPECT_EQ((std::array{frame[0], frame[1], frame[2], frame[25]}),
+                  (std::array<std::uint8_t, 4>{0xAA, 0x20, 0x15, 0x03}));
         EXPECT_TRUE(std::equal(state.m_stagedBlock.begin(), state.m_stagedBlock.end(), frame.begin() + 3));
         std::uint8_t x = 0;
-        for (std::size_t i = 0; i <= 24; ++i) x ^= frame[i];
+        for (std::size_t i = 0; i <= 24; ++i)
+            x ^= frame[i];
         EXPECT_EQ(x, 0x00);
     }
 }

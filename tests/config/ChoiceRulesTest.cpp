@@ -7,23 +7,41 @@
 namespace varnis {
 namespace {
 
-TEST(ChoiceCodes, InterfaceAndFormatCodesOfByte1) {
+TEST(ChoiceCodes, InterfaceAndFormatCodesOfByte1)
+{
     const std::array<std::pair<WiegandLength, int>, 3> wiegand{
         {{WiegandLength::Bits26, 0x02}, {WiegandLength::Bits34, 0x04}, {WiegandLength::Bits42, 0x05}}};
-    for (const auto& [length, code] : wiegand) EXPECT_EQ(WiegandLengthCode(length), code);
+    for (const auto& [length, code] : wiegand)
+        EXPECT_EQ(WiegandLengthCode(length), code);
     const std::array<std::pair<AbaFormat, int>, 5> aba{{{AbaFormat::H8ToD10, 0x08},
                                                         {AbaFormat::H6ToD8, 0x06},
                                                         {AbaFormat::H6ToD10, 0x16},
                                                         {AbaFormat::H4H2ToD10, 0x24},
                                                         {AbaFormat::H4H2ToD8, 0x25}}};
-    for (const auto& [format, code] : aba) EXPECT_EQ(AbaFormatCode(format), code);
+    for (const auto& [format, code] : aba)
+        EXPECT_EQ(AbaFormatCode(format), code);
     EXPECT_EQ(AbaFormatLabel(AbaFormat::H4H2ToD8), "4H+2H to 8D");
 }
 
-TEST(ApplyConnectionDefaults, EverySettingAndTheBlockWhateverCameBefore) {
-    CardSettings s{OutputMode::SectorData, InterfaceKind::Aba, WiegandLength::Bits42, AbaFormat::H4H2ToD8,
-                   ImpulseTiming::UserDefined, "100", "1", 7, 3, 9, 12, ByteOrder::MsbFirst, KeyType::KeyB,
-                   "FFFFFFFFFFFF", "12345678", true, true};
+TEST(ApplyConnectionDefaults, EverySettingAndTheBlockWhateverCameBefore)
+{
+    CardSettings s{OutputMode::SectorData,
+                   InterfaceKind::Aba,
+                   WiegandLength::Bits42,
+                   AbaFormat::H4H2ToD8,
+                   ImpulseTiming::UserDefined,
+                   "100",
+                   "1",
+                   7,
+                   3,
+                   9,
+                   12,
+                   ByteOrder::MsbFirst,
+                   KeyType::KeyB,
+                   "FFFFFFFFFFFF",
+                   "12345678",
+                   true,
+                   true};
     SettingsBlock block;
     block.fill(0x77);
     ApplyConnectionDefaults(s, block);
@@ -33,7 +51,8 @@ TEST(ApplyConnectionDefaults, EverySettingAndTheBlockWhateverCameBefore) {
     EXPECT_EQ(block, expected) << "bytes 16 to 19 keep what they held";
 }
 
-TEST(ChooseOutputMode, UidCarriesFixedValuesAndSectorDataBringsTheChoicesBack) {
+TEST(ChooseOutputMode, UidCarriesFixedValuesAndSectorDataBringsTheChoicesBack)
+{
     CardSettings s;
     SettingsBlock b{};
     ApplyConnectionDefaults(s, b);
@@ -58,7 +77,8 @@ TEST(ChooseOutputMode, UidCarriesFixedValuesAndSectorDataBringsTheChoicesBack) {
     EXPECT_EQ(b[12], 0x01);
 }
 
-TEST(ChooseInterface, EachInterfaceRemembersItsOwnChoice) {
+TEST(ChooseInterface, EachInterfaceRemembersItsOwnChoice)
+{
     CardSettings s;
     SettingsBlock b{};
     ApplyConnectionDefaults(s, b);
@@ -77,7 +97,8 @@ TEST(ChooseInterface, EachInterfaceRemembersItsOwnChoice) {
     EXPECT_EQ(s.m_eWiegandLength, WiegandLength::Bits42);
 }
 
-TEST(ChooseImpulseTiming, DefaultPutsTextsAndBytesBackUserDefinedKeepsThem) {
+TEST(ChooseImpulseTiming, DefaultPutsTextsAndBytesBackUserDefinedKeepsThem)
+{
     CardSettings s;
     SettingsBlock b{};
     ChooseImpulseTiming(s, b, ImpulseTiming::UserDefined);

@@ -17,7 +17,8 @@ struct ShownMessage {
 
 class RecordingSink : public IMessageSink {
 public:
-    void ShowMessage(std::string_view text, std::string_view caption) override {
+    void ShowMessage(std::string_view text, std::string_view caption) override
+    {
         m_messages.push_back({std::string(text), std::string(caption)});
     }
     std::vector<ShownMessage> m_messages;
@@ -30,7 +31,8 @@ class FakeBuildForm : public IBuildForm {
 public:
     FakeBuildForm() { m_settings.m_strKey.clear(); }
     bool IsPortOpen() const override { return m_bPortOpen; }
-    void ReadFormTexts() override {
+    void ReadFormTexts() override
+    {
         ++m_nTextReads;
         m_settings.m_strKey = m_strKeyField;
         m_settings.m_strImpulseInterval = m_strIntervalField;
@@ -42,7 +44,8 @@ public:
     int SelectedBlock() const override { return ++m_nListReads, m_nBlock; }
     int SelectedStartAddress() const override { return ++m_nListReads, m_nStart; }
     int SelectedEndAddress() const override { return ++m_nListReads, m_nEnd; }
-    void ShowMessage(std::string_view text, std::string_view caption) override {
+    void ShowMessage(std::string_view text, std::string_view caption) override
+    {
         m_messages.push_back({std::string(text), std::string(caption)});
     }
 
@@ -59,7 +62,8 @@ public:
 // The worked sector-data example on a connected form: sector 2, block 1,
 // start 2, end 6, KEY B, most significant byte first, ABA "6H to 10D",
 // locking on and password protection enabled.
-inline void ChooseSectorDataExample(FakeBuildForm& form, SettingsBlock& block) {
+inline void ChooseSectorDataExample(FakeBuildForm& form, SettingsBlock& block)
+{
     CardSettings& s = form.m_settings;
     ChooseOutputMode(s, block, OutputMode::SectorData);
     ChooseInterface(s, block, InterfaceKind::Aba);

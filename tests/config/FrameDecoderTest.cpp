@@ -16,14 +16,16 @@ using test::FakeBuildForm;
 struct Built {
     FakeBuildForm form;
     BuildState state;
-    std::vector<std::uint8_t> Frame() const {
+    std::vector<std::uint8_t> Frame() const
+    {
         const ConfigurationFrame frame = AssembleConfigurationFrame(state);
         return {frame.begin(), frame.end()};
     }
 };
 
 // The default UID block, or the worked sector-data/ABA example.
-SettingsBlock ExampleBlock(bool bSectorData, Built& b) {
+SettingsBlock ExampleBlock(bool bSectorData, Built& b)
+{
     CardSettings& s = b.form.m_settings;
     SettingsBlock& block = b.state.m_settingsBlock;
     ApplyConnectionDefaults(s, block);
@@ -33,12 +35,14 @@ SettingsBlock ExampleBlock(bool bSectorData, Built& b) {
     EXPECT_TRUE(BuildSettingsBlock(b.form, b.state));
     return b.state.m_stagedBlock;
 }
-SettingsBlock ExampleBlock(bool bSectorData) {
+SettingsBlock ExampleBlock(bool bSectorData)
+{
     Built b;
     return ExampleBlock(bSectorData, b);
 }
 
-TEST(DecodeFrame, ReplyFramesAndTheEncoder) {
+TEST(DecodeFrame, ReplyFramesAndTheEncoder)
+{
     const std::vector<std::uint8_t> ok{0xAA, 0x00, 0x00, 0xAA, 0x03};
     EXPECT_EQ(EncodeFrame(0x00, {}), ok);
     DecodedFrame frame;
@@ -53,7 +57,8 @@ TEST(DecodeFrame, ReplyFramesAndTheEncoder) {
     EXPECT_TRUE(EncodeFrame(0x01, std::vector<std::uint8_t>(256)).empty());
 }
 
-TEST(DecodeFrame, RejectsEveryTruncationAndEveryBrokenPart) {
+TEST(DecodeFrame, RejectsEveryTruncationAndEveryBrokenPart)
+{
     Built built;
     ExampleBlock(false, built);
     const std::vector<std::uint8_t> good = built.Frame();
@@ -89,14 +94,14 @@ TEST(DecodeFrame, RejectsEveryTruncationAndEveryBrokenPart) {
     EXPECT_FALSE(DecodeFrame(std::vector<std::uint8_t>{0xAA, 0x20, 0xFF, 0x00}, frame, reason));
 }
 
-TEST(DecodeConfigurationFrame, RejectsUnknownCodesInAWellFormedFrame) {
+TEST(DecodeConfigurationFrame, RejectsUnknownCodesInAWellFormedFrame)
+{
     // {byte, value, sector data}: codes, zero impulse timing, and for sector
     // data a place on the card and a byte range that make sense.
     const std::vector<std::tuple<std::size_t, std::uint8_t, bool>> cases{
-        {0, 0x00, false}, {0, 0x02, false}, {1, 0x00, false},  {1, 0x03, false}, {1, 0x17, false},
-        {4, 0x02, false}, {12, 0x02, false}, {15, 0x5B, false}, {20, 0x02, false}, {13, 0x00, false},
-        {14, 0x00, false}, {2, 16, true},    {3, 12, true},     {3, 64, true},     {11, 0x72, true},
-        {11, 0x26, true}};
+        {0, 0x00, false},  {0, 0x02, false},  {1, 0x00, false},  {1, 0x03, false},  {1, 0x17, false},  {4, 0x02, false},
+        {12, 0x02, false}, {15, 0x5B, false}, {20, 0x02, false}, {13, 0x00, false}, {14, 0x00, false}, {2, 16, true},
+        {3, 12, true},     {3, 64, true},     {11, 0x72, true},  {11, 0x26, true}};
     for (const auto& [index, value, bSectorData] : cases) {
         SettingsBlock block = ExampleBlock(bSectorData);
         block[index] = value;
@@ -115,12 +120,14 @@ TEST(DecodeConfigurationFrame, RejectsUnknownCodesInAWellFormedFrame) {
 }
 
 // Settings made through the choices, in any order, and a form come back from the frame.
-TEST(DecodeConfigurationFrame, RoundTripOverManySettings) {
+TEST(DecodeConfigurationFrame, RoundTripOverManySettings)
+{
     std::mt19937 rng(2024);
     auto pick = [&rng](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
     auto hexText = [&](int nChars) {
         std::string text;
-        for (int i = 0; i < nChars; ++i) text += "0123456789ABCDEFabcdef"[pick(22)];
+        for (int i = 0; i < nChars; ++i)
+            text += "0123456789ABCDEFabcdef"[pick(22)];
         return text;
     };
     for (int round = 0; round < 2000; ++round) {
@@ -137,12 +144,13 @@ TEST(DecodeConfigurationFrame, RoundTripOverManySettings) {
         const auto timing = static_cast<ImpulseTiming>(pick(2));
         const bool bProtect = pick(2) == 1;
         std::array<std::function<void()>, 8> choices{
-            [&] { ChooseOutputMode(s, block, mode); },        [&] { ChooseInterface(s, block, kind); },
-            [&] { ChooseWiegandLength(s, block, length); },   [&] { ChooseAbaFormat(s, block, format); },
-            [&] { ChooseKeyType(s, block, keyType); },        [&] { ChooseByteOrder(s, block, order); },
-            [&] { ChooseImpulseTiming(s, block, timing); },   [&] { ChoosePasswordProtection(s, block, bProtect); }};
+            [&] { ChooseOutputMode(s, block, mode); },      [&] { ChooseInterface(s, block, kind); },
+            [&] { ChooseWiegandLength(s, block, length); }, [&] { ChooseAbaFormat(s, block, format); },
+            [&] { ChooseKeyType(s, block, keyType); },      [&] { ChooseByteOrder(s, block, order); },
+            [&] { ChooseImpulseTiming(s, block, timing); }, [&] { ChoosePasswordProtection(s, block, bProtect); }};
         std::shuffle(choices.begin(), choices.end(), rng);
-        for (const auto& choose : choices) choose();
+        for (const auto& choose : choices)
+            choose();
         s.m_bConfigLocking = pick(2) == 1;
         FakeBuildForm& f = b.form;
         f.m_nSector = pick(16), f.m_nBlock = pick(4), f.m_nStart = pick(14);
@@ -183,7 +191,8 @@ TEST(DecodeConfigurationFrame, RoundTripOverManySettings) {
     }
 }
 
-TEST(DescribeConfiguration, NamesWhatTheCardCarries) {
+TEST(DescribeConfiguration, NamesWhatTheCardCarries)
+{
     Built built;
     ExampleBlock(true, built);
     DecodedConfiguration d;

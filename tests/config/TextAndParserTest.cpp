@@ -10,33 +10,45 @@ namespace {
 using test::RecordingSink;
 using test::ShownMessage;
 
-TEST(DigitValue, HexAndDecimalDigitsAndEverythingElse) {
+TEST(DigitValue, HexAndDecimalDigitsAndEverythingElse)
+{
     for (char32_t c = 0; c < 0x200; ++c) {
         int hex = 16;
-        if (c >= U'0' && c <= U'9') hex = static_cast<int>(c - U'0');
-        if (c >= U'A' && c <= U'F') hex = static_cast<int>(c - U'A' + 10);
-        if (c >= U'a' && c <= U'f') hex = static_cast<int>(c - U'a' + 10);
+        if (c >= U'0' && c <= U'9')
+            hex = static_cast<int>(c - U'0');
+        if (c >= U'A' && c <= U'F')
+            hex = static_cast<int>(c - U'A' + 10);
+        if (c >= U'a' && c <= U'f')
+            hex = static_cast<int>(c - U'a' + 10);
         EXPECT_EQ(HexDigitValue(c), hex) << static_cast<unsigned>(c);
         EXPECT_EQ(DecimalDigitValue(c), hex < 10 ? hex : 16) << static_cast<unsigned>(c);
     }
     EXPECT_EQ(HexDigitValue(U'\uFF10'), 16);  // a full-width digit is no digit
 }
 
-TEST(TextCharacters, CodePointsAndInvalidBytesCountOneEach) {
+TEST(TextCharacters, CodePointsAndInvalidBytesCountOneEach)
+{
     EXPECT_EQ(TextCharacters("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
               (std::vector<char32_t>{U'A', U'\u00E9', U'\u20AC', U'\U0001F600'}));
     EXPECT_EQ(TextCharacters(std::string("a\0b", 3)).size(), 3U);
     // truncated, truncated before 'A', overlong (twice), surrogate, above U+10FFFF, stray bytes
-    for (const auto& [text, n] : std::vector<std::pair<std::string, std::size_t>>{
-             {"\xC3", 1}, {"\xE2\x82" "A", 3}, {"\xC0\xAF", 2}, {"\xE0\x80\xAF", 3}, {"\xED\xA0\x80", 3},
-             {"\xF4\x90\x80\x80", 4}, {"\xFF\xFE", 2}}) {
+    for (const auto& [text, n] : std::vector<std::pair<std::string, std::size_t>>{{"\xC3", 1},
+                                                                                  {"\xE2\x82"
+                                                                                   "A",
+                                                                                   3},
+                                                                                  {"\xC0\xAF", 2},
+                                                                                  {"\xE0\x80\xAF", 3},
+                                                                                  {"\xED\xA0\x80", 3},
+                                                                                  {"\xF4\x90\x80\x80", 4},
+                                                                                  {"\xFF\xFE", 2}}) {
         const std::vector<char32_t> chars = TextCharacters(text);
         EXPECT_EQ(chars.size(), n) << text;
         EXPECT_EQ(chars.front(), kInvalidCharacter) << text;
     }
 }
 
-TEST(ParseKeyText, AnyCaseInTheOrderTypedCountingCharactersNotBytes) {
+TEST(ParseKeyText, AnyCaseInTheOrderTypedCountingCharactersNotBytes)
+{
     RecordingSink sink;
     std::array<std::uint8_t, 6> key{}, lower{};
     EXPECT_EQ(ParseKeyText("A5C30F7E9B12", key, sink), 6);
@@ -52,7 +64,9 @@ TEST(ParseKeyText, AnyCaseInTheOrderTypedCountingCharactersNotBytes) {
         {"G5C30F7E9B12", 0, "KEY data invalid."},
         {"A5C3 F7E9B12", 2, "KEY data invalid."},
         {"A5C30F7E9B1\xC3\xA9", 5, "KEY data invalid."},  // 13 bytes, 12 characters
-        {"A5\xE2\x82\xAC" "30F7E9B12", 1, "KEY data invalid."},
+        {"A5\xE2\x82\xAC"
+         "30F7E9B12",
+         1, "KEY data invalid."},
         {"A5C30F7E9B1\xFF", 5, "KEY data invalid."},
     };
     for (const auto& [text, nResult, message] : cases) {
@@ -63,7 +77,8 @@ TEST(ParseKeyText, AnyCaseInTheOrderTypedCountingCharactersNotBytes) {
     }
 }
 
-TEST(ParsePasswordText, MessagesAndCaptions) {
+TEST(ParsePasswordText, MessagesAndCaptions)
+{
     std::array<std::uint8_t, 4> pw{};
     RecordingSink ok, shortText, badDigit;
     EXPECT_EQ(ParsePasswordText("47150263", pw, ok), 4);
@@ -76,7 +91,8 @@ TEST(ParsePasswordText, MessagesAndCaptions) {
     EXPECT_EQ(badDigit.m_messages, (std::vector<ShownMessage>{{"Configuration password data invalid.", "Warning"}}));
 }
 
-TEST(ParseImpulseText, DecimalOneTo255) {
+TEST(ParseImpulseText, DecimalOneTo255)
+{
     for (const auto& [text, value] : std::vector<std::pair<std::string, int>>{
              {"1", 1}, {"08", 8}, {"008", 8}, {"40", 40}, {"255", 255}, {"010", 10}}) {
         std::uint8_t out = 0;
@@ -90,7 +106,8 @@ TEST(ParseImpulseText, DecimalOneTo255) {
     }
 }
 
-TEST(EncodeRangeByte, SeventyAcceptablePairs) {
+TEST(EncodeRangeByte, SeventyAcceptablePairs)
+{
     int nAccepted = 0;
     for (int start = -2; start <= 17; ++start) {
         for (int end = -2; end <= 17; ++end) {

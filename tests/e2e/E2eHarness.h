@@ -108,8 +108,8 @@ public:
     }
     void Send(std::span<const std::uint8_t> data) override
     {
-        m_calls.push_back({EngineCall::Kind::Send, m_nCurrentPort, true, Bytes(data.begin(), data.end()),
-                           Clock::now()});
+        m_calls.push_back(
+            {EngineCall::Kind::Send, m_nCurrentPort, true, Bytes(data.begin(), data.end()), Clock::now()});
         m_inner.Send(data);
     }
     bool Close() override

@@ -270,8 +270,7 @@ TEST(LinkE2e, SilentDeviceTimesOutAfterOneSecond)
 
     rig.Link().OnMake();
     ASSERT_TRUE(rig.RunUntil([&] { return !window.m_messages.empty(); }, 10s));
-    EXPECT_EQ(window.MessageTexts(),
-              std::vector<std::string>{"Communication Over time,please check the hardware."});
+    EXPECT_EQ(window.MessageTexts(), std::vector<std::string>{"Communication Over time,please check the hardware."});
     const std::vector<EngineCall> sends = window.Engine().Sends();
     ASSERT_EQ(sends.size(), 2U);  // the probe and the STX of "Make Provin"
     EXPECT_EQ(sends[1].m_data, Bytes{kStx});

@@ -161,11 +161,13 @@ TEST_F(FaultTest, DeviceUnpluggedMidExchangeIsReportedOnceAndTheNextDeviceWorks)
         ASSERT_TRUE(loop.RunUntil([&] { return window.m_bPortOpen; }, 10s));
 
         window.Link().OnMake();
-        ASSERT_TRUE(RunUntilPolled(loop, [&] { return !window.m_errors.Errors().empty(); }, 10s))
+        ASSERT_TRUE(RunUntilPolled(
+            loop, [&] { return !window.m_errors.Errors().empty(); }, 10s))
             << "the hang-up was never reported";
         // The device marks its line lost once its hang-up has closed it: the
         // engine may see the hang-up first.
-        EXPECT_TRUE(RunUntilPolled(loop, [&] { return pDevice->LineLost(); }, 10s));
+        EXPECT_TRUE(RunUntilPolled(
+            loop, [&] { return pDevice->LineLost(); }, 10s));
         EXPECT_EQ(pDevice->ExchangeCount(), 1U);
 
         // The engine stops watching the dead line: no second report, no spin.
@@ -242,7 +244,8 @@ TEST_F(FaultTest, DeviceUnpluggedBeforeItsAckLeavesTheLinkReadyForTheNextDevice)
         ASSERT_EQ(rig.ReadLine(1, 1, 5s), e2e::Bytes{kStx});
         pLine->CloseMaster();
 
-        ASSERT_TRUE(RunUntilPolled(rig.Loop(), [&] { return window.m_nLinesLost == 1; }, 10s));
+        ASSERT_TRUE(RunUntilPolled(
+            rig.Loop(), [&] { return window.m_nLinesLost == 1; }, 10s));
         // The card ends at once: no reply time is waited out on a line that
         // is gone, and the reader waits for an ACK again.
         EXPECT_FALSE(window.IsTimerRunning(kReplyTimerId));
@@ -537,9 +540,7 @@ TEST_F(FaultTest, MebibyteOfNoiseKeepsMemoryBoundedAndTheWindowAnswering)
         const auto start = Clock::now();
         {
             Flooder flooder(pLine->MasterFd(), kFlood);
-            ASSERT_TRUE(rig.RunUntil(
-                [&] { return flooder.Done(); },
-                120s))
+            ASSERT_TRUE(rig.RunUntil([&] { return flooder.Done(); }, 120s))
                 << "only " << flooder.Written() << " bytes went in";
             EXPECT_EQ(flooder.Written(), kFlood);
             // Whatever is still queued is delivered before the line falls quiet.
@@ -616,7 +617,8 @@ TEST_F(FaultTest, ThousandOpenCloseCyclesLeaveNoDescriptorOrThread)
         }
         // The monitoring thread ends on its own after Close, and queued
         // notifications drain; give both a moment.
-        RunUntilPolled(rig.Loop(), [&] { return ThreadCount() == nThreads && OpenFdCount() == nFds; }, 5s);
+        RunUntilPolled(
+            rig.Loop(), [&] { return ThreadCount() == nThreads && OpenFdCount() == nFds; }, 5s);
         EXPECT_EQ(OpenFdCount(), nFds);
         EXPECT_EQ(ThreadCount(), nThreads);
         // While open: the port's descriptor on top, and one thread.

@@ -114,13 +114,25 @@ TEST_F(DeviceLinkTest, ParserTableStateByState)
 {
     const std::vector<ParserStep> steps = {
         // state 0: only ACK moves on (nothing pending, no probe: nothing is sent)
-        {0, 0x00, 0, false}, {0, kStx, 0, false}, {0, 0xAA, 0, false}, {0, 0x03, 0, false}, {0, kAck, 1, false},
+        {0, 0x00, 0, false},
+        {0, kStx, 0, false},
+        {0, 0xAA, 0, false},
+        {0, 0x03, 0, false},
+        {0, kAck, 1, false},
         // state 1: only STX moves on, and is acknowledged
-        {1, kAck, 1, false}, {1, 0xAA, 1, false}, {1, 0xFF, 1, false}, {1, kStx, 2, true},
+        {1, kAck, 1, false},
+        {1, 0xAA, 1, false},
+        {1, 0xFF, 1, false},
+        {1, kStx, 2, true},
         // state 2: only the start byte moves on
-        {2, kStx, 2, false}, {2, kAck, 2, false}, {2, 0x03, 2, false}, {2, 0xAA, 3, false},
+        {2, kStx, 2, false},
+        {2, kAck, 2, false},
+        {2, 0x03, 2, false},
+        {2, 0xAA, 3, false},
         // states 3 to 5 take any byte
-        {3, 0x06, 4, false}, {4, 0x02, 5, false}, {5, 0x00, 6, false},
+        {3, 0x06, 4, false},
+        {4, 0x02, 5, false},
+        {5, 0x00, 6, false},
         // state 6 takes any byte, shows the outcome and starts over
         {6, 0x55, 0, false},
     };
@@ -163,8 +175,8 @@ TEST_F(DeviceLinkTest, OutcomeNeedsStatusCheckAndEndByteAllRight)
         for (const std::uint8_t b : r.m_bytes) {
             Feed({b});
         }
-        EXPECT_EQ(Messages(), std::vector<std::string>{r.m_bSuccess ? "Initialize card succeed"
-                                                                     : "Initialize card fail"});
+        EXPECT_EQ(Messages(),
+                  std::vector<std::string>{r.m_bSuccess ? "Initialize card succeed" : "Initialize card fail"});
         EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
     }
 }
@@ -620,7 +632,10 @@ TEST_F(DeviceLinkTest, LostLineEndsWhatWaitedOnIt)
     // During a card: waiting for the ACK, in the middle of the reply.
     const std::vector<std::function<void()>> cards{
         [&] { m_deviceLink.OnMake(); },
-        [&] { MakeUpToFrame(); Feed({0x02, 0xAA}); },
+        [&] {
+            MakeUpToFrame();
+            Feed({0x02, 0xAA});
+        },
     };
     for (const auto& card : cards) {
         Connect(5);

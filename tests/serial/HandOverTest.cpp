@@ -37,9 +37,7 @@ TEST(HandOverChannel, CancelledCallReturnsAndNeverStarts)
     ASSERT_TRUE(stop.Create());
     std::atomic<bool> bRan{false};
     std::atomic<int> nResult{-1};
-    std::thread caller([&] {
-        nResult = channel.RunAndWait([&] { bRan = true; }, CancelSignal{stop.Handle()});
-    });
+    std::thread caller([&] { nResult = channel.RunAndWait([&] { bRan = true; }, CancelSignal{stop.Handle()}); });
     ASSERT_TRUE(Eventually([&] { return counting.Posts() == 1; }));
     stop.Set();  // the owner's loop is not running: only the cancel can end the wait
     caller.join();

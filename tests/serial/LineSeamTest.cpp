@@ -21,8 +21,8 @@ using Bytes = std::vector<std::uint8_t>;
 // The line's state as the hooks play it.
 struct PlayedLine {
     std::atomic<dev_t> m_nDevice{0};
-    std::atomic<int> m_nQueued{0};        // what the output queue holds
-    std::atomic<int> m_nQueueError{0};    // or the error its query fails with
+    std::atomic<int> m_nQueued{0};      // what the output queue holds
+    std::atomic<int> m_nQueueError{0};  // or the error its query fails with
     std::atomic<int> m_nQueueLooks{0};
     std::atomic<int> m_nOutputFlushes{0};
     std::atomic<bool> m_bNothingCounted{false};  // the byte count says 0
@@ -101,9 +101,8 @@ protected:
     }
     int LinesLost() const
     {
-        return static_cast<int>(std::count_if(m_seen.begin(), m_seen.end(), [](const SerialNotification& n) {
-            return n.m_nMessage == SPN_LINE_LOST;
-        }));
+        return static_cast<int>(std::count_if(
+            m_seen.begin(), m_seen.end(), [](const SerialNotification& n) { return n.m_nMessage == SPN_LINE_LOST; }));
     }
 };
 
@@ -147,7 +146,9 @@ TEST_F(LineSeamTest, OnlyALineThatCannotTellCountsItsQueueAsSent)
         g_line.m_nQueueError = c.m_nError;
         m_port.Send("x");
         ASSERT_EQ(m_pty.Read(1, 5000ms), "x");
-        const auto traced = [&] { return m_traces.CountContaining("Bytes Sent: 0; Message Length: 1") - nTracesBefore; };
+        const auto traced = [&] {
+            return m_traces.CountContaining("Bytes Sent: 0; Message Length: 1") - nTracesBefore;
+        };
         if (c.m_bLost) {
             ASSERT_TRUE(m_loop.RunUntil([&] { return LinesLost() > 0; }, 5000ms));
             ASSERT_TRUE(Eventually([&] { return traced() > 0; }));
@@ -159,8 +160,10 @@ TEST_F(LineSeamTest, OnlyALineThatCannotTellCountsItsQueueAsSent)
         ASSERT_EQ(reports.size() - nReportsBefore, c.m_bLost ? 1U : 0U);
         EXPECT_EQ(traced(), c.m_bLost ? 1 : 0);
         if (c.m_bLost) {
-            EXPECT_EQ(reports.back().m_text, "WARNING:  GetOverlappedResults() in WriteFile() Failed with the "
-                                             "following error: \n" + SystemErrorText(c.m_nError) + "\nPort: 3\n");
+            EXPECT_EQ(reports.back().m_text,
+                      "WARNING:  GetOverlappedResults() in WriteFile() Failed with the "
+                      "following error: \n" +
+                          SystemErrorText(c.m_nError) + "\nPort: 3\n");
         }
         g_line.m_nQueueError = 0;
     }

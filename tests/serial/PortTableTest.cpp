@@ -69,10 +69,10 @@ TEST(LineSettingsText, ParsesTheComposedTextAndRejectsWhatNoLineHas)
     EXPECT_EQ(settings.m_nStopBits, 2);
 
     const LineSettings before = settings;
-    for (const char* bad : {"baud=9600 parity=X data=8 stop=1", "baud=9600 parity=N data=9 stop=1",
-                            "baud=9600 parity=N data=4 stop=1", "baud=9600 parity=N data=8 stop=3",
-                            "baud=0 parity=N data=8 stop=1", "baud=-5 parity=N data=8 stop=1", "baud=9600 parity=NN",
-                            "speed=9600", "baud9600"}) {
+    for (const char* bad :
+         {"baud=9600 parity=X data=8 stop=1", "baud=9600 parity=N data=9 stop=1", "baud=9600 parity=N data=4 stop=1",
+          "baud=9600 parity=N data=8 stop=3", "baud=0 parity=N data=8 stop=1", "baud=-5 parity=N data=8 stop=1",
+          "baud=9600 parity=NN", "speed=9600", "baud9600"}) {
         EXPECT_FALSE(BuildLineSettings(bad, settings)) << bad;
         EXPECT_EQ(settings.m_nDataBits, before.m_nDataBits) << bad << " changed the settings although refused";
         EXPECT_EQ(settings.m_nBaud, before.m_nBaud) << bad;

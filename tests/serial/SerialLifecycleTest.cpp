@@ -100,9 +100,7 @@ TEST_F(SerialEngineTest, AnErrorReportMayReEnterTheEngine)
     } reporter;
     SerialPort port;  // goes before the reporter and the line it uses
     port.SetPortTable(m_table);
-    reporter.m_onReport = [&] {
-        EXPECT_TRUE(port.Initialise(&m_owner, kPort + 1, 9600, 'N', 8, 1, kSystemMask, 512));
-    };
+    reporter.m_onReport = [&] { EXPECT_TRUE(port.Initialise(&m_owner, kPort + 1, 9600, 'N', 8, 1, kSystemMask, 512)); };
     port.SetErrorReporter(&reporter);
 
     EXPECT_TRUE(port.Initialise(&m_owner, kPort, 9600, 'X', 8, 1, kSystemMask, 512));  // no parity 'X'
@@ -174,8 +172,8 @@ TEST_F(SerialEngineTest, StopAndSendTogetherEndTheThreadWithoutWriting)
     ASSERT_TRUE(pPort->StartMonitor());
     ASSERT_TRUE(m_pty.Write(Bytes{0x01}));
     ASSERT_TRUE(owner.WaitEntered(5000ms));
-    pPort->Send("never");  // send requested while the thread is busy...
-    pPort.reset();         // ...and stop requested before it gets back to its wait
+    pPort->Send("never");        // send requested while the thread is busy...
+    pPort.reset();               // ...and stop requested before it gets back to its wait
     EXPECT_EQ(owner.Left(), 1);  // the destructor waited for the thread to leave the owner
     EXPECT_EQ(owner.Cancelled(), 1);
     EXPECT_EQ(m_pty.Read(1, 200ms), "");

@@ -46,8 +46,8 @@ TEST_F(SerialEngineTest, MonitoredLineEventsAreNotifiedInTheirOrderBeforeTheByte
     for (const SerialNotification& n : m_seen) {
         messages.push_back(n.m_nMessage);
     }
-    EXPECT_EQ(messages, (std::vector<std::uint32_t>{SPN_CTS, SPN_EVENT_CHAR, SPN_BREAK, SPN_LINE_ERROR, SPN_RING,
-                                                    SPN_RXCHAR}));
+    EXPECT_EQ(messages,
+              (std::vector<std::uint32_t>{SPN_CTS, SPN_EVENT_CHAR, SPN_BREAK, SPN_LINE_ERROR, SPN_RING, SPN_RXCHAR}));
     EXPECT_EQ(messages.front(), 0x402U);
     EXPECT_EQ(messages.back(), 0x407U);
 }
@@ -117,12 +117,18 @@ TEST(SerialWriteDrain, WaitsForTheOutputQueueWithoutSpinning)
     EXPECT_EQ(nLooks, 4U);
 
     nLooks = 0;
-    const auto unknown = [&] { ++nLooks; return -1; };  // a line that cannot tell
+    const auto unknown = [&] {
+        ++nLooks;
+        return -1;
+    };  // a line that cannot tell
     EXPECT_EQ(WaitForOutputDrained(unknown, 9600, Clock::now() + 5s, stop.Handle()), 0);
     EXPECT_EQ(nLooks, 1U);
 
     nLooks = 0;
-    const auto stuck = [&] { ++nLooks; return 10; };  // about 10 ms a look at 9600 baud
+    const auto stuck = [&] {
+        ++nLooks;
+        return 10;
+    };  // about 10 ms a look at 9600 baud
     const Clock::time_point started = Clock::now();
     EXPECT_EQ(WaitForOutputDrained(stuck, 9600, started + 100ms, stop.Handle()), 10);
     EXPECT_GE(Clock::now() - started, 100ms);
@@ -191,7 +197,7 @@ TEST_F(SerialEngineTest, NotificationsAfterTheOwnerHasGoneHaveNoEffect)
     m_owner.Close();
     ASSERT_TRUE(m_pty.Write(Bytes{0x01, 0x02}));
     ASSERT_TRUE(Eventually([&] { return m_pty.SlaveQueued() == 0; }));  // read and dropped
-    m_port.Send("ok");  // the thread is not stuck
+    m_port.Send("ok");                                                  // the thread is not stuck
     EXPECT_EQ(m_pty.Read(2, 5000ms), "ok");
     m_loop.RunFor(50ms);
     EXPECT_TRUE(m_seen.empty());
@@ -230,8 +236,10 @@ TEST_F(SerialEngineTest, HangUpIsReportedOnceAndThenCostsNoCpu)
     // A write on the dead line fails once, is reported, and is not repeated.
     m_port.Send("x");
     ASSERT_TRUE(Eventually([&] { return m_reporter.Reports().size() == 2; }));
-    EXPECT_TRUE(m_reporter.Reports()[1].m_text.starts_with("WARNING:  WriteFile() Failed")) << m_reporter.Reports()[1].m_text;
-    EXPECT_TRUE(Eventually([&] { return m_traces.Count("WARNING: WriteFile() error.. Bytes Sent: 0; Message Length: 1\n") == 1; }));
+    EXPECT_TRUE(m_reporter.Reports()[1].m_text.starts_with("WARNING:  WriteFile() Failed"))
+        << m_reporter.Reports()[1].m_text;
+    EXPECT_TRUE(Eventually(
+        [&] { return m_traces.Count("WARNING: WriteFile() error.. Bytes Sent: 0; Message Length: 1\n") == 1; }));
     m_loop.RunFor(100ms);
     EXPECT_EQ(m_reporter.Reports().size(), 2U);
     EXPECT_EQ(lost(), 1);

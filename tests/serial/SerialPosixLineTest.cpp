@@ -35,7 +35,8 @@ TEST_F(SerialEngineTest, OpenAppliesTheLineSettingsAndTraces)
     EXPECT_EQ(m_port.GetEventMask(), kSystemMask);
     EXPECT_EQ(m_port.GetSendBufferSize(), 64);
     EXPECT_TRUE(m_reporter.Reports().empty());  // no modem lines on a pty: no failure
-    EXPECT_EQ(m_traces.Count("Initialisation for communicationport 3 completed.\nUse Startmonitor to communicate.\n"), 1);
+    EXPECT_EQ(m_traces.Count("Initialisation for communicationport 3 completed.\nUse Startmonitor to communicate.\n"),
+              1);
 
     ASSERT_TRUE(m_port.StartMonitor());
     EXPECT_EQ(m_traces.Count("Thread started\n"), 1);

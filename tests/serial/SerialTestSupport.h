@@ -91,7 +91,11 @@ private:
 // stays in flight for as long as the test wishes.
 class BlockingOwner : public ISerialOwner {
 public:
-    BlockingOwner() { m_release.Create(); m_entered.Create(); }
+    BlockingOwner()
+    {
+        m_release.Create();
+        m_entered.Create();
+    }
     void DeliverNotification(const SerialNotification& n, const CancelSignal& cancel) override
     {
         {
@@ -106,10 +110,7 @@ public:
             m_nCancelled.fetch_add(1);
         }
     }
-    bool WaitEntered(std::chrono::milliseconds limit) const
-    {
-        return m_entered.Wait(static_cast<int>(limit.count()));
-    }
+    bool WaitEntered(std::chrono::milliseconds limit) const { return m_entered.Wait(static_cast<int>(limit.count())); }
     void Release() const { m_release.Set(); }
     int Left() const { return m_nLeft.load(); }
     int Cancelled() const { return m_nCancelled.load(); }

@@ -274,12 +274,31 @@ struct ReplyReader {
     void Feed(std::uint8_t b)
     {
         switch (m_nState) {
-        case 1: if (b == kStx) { ++m_nAcksSent; m_nState = 2; } break;
-        case 2: if (b == kFrameStart) { m_nState = 3; } break;
-        case 3: m_bStatusOk = b == 0x00; m_nState = 4; break;
+        case 1:
+            if (b == kStx) {
+                ++m_nAcksSent;
+                m_nState = 2;
+            }
+            break;
+        case 2:
+            if (b == kFrameStart) {
+                m_nState = 3;
+            }
+            break;
+        case 3:
+            m_bStatusOk = b == 0x00;
+            m_nState = 4;
+            break;
         case 4: m_nState = 5; break;
-        case 5: m_bCheckOk = b == 0xAA; m_nState = 6; break;
-        case 6: m_bDone = true; m_bSuccess = b == kFrameEnd && m_bStatusOk && m_bCheckOk; m_nState = 0; break;
+        case 5:
+            m_bCheckOk = b == 0xAA;
+            m_nState = 6;
+            break;
+        case 6:
+            m_bDone = true;
+            m_bSuccess = b == kFrameEnd && m_bStatusOk && m_bCheckOk;
+            m_nState = 0;
+            break;
         default: break;
         }
     }

@@ -79,11 +79,10 @@ bool TestLine::SeesHangUp(std::chrono::milliseconds limit)
 
 ConfigurationFrame DefaultConfigurationFrame()
 {
-    ConfigurationFrame frame{0xAA, 0x20, 0x15,
-                             0x01, 0x02, 0x00, 0x00, 0x00,              // UID, Wiegand 26, sector, block, KEY A
-                             0xA5, 0xC3, 0x0F, 0x7E, 0x9B, 0x12,        // key
-                             0x40, 0x00, 0x28, 0x08, 0xAA,              // range, LSB first, timing, unlocked
-                             0x47, 0x15, 0x02, 0x63, 0x00,              // password, protection off
+    ConfigurationFrame frame{0xAA, 0x20, 0x15, 0x01, 0x02, 0x00, 0x00, 0x00,  // UID, Wiegand 26, sector, block, KEY A
+                             0xA5, 0xC3, 0x0F, 0x7E, 0x9B, 0x12,              // key
+                             0x40, 0x00, 0x28, 0x08, 0xAA,                    // range, LSB first, timing, unlocked
+                             0x47, 0x15, 0x02, 0x63, 0x00,                    // password, protection off
                              0x00, 0x03};
     std::uint8_t nCheck = 0;
     for (std::size_t i = 0; i < 24; ++i) {

@@ -142,8 +142,8 @@ TEST_F(Keyboard, TabVisitsOnlyTheFormsStopsWhateverWasClicked)
         ClickOn(m_dlg, nId);
     }
     ASSERT_EQ(m_probe.ConfigLockingFlag(), 1);
-    const std::vector<int> expected = {kIdExit, kIdHelp, kIdImpulseInterval, kIdImpulseWidth, kIdMake,
-                                       kIdSector, kIdBlock, kIdStartAddress, kIdKey, kIdClosePort,
+    const std::vector<int> expected = {kIdExit,       kIdHelp,     kIdImpulseInterval, kIdImpulseWidth, kIdMake,
+                                       kIdSector,     kIdBlock,    kIdStartAddress,    kIdKey,          kIdClosePort,
                                        kIdEndAddress, kIdPassword, kIdLocking};
     EXPECT_EQ(TabChain(), expected);
     std::vector<int> backwards = {kIdExit};

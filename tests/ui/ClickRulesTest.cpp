@@ -31,7 +31,7 @@ protected:
     VarnisDlgProbe m_probe{m_dlg};
 };
 
-const Ids kSectorControls = {kIdSector, kIdBlock, kIdKeyA, kIdKeyB, kIdKey,
+const Ids kSectorControls = {kIdSector,   kIdBlock,    kIdKeyA,         kIdKeyB,      kIdKey,
                              kIdMsbFirst, kIdLsbFirst, kIdStartAddress, kIdEndAddress};
 const Ids kAbaFormats = {kIdAba8HTo10D, kIdAba6HTo8D, kIdAba6HTo10D, kIdAba4H2HTo10D, kIdAba4H2HTo8D};
 
@@ -77,8 +77,8 @@ TEST_F(ClickRules, InterfacesRememberBothChoicesAndSwitchTheirGroups)
     EXPECT_EQ(Byte(1), 0x08);  // the remembered ABA format
     for (const int nId : kAbaFormats)
         EXPECT_TRUE(IsEnabled(nId)) << nId;
-    for (const int nId : {kIdWiegand26, kIdWiegand34, kIdWiegand42, kIdUserDefined, kIdDefaultTiming,
-                          kIdImpulseWidth, kIdImpulseInterval})
+    for (const int nId : {kIdWiegand26, kIdWiegand34, kIdWiegand42, kIdUserDefined, kIdDefaultTiming, kIdImpulseWidth,
+                          kIdImpulseInterval})
         EXPECT_FALSE(IsEnabled(nId)) << nId;
     ClickOn(m_dlg, kIdAba6HTo10D);
     EXPECT_EQ(Byte(1), 0x16);
@@ -167,8 +167,9 @@ TEST_F(ClickRules, LockingAsksFirstAndCancelLeavesItOff)
     const BoxRecord& box = m_boxes.m_records.front();
     EXPECT_EQ(box.m_eKind, BoxRecord::Kind::Confirm);
     EXPECT_EQ(box.m_strCaption, "Warning");
-    EXPECT_EQ(box.m_strText, "Configuration will not be able to change after configuration locking "
-                             "enabled,are you sure to start the operation?");
+    EXPECT_EQ(box.m_strText,
+              "Configuration will not be able to change after configuration locking "
+              "enabled,are you sure to start the operation?");
     EXPECT_TRUE(box.m_bOwned);
     EXPECT_FALSE(Button(m_dlg, kIdLocking)->isChecked());
     EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);

@@ -52,8 +52,9 @@ TEST(HelpWindow, ShowsTheGuideReadOnlyWithTheFocusOnOk)
     const QStringList lines = help.TextField()->toPlainText().split(u'\n');
     EXPECT_EQ(lines.front(), "User's Guide:");
     ASSERT_GE(lines.size(), 3);
-    EXPECT_EQ(lines.at(lines.size() - 2), "9.Two level configuration security measures,Password Protection and "
-                                          "Configuration Locking,can be selected.");
+    EXPECT_EQ(lines.at(lines.size() - 2),
+              "9.Two level configuration security measures,Password Protection and "
+              "Configuration Locking,can be selected.");
     EXPECT_EQ(lines.back(), "");  // ends with a line break
     EXPECT_EQ(lines.size(), 2 + 2 * 9);
     EXPECT_TRUE(help.OkButton()->isDefault());
@@ -191,8 +192,8 @@ TEST(ErrorReports, FromAnotherThreadShowOnTheWindowsThreadAndAStopEndsTheWait)
         reporter.ReportError("text", "Application Error", cancel.Signal());
         bReturned = true;
     });
-    EXPECT_TRUE(WaitFor([&]() { return boxes.m_records.size() == 2U && boxes.m_nOpen == 0; },
-                        std::chrono::seconds(10)));
+    EXPECT_TRUE(
+        WaitFor([&]() { return boxes.m_records.size() == 2U && boxes.m_nOpen == 0; }, std::chrono::seconds(10)));
     stopped.join();
     EXPECT_TRUE(bReturnedWhileOpen);
 }
@@ -214,8 +215,8 @@ void AnswerNextBox(SeenBox& seen, QMessageBox::StandardButton answer)
         auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (pBox == nullptr)
             return;
-        seen = {pBox->windowTitle(), pBox->text(), pBox->width(), pBox->icon(), pBox->standardButtons(),
-                pBox->parentWidget()};
+        seen = {pBox->windowTitle(),     pBox->text(),        pBox->width(), pBox->icon(),
+                pBox->standardButtons(), pBox->parentWidget()};
         pBox->button(answer)->click();
     });
 }

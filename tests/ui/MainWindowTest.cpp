@@ -34,11 +34,12 @@ protected:
     VarnisDlgProbe m_probe{m_dlg};
 };
 
-const Ids kConnectedEnabled = {kIdExit, kIdHelp, kIdMake, kIdClosePort, kIdMode0, kIdMode1, kIdWiegand, kIdAba,
-                               kIdWiegand26, kIdWiegand34, kIdWiegand42, kIdDefaultTiming, kIdUserDefined,
-                               kIdPassword, kIdPasswordEnable, kIdPasswordDisable, kIdLocking};
-const Ids kDefaultChecks = {kIdMode0, kIdWiegand, kIdWiegand26, kIdAba8HTo10D,
-                            kIdKeyA, kIdLsbFirst, kIdDefaultTiming, kIdPasswordDisable};
+const Ids kConnectedEnabled = {
+    kIdExit,        kIdHelp,     kIdMake,           kIdClosePort,       kIdMode0,     kIdMode1,
+    kIdWiegand,     kIdAba,      kIdWiegand26,      kIdWiegand34,       kIdWiegand42, kIdDefaultTiming,
+    kIdUserDefined, kIdPassword, kIdPasswordEnable, kIdPasswordDisable, kIdLocking};
+const Ids kDefaultChecks = {kIdMode0, kIdWiegand,  kIdWiegand26,     kIdAba8HTo10D,
+                            kIdKeyA,  kIdLsbFirst, kIdDefaultTiming, kIdPasswordDisable};
 
 void ExpectDefaultValues(const VarnisDlg& dlg)
 {
@@ -103,7 +104,7 @@ TEST_F(MainWindow, KeepsProportionsOfItsDialogUnitsAndClipsNoText)
         if (!pChild->isVisible())
             continue;
         EXPECT_TRUE(window.contains(pChild->geometry())) << pChild->objectName().toStdString();
-        const QString text = qobject_cast<QLabel*>(pChild)           ? qobject_cast<QLabel*>(pChild)->text()
+        const QString text = qobject_cast<QLabel*>(pChild)            ? qobject_cast<QLabel*>(pChild)->text()
                              : qobject_cast<QAbstractButton*>(pChild) ? qobject_cast<QAbstractButton*>(pChild)->text()
                                                                       : QString();
         if (text.isEmpty())
@@ -119,10 +120,15 @@ TEST_F(MainWindow, KeepsProportionsOfItsDialogUnitsAndClipsNoText)
 
 TEST_F(MainWindow, EditsAndListsAreKnownByTheirLabels)
 {
-    const std::vector<std::pair<int, const char*>> labels = {
-        {kIdPortList, "Port:"}, {kIdImpulseWidth, "ImpulseWidth:"}, {kIdImpulseInterval, "ImpulseInterval:"},
-        {kIdSector, "Sector No.："}, {kIdBlock, "Block No.："}, {kIdStartAddress, "Start address in block:"},
-        {kIdEndAddress, "End address:"}, {kIdKey, "KEY:"}, {kIdPassword, "Password:"}};
+    const std::vector<std::pair<int, const char*>> labels = {{kIdPortList, "Port:"},
+                                                             {kIdImpulseWidth, "ImpulseWidth:"},
+                                                             {kIdImpulseInterval, "ImpulseInterval:"},
+                                                             {kIdSector, "Sector No.："},
+                                                             {kIdBlock, "Block No.："},
+                                                             {kIdStartAddress, "Start address in block:"},
+                                                             {kIdEndAddress, "End address:"},
+                                                             {kIdKey, "KEY:"},
+                                                             {kIdPassword, "Password:"}};
     const auto allLabels = m_dlg.findChildren<QLabel*>();
     for (const auto& [nId, pszLabel] : labels) {
         const QString label = QString::fromUtf8(pszLabel);
@@ -167,11 +173,10 @@ TEST_F(MainWindow, EditFieldsRefuseCharactersBeyondTheirLimits)
     m_dlg.EnterConnectedState();
     ClickOn(m_dlg, kIdMode1);
     ClickOn(m_dlg, kIdUserDefined);
-    const std::vector<std::tuple<int, const char*, const char*>> cases = {
-        {kIdKey, "0123456789ABC", "0123456789AB"},
-        {kIdPassword, "123456789", "12345678"},
-        {kIdImpulseWidth, "1234", "123"},
-        {kIdImpulseInterval, "9876", "987"}};
+    const std::vector<std::tuple<int, const char*, const char*>> cases = {{kIdKey, "0123456789ABC", "0123456789AB"},
+                                                                          {kIdPassword, "123456789", "12345678"},
+                                                                          {kIdImpulseWidth, "1234", "123"},
+                                                                          {kIdImpulseInterval, "9876", "987"}};
     for (const auto& [nId, pszTyped, pszKept] : cases) {
         QLineEdit* pEdit = EditOf(m_dlg, nId);
         ASSERT_TRUE(pEdit->isEnabled()) << nId;

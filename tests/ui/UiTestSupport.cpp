@@ -90,12 +90,41 @@ QComboBox* ListOf(const VarnisDlg& dlg, int nId)
 
 const std::vector<int>& AllControlIds()
 {
-    static const std::vector<int> ids = {
-        kIdExit, kIdHelp, kIdUserDefined, kIdImpulseInterval, kIdImpulseWidth, kIdMake, kIdSector, kIdBlock,
-        kIdStartAddress, kIdKey, kIdPortList, kIdOpenPort, kIdClosePort, kIdMode0, kIdMode1, kIdWiegand, kIdAba,
-        kIdWiegand26, kIdWiegand34, kIdWiegand42, kIdAba8HTo10D, kIdAba6HTo8D, kIdAba6HTo10D, kIdAba4H2HTo10D,
-        kIdAba4H2HTo8D, kIdKeyA, kIdKeyB, kIdMsbFirst, kIdLsbFirst, kIdDefaultTiming, kIdEndAddress,
-        kIdPasswordEnable, kIdPasswordDisable, kIdLocking, kIdPassword};
+    static const std::vector<int> ids = {kIdExit,
+                                         kIdHelp,
+                                         kIdUserDefined,
+                                         kIdImpulseInterval,
+                                         kIdImpulseWidth,
+                                         kIdMake,
+                                         kIdSector,
+                                         kIdBlock,
+                                         kIdStartAddress,
+                                         kIdKey,
+                                         kIdPortList,
+                                         kIdOpenPort,
+                                         kIdClosePort,
+                                         kIdMode0,
+                                         kIdMode1,
+                                         kIdWiegand,
+                                         kIdAba,
+                                         kIdWiegand26,
+                                         kIdWiegand34,
+                                         kIdWiegand42,
+                                         kIdAba8HTo10D,
+                                         kIdAba6HTo8D,
+                                         kIdAba6HTo10D,
+                                         kIdAba4H2HTo10D,
+                                         kIdAba4H2HTo8D,
+                                         kIdKeyA,
+                                         kIdKeyB,
+                                         kIdMsbFirst,
+                                         kIdLsbFirst,
+                                         kIdDefaultTiming,
+                                         kIdEndAddress,
+                                         kIdPasswordEnable,
+                                         kIdPasswordDisable,
+                                         kIdLocking,
+                                         kIdPassword};
     return ids;
 }
 
@@ -112,8 +141,8 @@ std::set<int> CheckedIds(const VarnisDlg& dlg)
 {
     std::set<int> ids;
     for (const int nId : AllControlIds())
-        if (QAbstractButton* pButton = Button(dlg, nId); pButton != nullptr && pButton->isCheckable() &&
-                                                        pButton->isChecked())
+        if (QAbstractButton* pButton = Button(dlg, nId);
+            pButton != nullptr && pButton->isCheckable() && pButton->isChecked())
             ids.insert(nId);
     return ids;
 }

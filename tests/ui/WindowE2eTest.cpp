@@ -135,10 +135,10 @@ TEST_F(WindowE2e, OpenPortFindsTheDeviceAndMakeProvinSendsTheFrameTheFormDescrib
 {
     SimDevice& device = StartDevice();
     ASSERT_TRUE(Connect());
-    EXPECT_EQ(EnabledIds(Dlg()), (std::set<int>{kIdExit, kIdHelp, kIdMake, kIdClosePort, kIdMode0, kIdMode1,
-                                                 kIdWiegand, kIdAba, kIdWiegand26, kIdWiegand34, kIdWiegand42,
-                                                 kIdDefaultTiming, kIdUserDefined, kIdPassword, kIdPasswordEnable,
-                                                 kIdPasswordDisable, kIdLocking}));
+    EXPECT_EQ(EnabledIds(Dlg()),
+              (std::set<int>{kIdExit, kIdHelp, kIdMake, kIdClosePort, kIdMode0, kIdMode1, kIdWiegand, kIdAba,
+                             kIdWiegand26, kIdWiegand34, kIdWiegand42, kIdDefaultTiming, kIdUserDefined, kIdPassword,
+                             kIdPasswordEnable, kIdPasswordDisable, kIdLocking}));
     EXPECT_EQ(device.ProbesAnswered(), 1U);
     EXPECT_TRUE(m_boxes.m_records.empty());
 

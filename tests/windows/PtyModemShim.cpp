@@ -34,13 +34,15 @@
 namespace {
 
 // Linux gives pseudo-terminal slaves the majors 136 to 143.
-bool IsPtySlave(int nFd) {
+bool IsPtySlave(int nFd)
+{
     struct stat st {};
     return ::fstat(nFd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
 template <typename Fn>
-Fn Next(const char* pszName) {
+Fn Next(const char* pszName)
+{
     return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, pszName));
 }
 
@@ -49,7 +51,8 @@ using OpenFn = int (*)(const char*, int, ...);
 using OpenAtFn = int (*)(int, const char*, int, ...);
 
 // A read-write open of a COM port's slave that another open holds is refused.
-int Exclusive(int nFd, const char* pszPath, int nFlags) {
+int Exclusive(int nFd, const char* pszPath, int nFlags)
+{
     if (nFd < 0 || (nFlags & O_ACCMODE) != O_RDWR || pszPath == nullptr ||
         std::strstr(pszPath, "/dosdevices/com") == nullptr || !IsPtySlave(nFd)) {
         return nFd;
@@ -62,13 +65,15 @@ int Exclusive(int nFd, const char* pszPath, int nFlags) {
     return -1;
 }
 
-mode_t ModeOf(int nFlags, va_list args) {
+mode_t ModeOf(int nFlags, va_list args)
+{
     return (nFlags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
 }
 
 }  // namespace
 
-extern "C" int ioctl(int nFd, unsigned long nRequest, ...) {
+extern "C" int ioctl(int nFd, unsigned long nRequest, ...)
+{
     va_list args;
     va_start(args, nRequest);
     void* pArg = va_arg(args, void*);
@@ -82,7 +87,8 @@ extern "C" int ioctl(int nFd, unsigned long nRequest, ...) {
     return 0;
 }
 
-extern "C" int open(const char* pszPath, int nFlags, ...) {
+extern "C" int open(const char* pszPath, int nFlags, ...)
+{
     va_list args;
     va_start(args, nFlags);
     const mode_t nMode = ModeOf(nFlags, args);
@@ -91,7 +97,8 @@ extern "C" int open(const char* pszPath, int nFlags, ...) {
     return Exclusive(pNext(pszPath, nFlags, nMode), pszPath, nFlags);
 }
 
-extern "C" int open64(const char* pszPath, int nFlags, ...) {
+extern "C" int open64(const char* pszPath, int nFlags, ...)
+{
     va_list args;
     va_start(args, nFlags);
     const mode_t nMode = ModeOf(nFlags, args);
@@ -100,7 +107,8 @@ extern "C" int open64(const char* pszPath, int nFlags, ...) {
     return Exclusive(pNext(pszPath, nFlags, nMode), pszPath, nFlags);
 }
 
-extern "C" int openat(int nDirFd, const char* pszPath, int nFlags, ...) {
+extern "C" int openat(int nDirFd, const char* pszPath, int nFlags, ...)
+{
     va_list args;
     va_start(args, nFlags);
     const mode_t nMode = ModeOf(nFlags, args);
@@ -109,7 +117,8 @@ extern "C" int openat(int nDirFd, const char* pszPath, int nFlags, ...) {
     return Exclusive(pNext(nDirFd, pszPath, nFlags, nMode), pszPath, nFlags);
 }
 
-extern "C" int openat64(int nDirFd, const char* pszPath, int nFlags, ...) {
+extern "C" int openat64(int nDirFd, const char* pszPath, int nFlags, ...)
+{
     va_list args;
     va_start(args, nFlags);
     const mode_t nMode = ModeOf(nFlags, args);

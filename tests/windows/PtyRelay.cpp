@@ -39,7 +39,8 @@ struct Line {
     std::string m_pending;  // received from the socket, not yet a whole message
 };
 
-bool SendMessage(int hSocket, char cKind, const void* pData, std::size_t nLength) {
+bool SendMessage(int hSocket, char cKind, const void* pData, std::size_t nLength)
+{
     std::string message{cKind, static_cast<char>(nLength & 0xFF), static_cast<char>(nLength >> 8)};
     message.append(static_cast<const char*>(pData), nLength);
     const char* pNext = message.data();
@@ -58,18 +59,21 @@ bool SendMessage(int hSocket, char cKind, const void* pData, std::size_t nLength
     return true;
 }
 
-bool SendNumber(int hSocket, char cKind, std::int32_t nValue) {
+bool SendNumber(int hSocket, char cKind, std::int32_t nValue)
+{
     return SendMessage(hSocket, cKind, &nValue, sizeof nValue);
 }
 
-void CloseFd(int& hFd) {
+void CloseFd(int& hFd)
+{
     if (hFd >= 0) {
         ::close(hFd);
         hFd = -1;
     }
 }
 
-void Drop(Line& line) {
+void Drop(Line& line)
+{
     CloseFd(line.m_hSocket);
     CloseFd(line.m_hMaster);
     CloseFd(line.m_hSlave);
@@ -79,7 +83,8 @@ void Drop(Line& line) {
 }
 
 // A new line for a new connection, behind the lowest COM number not in use.
-bool OpenLine(Line& line, const std::string& dosdevices, int nFirstCom, const std::vector<Line>& lines) {
+bool OpenLine(Line& line, const std::string& dosdevices, int nFirstCom, const std::vector<Line>& lines)
+{
     termios raw{};
     ::cfmakeraw(&raw);
     if (::openpty(&line.m_hMaster, &line.m_hSlave, nullptr, &raw, nullptr) != 0) {
@@ -103,7 +108,8 @@ bool OpenLine(Line& line, const std::string& dosdevices, int nFirstCom, const st
 }
 
 // Serves the whole messages received so far. False when the line must go.
-bool Serve(Line& line) {
+bool Serve(Line& line)
+{
     while (line.m_pending.size() >= 3) {
         const std::size_t nLength = static_cast<unsigned char>(line.m_pending[1]) |
                                     (static_cast<std::size_t>(static_cast<unsigned char>(line.m_pending[2])) << 8);
@@ -130,7 +136,8 @@ bool Serve(Line& line) {
     return true;
 }
 
-int Listen(std::uint16_t& nPort) {
+int Listen(std::uint16_t& nPort)
+{
     const int hListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -146,7 +153,8 @@ int Listen(std::uint16_t& nPort) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 3) {
         std::fprintf(stderr, "usage: pty-relay DOSDEVICES-DIR FIRST-COM-NUMBER\n");
         return 2;

@@ -14,27 +14,36 @@ struct InputBytes::Impl {
     int m_hCancel;
 };
 
-InputBytes::InputBytes(int nFd) : m_pImpl(std::make_unique<Impl>(Impl{nFd, ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)})) {}
+InputBytes::InputBytes(int nFd) : m_pImpl(std::make_unique<Impl>(Impl{nFd, ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)}))
+{
+}
 
-InputBytes::~InputBytes() {
+InputBytes::~InputBytes()
+{
     if (m_pImpl->m_hCancel >= 0) {
         ::close(m_pImpl->m_hCancel);
     }
 }
 
-bool InputBytes::IsUsable() const { return m_pImpl->m_hCancel >= 0; }
+bool InputBytes::IsUsable() const
+{
+    return m_pImpl->m_hCancel >= 0;
+}
 
-void InputBytes::Cancel() {
+void InputBytes::Cancel()
+{
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(m_pImpl->m_hCancel, &one, sizeof one);
 }
 
-void InputBytes::Rearm() {
+void InputBytes::Rearm()
+{
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t r = ::read(m_pImpl->m_hCancel, &count, sizeof count);
 }
 
-InputBytes::Got InputBytes::Next(char& c) {
+InputBytes::Got InputBytes::Next(char& c)
+{
     for (;;) {
         std::array<pollfd, 2> fds{{{m_pImpl->m_hInput, POLLIN, 0}, {m_pImpl->m_hCancel, POLLIN, 0}}};
         if (::poll(fds.data(), fds.size(), -1) < 0) {

@@ -15,7 +15,8 @@ namespace varnis::cli {
 namespace {
 
 // The canonical form of `path`, empty when it does not resolve.
-std::string Resolved(const std::string& path) {
+std::string Resolved(const std::string& path)
+{
     char* pResolved = ::realpath(path.c_str(), nullptr);
     if (pResolved == nullptr) {
         return {};
@@ -26,7 +27,8 @@ std::string Resolved(const std::string& path) {
 }
 
 // The first line of a sysfs attribute, without trailing blanks.
-std::string Attribute(const std::string& path) {
+std::string Attribute(const std::string& path)
+{
     std::ifstream file(path);
     std::string line;
     std::getline(file, line);
@@ -36,17 +38,20 @@ std::string Attribute(const std::string& path) {
     return line;
 }
 
-bool Exists(const std::string& path) {
+bool Exists(const std::string& path)
+{
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::string BaseName(const std::string& path) {
+std::string BaseName(const std::string& path)
+{
     const std::size_t nSlash = path.rfind('/');
     return nSlash == std::string::npos ? path : path.substr(nSlash + 1);
 }
 
-bool ParseUnsigned(std::string_view text, unsigned& nValue) {
+bool ParseUnsigned(std::string_view text, unsigned& nValue)
+{
     const auto [pEnd, error] = std::from_chars(text.data(), text.data() + text.size(), nValue);
     return error == std::errc() && pEnd == text.data() + text.size() && !text.empty();
 }
@@ -54,10 +59,13 @@ bool ParseUnsigned(std::string_view text, unsigned& nValue) {
 }  // namespace
 
 PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)
-    : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot)) {}
+    : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot))
+{
+}
 
 // /proc/tty/drivers: "name  /dev/node  major  minor-range  type".
-std::string PortInspector::DriverFromTable(unsigned nMajor, unsigned nMinor) const {
+std::string PortInspector::DriverFromTable(unsigned nMajor, unsigned nMinor) const
+{
     std::ifstream table(m_strProcRoot + "/tty/drivers");
     std::string line;
     while (std::getline(table, line)) {
@@ -84,7 +92,8 @@ std::string PortInspector::DriverFromTable(unsigned nMajor, unsigned nMinor) con
     return {};
 }
 
-PortFacts PortInspector::Facts(const std::string& path) const {
+PortFacts PortInspector::Facts(const std::string& path) const
+{
     PortFacts facts;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {

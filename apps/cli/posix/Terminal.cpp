@@ -9,12 +9,14 @@ namespace varnis::cli {
 namespace {
 
 // /dev/tty, the name every process has for its controlling terminal.
-bool IsControllingTerminalName(const std::string& path) {
+bool IsControllingTerminalName(const std::string& path)
+{
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == makedev(5, 0);
 }
 
-bool HasControllingTerminal() {
+bool HasControllingTerminal()
+{
     const int hTty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (hTty < 0) {
         return false;
@@ -25,7 +27,8 @@ bool HasControllingTerminal() {
 
 }  // namespace
 
-bool IsOwnTerminal(const std::string& path) {
+bool IsOwnTerminal(const std::string& path)
+{
     if (IsControllingTerminalName(path)) {
         return HasControllingTerminal();
     }
@@ -42,7 +45,8 @@ bool IsOwnTerminal(const std::string& path) {
     return false;
 }
 
-bool NamesAbsentControllingTerminal(const std::string& path) {
+bool NamesAbsentControllingTerminal(const std::string& path)
+{
     return IsControllingTerminalName(path) && !HasControllingTerminal();
 }
 

@@ -20,15 +20,20 @@ struct InputBytes::Impl {
     HANDLE m_hReader = nullptr;  // the thread inside Next, while it reads
 };
 
-InputBytes::InputBytes(int nFd) : m_pImpl(std::make_unique<Impl>()) {
+InputBytes::InputBytes(int nFd) : m_pImpl(std::make_unique<Impl>())
+{
     m_pImpl->m_hInput = reinterpret_cast<HANDLE>(_get_osfhandle(nFd));
 }
 
 InputBytes::~InputBytes() = default;
 
-bool InputBytes::IsUsable() const { return m_pImpl->m_hInput != INVALID_HANDLE_VALUE; }
+bool InputBytes::IsUsable() const
+{
+    return m_pImpl->m_hInput != INVALID_HANDLE_VALUE;
+}
 
-void InputBytes::Cancel() {
+void InputBytes::Cancel()
+{
     const std::lock_guard lock(m_pImpl->m_mutex);
     m_pImpl->m_bCancelled = true;
     if (m_pImpl->m_hReader != nullptr) {
@@ -36,12 +41,14 @@ void InputBytes::Cancel() {
     }
 }
 
-void InputBytes::Rearm() {
+void InputBytes::Rearm()
+{
     const std::lock_guard lock(m_pImpl->m_mutex);
     m_pImpl->m_bCancelled = false;
 }
 
-InputBytes::Got InputBytes::Next(char& c) {
+InputBytes::Got InputBytes::Next(char& c)
+{
     HANDLE hSelf = nullptr;
     {
         const std::lock_guard lock(m_pImpl->m_mutex);

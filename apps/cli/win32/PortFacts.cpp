@@ -7,8 +7,13 @@
 namespace varnis::cli {
 
 PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)
-    : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot)) {}
+    : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot))
+{
+}
 
-PortFacts PortInspector::Facts(const std::string&) const { return {}; }
+PortFacts PortInspector::Facts(const std::string&) const
+{
+    return {};
+}
 
 }  // namespace varnis::cli

@@ -4,8 +4,14 @@
 
 namespace varnis::cli {
 
-bool IsOwnTerminal(const std::string&) { return false; }
+bool IsOwnTerminal(const std::string&)
+{
+    return false;
+}
 
-bool NamesAbsentControllingTerminal(const std::string&) { return false; }
+bool NamesAbsentControllingTerminal(const std::string&)
+{
+    return false;
+}
 
 }  // namespace varnis::cli

@@ -183,7 +183,8 @@ std::string PtyPair::Read(std::size_t nCount, std::chrono::milliseconds limit) c
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (m_pImpl->m_received.size() < nCount) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             break;
         }
