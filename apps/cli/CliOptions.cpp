@@ -10,25 +10,6 @@
 namespace varnis::cli {
 namespace {
 
-// Lower case with every run of blanks made one space and the ends trimmed.
-std::string Normalised(std::string_view text)
-{
-    std::string out;
-    bool bBlank = false;
-    for (const char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c)) != 0) {
-            bBlank = !out.empty();
-            continue;
-        }
-        if (bBlank) {
-            out.push_back(' ');
-            bBlank = false;
-        }
-        out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    }
-    return out;
-}
-
 template <typename T>
 struct Word {
     std::string_view m_strWord;

@@ -1,5 +1,6 @@
 #include "apps/cli/CliRun.h"
 
+#include "apps/cli/CliText.h"
 #include "apps/cli/CliWindow.h"
 #include "apps/cli/LineReader.h"
 #include "apps/cli/PortListing.h"
@@ -23,23 +24,6 @@ namespace {
 // The search tries at most ten ports, each for its opening time and 100 ms.
 constexpr std::chrono::seconds kSearchLimit{60};
 
-std::string Trimmed(const std::string& text)
-{
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && std::isspace(static_cast<unsigned char>(text[first])) != 0) {
-        ++first;
-    }
-    while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1])) != 0) {
-        --last;
-    }
-    std::string out = text.substr(first, last - first);
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
 // A terminal echoes the line end the user typed; otherwise the prompt's line
 // is ended here.
 void EndPromptLine(std::ostream& err, int nInputFd, bool bGotLine)
@@ -60,7 +44,7 @@ bool ConfirmLocking(EventLoop& loop, LineReader& reader, std::ostream& err, int 
     if (!bGotLine) {
         return false;
     }
-    const std::string word = Trimmed(answer);
+    const std::string word = Normalised(answer);
     return word == "y" || word == "yes";
 }
 

@@ -2,6 +2,8 @@
 
 #include "config/TextCharacters.h"
 
+#include <cctype>
+
 namespace varnis::cli {
 namespace {
 
@@ -51,6 +53,24 @@ std::string Printable(std::string_view text, std::size_t nMaxCharacters)
         } else {
             out.append(bytes);
         }
+    }
+    return out;
+}
+
+std::string Normalised(std::string_view text)
+{
+    std::string out;
+    bool bBlank = false;
+    for (const char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c)) != 0) {
+            bBlank = !out.empty();
+            continue;
+        }
+        if (bBlank) {
+            out.push_back(' ');
+            bBlank = false;
+        }
+        out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     }
     return out;
 }

@@ -16,4 +16,8 @@ std::size_t CharacterCount(std::string_view text);
 // `nMaxCharacters` is cut and ends in "...".
 std::string Printable(std::string_view text, std::size_t nMaxCharacters = 40);
 
+// Lower case with every run of blanks made one space and the ends trimmed:
+// how the command line compares the words a user types.
+std::string Normalised(std::string_view text);
+
 }  // namespace varnis::cli
