@@ -7,8 +7,8 @@
 #include "serial/PortTable.h"
 #include "serial/SerialNotify.h"
 #include "sim/SimDevice.h"
-#include "ui/MessageBoxes.h"
-#include "ui/VarnisDlg.h"
+#include "ui/qt/MessageBoxes.h"
+#include "ui/qt/VarnisDlg.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

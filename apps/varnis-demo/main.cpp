@@ -13,11 +13,11 @@
 //                                  frame) into DIR, then quit
 #include "serial/PortTable.h"
 #include "sim/SimDevice.h"
-#include "ui/FormIds.h"
-#include "ui/MessageBoxes.h"
-#include "ui/VarnisApp.h"
-#include "ui/VarnisDlg.h"
-#include "ui/VarnisDlgProbe.h"
+#include "ui/core/FormIds.h"
+#include "ui/qt/MessageBoxes.h"
+#include "ui/qt/VarnisApp.h"
+#include "ui/qt/VarnisDlg.h"
+#include "ui/qt/VarnisDlgProbe.h"
 
 #include <QAbstractButton>
 #include <QApplication>

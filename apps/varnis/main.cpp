@@ -1,6 +1,6 @@
 // The desktop tool on the machine's own serial devices. The window takes no
 // option; --help and --version are answered without a display.
-#include "ui/VarnisApp.h"
+#include "ui/qt/VarnisApp.h"
 
 #include <cerrno>
 #include <cstdio>

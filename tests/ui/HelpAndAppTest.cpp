@@ -1,9 +1,9 @@
 // The help window, the window's menu, the icon and the engine's error boxes.
-#include "ui/AppIcon.h"
-#include "ui/DialogUnits.h"
-#include "ui/HelpDialog.h"
-#include "ui/QtOwnerThread.h"
-#include "ui/VarnisApp.h"
+#include "ui/qt/AppIcon.h"
+#include "ui/qt/DialogUnits.h"
+#include "ui/qt/HelpDialog.h"
+#include "ui/qt/QtOwnerThread.h"
+#include "ui/qt/VarnisApp.h"
 #include "ui/UiTestSupport.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The form, its start state, its keyboard behaviour and the connection states.
 #include "config/ChoiceRules.h"
-#include "ui/DialogUnits.h"
-#include "ui/FormList.h"
+#include "ui/qt/DialogUnits.h"
+#include "ui/qt/FormList.h"
 #include "ui/UiTestSupport.h"
 
 #include <QAbstractItemView>

@@ -2,10 +2,10 @@
 // boxes, and small helpers to click and to read the form.
 #pragma once
 
-#include "ui/MessageBoxes.h"
+#include "ui/qt/MessageBoxes.h"
 #include "serial/PortTable.h"
-#include "ui/VarnisDlg.h"
-#include "ui/VarnisDlgProbe.h"
+#include "ui/qt/VarnisDlg.h"
+#include "ui/qt/VarnisDlgProbe.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,8 +1,8 @@
-#include "ui/VarnisApp.h"
+#include "ui/qt/VarnisApp.h"
 
 #include "serial/SerialNotify.h"
-#include "ui/AppIcon.h"
-#include "ui/VarnisDlg.h"
+#include "ui/qt/AppIcon.h"
+#include "ui/qt/VarnisDlg.h"
 
 #include <QApplication>
 #include <QStyleFactory>

@@ -5,7 +5,7 @@
 
 #include "config/SettingsBuild.h"
 #include "link/DeviceLink.h"
-#include "ui/VarnisDlg.h"
+#include "ui/qt/VarnisDlg.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "serial/OwnerThread.h"
-#include "ui/MessageBoxes.h"
+#include "ui/qt/MessageBoxes.h"
 
 #include <QObject>
 #include <QThread>

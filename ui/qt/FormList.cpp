@@ -1,4 +1,4 @@
-#include "ui/FormList.h"
+#include "ui/qt/FormList.h"
 
 #include <QAbstractItemView>
 

@@ -1,4 +1,4 @@
-#include "ui/QtOwnerThread.h"
+#include "ui/qt/QtOwnerThread.h"
 
 #include <QMetaObject>
 

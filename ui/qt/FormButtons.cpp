@@ -1,4 +1,4 @@
-#include "ui/FormButtons.h"
+#include "ui/qt/FormButtons.h"
 
 #include <QButtonGroup>
 

@@ -1,4 +1,4 @@
-#include "ui/FormFrame.h"
+#include "ui/qt/FormFrame.h"
 
 #include <QPainter>
 #include <QPalette>

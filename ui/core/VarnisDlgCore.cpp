@@ -1,12 +1,13 @@
-// The window's control-state rules: the start state, the click rule of every
-// choice, the locking confirmation and the two connection states.
-#include "ui/VarnisDlg.h"
+// The window's core: its routing, the start state, the click rules, the
+// locking confirmation and the two connection states.
+#include "ui/core/VarnisDlgCore.h"
 
 #include "config/ChoiceRules.h"
-#include "ui/AppIcon.h"
-#include "ui/VarnisDlgPrivate.h"
+#include "ui/core/FormTable.h"
 
 #include <array>
+#include <string>
+#include <utility>
 
 namespace varnis {
 
@@ -21,12 +22,64 @@ constexpr std::array kSixteenRadios = {kIdMode0,     kIdMode1,      kIdWiegand, 
 
 }  // namespace
 
-void VarnisDlg::OnInitMainWindow()
+VarnisDlgCore::VarnisDlgCore(IDialogSurface& surface, IDialogShell& shell, IShellResources& resources,
+                             ISerialOwner* pOwner)
+    : m_surface(surface),
+      m_shell(shell),
+      m_resources(resources),
+      m_pOwner(pOwner),
+      m_engine(m_serialPort),
+      m_link(*this, m_engine, m_linkState, m_buildState)
+{
+}
+
+bool VarnisDlgCore::OnCommand(int nId)
+{
+    switch (nId) {
+    case kIdExit: m_shell.EndWindow(true); return true;
+    case kIdCancel: m_shell.EndWindow(false); return true;
+    case kIdHelp: m_shell.ShowHelpWindow(); return true;
+    case kIdOpenPort: m_link.OnOpenPort(); return true;
+    case kIdClosePort: m_link.OnClosePort(); return true;
+    case kIdMake: m_link.OnMake(); return true;
+    default: break;
+    }
+    const FormItem* pItem = FindFormItem(nId);
+    if (pItem == nullptr || (pItem->m_eKind != ControlKind::Radio && pItem->m_eKind != ControlKind::Check))
+        return false;
+    // Clicks reach enabled controls only.
+    if (m_surface.IsEnabled(nId))
+        OnClickRule(nId);
+    return true;
+}
+
+bool VarnisDlgCore::OnSysCommand(unsigned nId)
+{
+    if ((nId & 0xFFF0U) != kSysCommandAbout)
+        return false;
+    m_shell.ShowHelpWindow();
+    return true;
+}
+
+void VarnisDlgCore::OnTimer(int nId)
+{
+    m_link.OnLinkTimer(nId);
+}
+
+void VarnisDlgCore::OnNotification(std::uint32_t nMessage, std::uint32_t nWParam, std::uint32_t nLParam)
+{
+    if (nMessage == SPN_RXCHAR)
+        m_link.OnReceivedByte(nWParam, nLParam);
+    else if (nMessage == SPN_LINE_LOST)
+        m_link.OnLineLost(nLParam);
+}
+
+void VarnisDlgCore::OnInitMainWindow()
 {
     // The lists were filled and the edit fields limited when the form was made.
-    CreateSystemMenu();
-    m_p->m_icon = AppIcon();
-    setWindowIcon(m_p->m_icon);
+    if (const std::string about = m_resources.ResourceString(kAboutMenuStringId); !about.empty())
+        m_resources.AppendMenuItem(kSysCommandAbout, about);
+    m_resources.SetWindowIcon();
     // Only "Exit", "Help" and "OpenPort" can be used until a device answers.
     Enable(kIdMake, false);
     for (const int nId : kSixteenRadios)
@@ -39,82 +92,133 @@ void VarnisDlg::OnInitMainWindow()
     SelectDefaultListItems();
     // Check marks only: no rule runs, the settings block stays all zero.
     for (const int nId : {kIdMode0, kIdWiegand, kIdWiegand26, kIdAba8HTo10D, kIdKeyA, kIdLsbFirst, kIdDefaultTiming})
-        m_p->m_controls.SetCheck(nId, true);
-    m_p->m_controls.Select(kIdPortList, 0);
+        m_surface.SetCheck(nId, true);
+    m_surface.Select(kIdPortList, 0);
     Enable(kIdOpenPort, true);
     Enable(kIdClosePort, false);
     // Password protection off, and the security options disabled with it.
     Enable(kIdPassword, false);
-    m_p->m_controls.SetCheck(kIdPasswordDisable, true);
+    m_surface.SetCheck(kIdPasswordDisable, true);
     Enable({kIdPasswordEnable, kIdPasswordDisable, kIdLocking}, false);
-    m_p->m_controls.Control(kIdExit)->setFocus(Qt::OtherFocusReason);
+    m_surface.Focus(kIdExit);
 }
 
-void VarnisDlg::ShowDefaultTexts()
+void VarnisDlgCore::ShowFormTexts()
 {
-    CardSettings& settings = m_p->m_settings;
-    settings.m_strImpulseInterval = kDefaultImpulseIntervalText;
-    settings.m_strImpulseWidth = kDefaultImpulseWidthText;
-    settings.m_strKey = kDefaultKeyText;
-    settings.m_strPassword = kDefaultPasswordText;
+    m_surface.SetText(kIdKey, m_settings.m_strKey);
+    m_surface.SetText(kIdImpulseInterval, m_settings.m_strImpulseInterval);
+    m_surface.SetText(kIdImpulseWidth, m_settings.m_strImpulseWidth);
+    m_surface.SetText(kIdPassword, m_settings.m_strPassword);
+}
+
+void VarnisDlgCore::ReadFormTexts()
+{
+    m_settings.m_strKey = m_surface.Text(kIdKey);
+    m_settings.m_strImpulseInterval = m_surface.Text(kIdImpulseInterval);
+    m_settings.m_strImpulseWidth = m_surface.Text(kIdImpulseWidth);
+    m_settings.m_strPassword = m_surface.Text(kIdPassword);
+}
+
+void VarnisDlgCore::ShowDefaultTexts()
+{
+    m_settings.m_strImpulseInterval = kDefaultImpulseIntervalText;
+    m_settings.m_strImpulseWidth = kDefaultImpulseWidthText;
+    m_settings.m_strKey = kDefaultKeyText;
+    m_settings.m_strPassword = kDefaultPasswordText;
     ShowFormTexts();
 }
 
-void VarnisDlg::SelectDefaultListItems()
+void VarnisDlgCore::SelectDefaultListItems()
 {
-    FormControls& controls = m_p->m_controls;
-    controls.Select(kIdSector, 0);
-    controls.Select(kIdBlock, 0);
-    controls.Select(kIdStartAddress, 0);
-    controls.Select(kIdEndAddress, 4);
+    m_surface.Select(kIdSector, 0);
+    m_surface.Select(kIdBlock, 0);
+    m_surface.Select(kIdStartAddress, 0);
+    m_surface.Select(kIdEndAddress, 4);
 }
 
-void VarnisDlg::Enable(int nId, bool bEnable)
+void VarnisDlgCore::ShowMessage(std::string_view text, std::string_view caption)
 {
-    const FormControls& controls = m_p->m_controls;
-    const int nRuleId = m_p->m_nRuleId;
-    QWidget* pControl = controls.Control(nId);
-    // A focused control that is disabled would hand the focus to the next Tab
-    // stop, selecting an edit field's text; the control whose rule runs keeps it.
-    if (!bEnable && pControl->isEnabled() && focusWidget() == pControl && nRuleId != 0 && nRuleId != nId &&
-        controls.Control(nRuleId)->isEnabled())
-        controls.Control(nRuleId)->setFocus(Qt::OtherFocusReason);
-    pControl->setEnabled(bEnable);
+    m_shell.Message(text, caption);
 }
 
-void VarnisDlg::Enable(std::initializer_list<int> ids, bool bEnable)
+int VarnisDlgCore::SelectedSector() const
+{
+    return m_surface.Selection(kIdSector);
+}
+
+int VarnisDlgCore::SelectedBlock() const
+{
+    return m_surface.Selection(kIdBlock);
+}
+
+int VarnisDlgCore::SelectedStartAddress() const
+{
+    return m_surface.Selection(kIdStartAddress);
+}
+
+int VarnisDlgCore::SelectedEndAddress() const
+{
+    return m_surface.Selection(kIdEndAddress);
+}
+
+void VarnisDlgCore::StartTimer(int nId, int nMilliseconds)
+{
+    m_shell.StartTimer(nId, nMilliseconds);
+}
+
+void VarnisDlgCore::StopTimer(int nId)
+{
+    m_shell.StopTimer(nId);
+}
+
+void VarnisDlgCore::Enable(int nId, bool bEnable)
+{
+    // A focused control that is disabled hands the focus to the next Tab
+    // stop, which would select an edit field's text: the control whose rule
+    // runs keeps it.
+    if (!bEnable && m_surface.IsEnabled(nId) && m_surface.FocusedId() == nId && m_nRuleId != 0 && m_nRuleId != nId &&
+        m_surface.IsEnabled(m_nRuleId))
+        m_surface.Focus(m_nRuleId);
+    m_surface.Enable(nId, bEnable);
+}
+
+void VarnisDlgCore::Enable(std::initializer_list<int> ids, bool bEnable)
 {
     for (const int nId : ids)
         Enable(nId, bEnable);
 }
 
-void VarnisDlg::MoveFocusToButton(int nToId)
+void VarnisDlgCore::MoveFocusToButton(int nToId)
 {
-    const FormControls& controls = m_p->m_controls;
-    QWidget* pFocus = focusWidget();
-    if (pFocus == controls.Control(kIdExit) || pFocus == controls.Control(kIdHelp))
+    const int nFocus = m_surface.FocusedId();
+    if (nFocus == kIdExit || nFocus == kIdHelp)
         return;
-    controls.Control(nToId)->setFocus(Qt::OtherFocusReason);
+    m_surface.Focus(nToId);
 }
 
-void VarnisDlg::CheckAndRun(int nId)
+void VarnisDlgCore::CheckAndRun(int nId)
 {
-    m_p->m_controls.SetCheck(nId, true);
+    if (const FormItem* pItem = FindFormItem(nId); pItem != nullptr && pItem->m_eKind == ControlKind::Radio) {
+        m_surface.SetCheck(nId, true);
+        for (const int nOther : GroupMembers(pItem->m_nGroup)) {
+            if (nOther != nId)
+                m_surface.SetCheck(nOther, false);
+        }
+    }
     OnClickRule(nId);
 }
 
-void VarnisDlg::OnClickRule(int nId)
+void VarnisDlgCore::OnClickRule(int nId)
 {
-    const int nOuterRuleId = m_p->m_nRuleId;
-    m_p->m_nRuleId = nId;
+    const int nOuterRuleId = std::exchange(m_nRuleId, nId);
     RunClickRule(nId);
-    m_p->m_nRuleId = nOuterRuleId;
+    m_nRuleId = nOuterRuleId;
 }
 
-void VarnisDlg::RunClickRule(int nId)
+void VarnisDlgCore::RunClickRule(int nId)
 {
-    CardSettings& settings = m_p->m_settings;
-    SettingsBlock& block = m_p->m_buildState.m_settingsBlock;
+    CardSettings& settings = m_settings;
+    SettingsBlock& block = m_buildState.m_settingsBlock;
     const std::initializer_list<int> sectorControls = {kIdSector,   kIdBlock,    kIdKeyA,         kIdKeyB,      kIdKey,
                                                        kIdMsbFirst, kIdLsbFirst, kIdStartAddress, kIdEndAddress};
     const std::initializer_list<int> wiegandLengths = {kIdWiegand26, kIdWiegand34, kIdWiegand42};
@@ -161,7 +265,8 @@ void VarnisDlg::RunClickRule(int nId)
     case kIdDefaultTiming:
         ChooseImpulseTiming(settings, block, ImpulseTiming::Default);
         Enable({kIdImpulseInterval, kIdImpulseWidth}, false);
-        m_p->m_controls.ShowImpulseTexts(settings);
+        m_surface.SetText(kIdImpulseInterval, settings.m_strImpulseInterval);
+        m_surface.SetText(kIdImpulseWidth, settings.m_strImpulseWidth);
         break;
     case kIdUserDefined:
         ChooseImpulseTiming(settings, block, ImpulseTiming::UserDefined);
@@ -174,31 +279,31 @@ void VarnisDlg::RunClickRule(int nId)
     }
 }
 
-void VarnisDlg::TakeLockingFromCheckMark()
+void VarnisDlgCore::TakeLockingFromCheckMark()
 {
-    m_p->m_nConfigLocking = m_p->m_controls.IsChecked(kIdLocking) ? 1 : 0;
-    m_p->m_settings.m_bConfigLocking = m_p->m_nConfigLocking != 0;
+    m_nConfigLocking = m_surface.IsChecked(kIdLocking) ? 1 : 0;
+    m_settings.m_bConfigLocking = m_nConfigLocking != 0;
 }
 
-void VarnisDlg::OnLockingClicked()
+void VarnisDlgCore::OnLockingClicked()
 {
     // The check mark has already changed; the flag follows it.
     TakeLockingFromCheckMark();
-    if (m_p->m_nConfigLocking == 0)
+    if (m_nConfigLocking == 0)
         return;
-    const bool bOk = m_p->m_pBoxes->Confirm(this, QString::fromUtf8(kLockingConfirmText), FromUtf8(kCaptionWarning));
+    const bool bOk = m_shell.Confirm(kLockingConfirmText, kCaptionWarning);
     if (!bOk)
-        m_p->m_controls.SetCheck(kIdLocking, false);
+        m_surface.SetCheck(kIdLocking, false);
     // Handlers run inside the box (a new connection resets the form): the
     // flag follows the check mark as it stands now, not as it stood before.
     TakeLockingFromCheckMark();
 }
 
-void VarnisDlg::EnterConnectedState()
+void VarnisDlgCore::EnterConnectedState()
 {
-    CardSettings& settings = m_p->m_settings;
-    SettingsBlock& block = m_p->m_buildState.m_settingsBlock;
-    m_p->m_nPortOpen = 1;
+    CardSettings& settings = m_settings;
+    SettingsBlock& block = m_buildState.m_settingsBlock;
+    m_nPortOpen = 1;
     Enable(kIdMake, true);
     for (const int nId : kSixteenRadios)
         Enable(nId, true);
@@ -219,26 +324,26 @@ void VarnisDlg::EnterConnectedState()
     block.at(kByteLocking) = LockingCode(false);
     // The security options: locking off, password protection off.
     Enable({kIdPassword, kIdPasswordEnable, kIdPasswordDisable, kIdLocking}, true);
-    m_p->m_controls.SetCheck(kIdLocking, false);
-    m_p->m_nConfigLocking = 0;
+    m_surface.SetCheck(kIdLocking, false);
+    m_nConfigLocking = 0;
     settings.m_bConfigLocking = false;
     CheckAndRun(kIdPasswordDisable);
     // "ClosePort" first: the focus moves from "OpenPort" to it before
     // "OpenPort" is disabled, so that it never falls to an edit field.
-    Enable(kIdClosePort, m_p->m_nPortOpen == 1);
-    if (m_p->m_nPortOpen == 1)
+    Enable(kIdClosePort, m_nPortOpen == 1);
+    if (m_nPortOpen == 1)
         MoveFocusToButton(kIdClosePort);
-    Enable(kIdOpenPort, m_p->m_nPortOpen == 0);
+    Enable(kIdOpenPort, m_nPortOpen == 0);
 }
 
-void VarnisDlg::EnterDisconnectedState()
+void VarnisDlgCore::EnterDisconnectedState()
 {
     // The focus leaves "ClosePort" and the options for "OpenPort" before
     // they are disabled.
-    Enable(kIdOpenPort, m_p->m_nPortOpen == 0);
-    if (m_p->m_nPortOpen == 0)
+    Enable(kIdOpenPort, m_nPortOpen == 0);
+    if (m_nPortOpen == 0)
         MoveFocusToButton(kIdOpenPort);
-    Enable(kIdClosePort, m_p->m_nPortOpen == 1);
+    Enable(kIdClosePort, m_nPortOpen == 1);
     // Every option disabled; values, check marks and selections stay as they are.
     Enable(kIdMake, false);
     for (const int nId : kSixteenRadios)

@@ -5,6 +5,8 @@ namespace varnis {
 
 enum ControlId : int {
     kIdExit = 1,
+    // Escape and the caption's close button: the window ends with Cancel.
+    kIdCancel = 2,
     kIdHelp = 1000,
     kIdUserDefined = 1006,
     kIdImpulseInterval = 1007,

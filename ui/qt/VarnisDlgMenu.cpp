@@ -1,10 +1,10 @@
 // The window's menu (Minimise, Close, and the help item), the help window it
 // opens, and the window's picture while minimised.
-#include "ui/VarnisDlg.h"
+#include "ui/qt/VarnisDlg.h"
 
-#include "ui/DialogUnits.h"
-#include "ui/HelpDialog.h"
-#include "ui/VarnisDlgPrivate.h"
+#include "ui/qt/DialogUnits.h"
+#include "ui/qt/HelpDialog.h"
+#include "ui/qt/VarnisDlgPrivate.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -19,20 +19,13 @@ void VarnisDlg::CreateSystemMenu()
     m_p->m_pSystemMenu = pMenu;
     pMenu->addAction(QStringLiteral("Minimise"))->setData(kSysCommandMinimise);
     pMenu->addAction(QStringLiteral("Close"))->setData(kSysCommandClose);
-    const QString about = QString::fromUtf8(kAboutMenuText);
-    if (!about.isEmpty()) {
-        pMenu->addSeparator();
-        pMenu->addAction(about)->setData(kSysCommandAbout);
-    }
     connect(pMenu, &QMenu::triggered, this, [this](QAction* pAction) { OnSysCommand(pAction->data().toUInt()); });
 }
 
 void VarnisDlg::OnSysCommand(unsigned nId)
 {
-    if ((nId & 0xFFF0U) == kSysCommandAbout) {
-        ShowHelpWindow();
+    if (m_p->m_core.OnSysCommand(nId))
         return;
-    }
     switch (nId & 0xFFF0U) {
     case kSysCommandMinimise: showMinimized(); break;
     case kSysCommandClose: close(); break;

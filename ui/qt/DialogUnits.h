@@ -26,16 +26,4 @@ private:
     int m_nBaseHeight = 1;
 };
 
-// Where the icon goes when the window is drawn minimised: centred in the
-// client area, integer division rounding toward zero.
-struct IconPosition {
-    int m_nX = 0;
-    int m_nY = 0;
-};
-
-constexpr IconPosition MinimisedIconPosition(int nClientWidth, int nClientHeight, int nIconWidth, int nIconHeight)
-{
-    return IconPosition{(nClientWidth - nIconWidth + 1) / 2, (nClientHeight - nIconHeight + 1) / 2};
-}
-
 }  // namespace varnis

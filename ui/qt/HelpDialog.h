@@ -11,8 +11,8 @@ class QPushButton;
 
 namespace varnis {
 
+// Stand-in for the help window's font; it has the CJK glyphs.
 inline constexpr const char* kHelpFontFamily = "Noto Sans CJK SC";
-inline constexpr int kHelpFontPoints = 10;
 // The guide's text gets smaller than the window's font, down to this size,
 // when the font's lines are too tall for the whole guide to show at once.
 inline constexpr int kHelpMinFontPoints = 6;

@@ -1,6 +1,6 @@
-#include "ui/VarnisDlgProbe.h"
+#include "ui/qt/VarnisDlgProbe.h"
 
-#include "ui/VarnisDlgPrivate.h"
+#include "ui/qt/VarnisDlgPrivate.h"
 
 #include <QTimer>
 
@@ -18,17 +18,17 @@ QMenu* VarnisDlgProbe::SystemMenu() const
 
 std::int32_t VarnisDlgProbe::ConfigLockingFlag() const
 {
-    return m_dlg.m_p->m_nConfigLocking;
+    return m_dlg.m_p->m_core.ConfigLockingFlag();
 }
 
 const BuildState& VarnisDlgProbe::Build() const
 {
-    return m_dlg.m_p->m_buildState;
+    return m_dlg.m_p->m_core.Build();
 }
 
 const LinkState& VarnisDlgProbe::Link() const
 {
-    return m_dlg.m_p->m_linkState;
+    return m_dlg.m_p->m_core.Link();
 }
 
 bool VarnisDlgProbe::IsTimerRunning(int nId) const

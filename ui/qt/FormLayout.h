@@ -10,9 +10,6 @@ namespace varnis {
 
 class FormControls;
 
-// The edit fields' length limits, in characters.
-int LengthLimitOf(int nId);
-
 // Gives `dlg` its title, frame, font and fixed size and creates the form's
 // controls on it in the table's order (frames first, so that the controls lie
 // on top of them): the lists filled, the edit fields limited, labels bound to

@@ -1,7 +1,7 @@
-#include "ui/HelpDialog.h"
+#include "ui/qt/HelpDialog.h"
 
-#include "ui/DialogUnits.h"
-#include "ui/FormIds.h"
+#include "ui/qt/DialogUnits.h"
+#include "ui/core/FormTable.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -9,49 +9,42 @@
 #include <QTextLayout>
 #include <QTextOption>
 
-#include <array>
 #include <cmath>
 
 namespace varnis {
 
 QString BuildGuideText()
 {
-    static constexpr std::array kLines = {
-        "\r\n1.The program is used to make the Provin for TLR4A7K reader.",
-        "\r\n2.Switch on the Provin Generator Device and press 'OpenPort' to establish the connection.",
-        "\r\n3.Output data source, UID number or Sector Data, is optional.",
-        "\r\n4.Wiegand or ABA interface is optional.",
-        "\r\n5.The number of data bits,the impulse width and the impulse interval time of Wiegand can be defined.",
-        "\r\n6.The output data content of ABA can be defined.",
-        "\r\n7.When selected to output the sector data of Mifare card, the attribute of the data such as Sector "
-        "Number, Block Number,Starting Address,Ending Address and Sequece Arrangement can be defined.",
-        "\r\n8.Sector anthentication mode and password content can be defined.",
-        "\r\n9.Two level configuration security measures,Password Protection and Configuration Locking,can be "
-        "selected.",
-    };
-    QString text = QStringLiteral("User's Guide:");
-    text += QStringLiteral("\r\n");
-    for (const char* pszLine : kLines) {
-        text += QString::fromUtf8(pszLine);
-        text += QStringLiteral("\r\n");
-    }
-    return text;
+    return QString::fromStdString(GuideText());
 }
+
+namespace {
+
+QRect HelpItemRect(const DialogUnits& units, int nId)
+{
+    for (const FormItem& item : HelpFormItems()) {
+        if (item.m_nId == nId)
+            return units.ToPixels(item.x, item.y, item.w, item.h);
+    }
+    return {};
+}
+
+}  // namespace
 
 HelpDialog::HelpDialog(QWidget* pParent) : QDialog(pParent)
 {
-    setWindowTitle(QStringLiteral("Help"));
+    setWindowTitle(QString::fromUtf8(kHelpWindowTitle));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     const QFont font(QString::fromUtf8(kHelpFontFamily), kHelpFontPoints);
     setFont(font);
     const DialogUnits units(font);
-    setFixedSize(units.ToPixelsX(263), units.ToPixelsY(218));
+    setFixedSize(units.ToPixelsX(kHelpWidthUnits), units.ToPixelsY(kHelpHeightUnits));
 
     m_pOk = new QPushButton(QStringLiteral("OK"), this);
     m_pOk->setObjectName(QStringLiteral("control%1").arg(kIdExit));
     m_pOk->setDefault(true);
-    m_pOk->setGeometry(units.ToPixels(202, 196, 43, 15));
+    m_pOk->setGeometry(HelpItemRect(units, kIdExit));
     connect(m_pOk, &QPushButton::clicked, this, &QDialog::accept);
 
     m_pText = new QPlainTextEdit(this);
@@ -59,8 +52,8 @@ HelpDialog::HelpDialog(QWidget* pParent) : QDialog(pParent)
     m_pText->setReadOnly(true);
     m_pText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_pText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_pText->setAccessibleName(QStringLiteral("User's Guide"));
-    m_pText->setGeometry(units.ToPixels(1, 1, 261, 190));
+    m_pText->setAccessibleName(QString::fromUtf8(kGuideAccessibleName));
+    m_pText->setGeometry(HelpItemRect(units, kIdHelpText));
 
     QWidget::setTabOrder(m_pOk, m_pText);
     OnInitDialog();

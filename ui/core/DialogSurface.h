@@ -1,0 +1,48 @@
+// What the window's core needs of a toolkit: a surface of controls addressed
+// by form id, and a shell around it (boxes, timers, the help window). Both are
+// passive: they run no rule of their own. A check mark set through the surface
+// runs no click rule; a control's click reaches the core as OnCommand.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace varnis {
+
+class IDialogSurface {
+public:
+    virtual ~IDialogSurface() = default;
+    // Disabling the control that has the keyboard focus hands the focus on
+    // first, to the next Tab stop, as the toolkit does.
+    virtual void Enable(int nId, bool bEnable) = 0;
+    virtual bool IsEnabled(int nId) const = 0;
+    virtual void SetCheck(int nId, bool bChecked) = 0;
+    virtual bool IsChecked(int nId) const = 0;
+    virtual void Select(int nId, int nIndex) = 0;
+    virtual int Selection(int nId) const = 0;
+    // Texts are UTF-8; an edit field keeps its length limit.
+    virtual void SetText(int nId, std::string_view text) = 0;
+    virtual std::string Text(int nId) const = 0;
+    // The form id of the control that has the keyboard focus, 0 for none.
+    virtual int FocusedId() const = 0;
+    virtual void Focus(int nId) = 0;
+};
+
+class IDialogShell {
+public:
+    virtual ~IDialogShell() = default;
+    // A modal box owned by the window: one OK button, no icon. Timers and
+    // notifications keep being handled while it is open.
+    virtual void Message(std::string_view text, std::string_view caption) = 0;
+    // OK and Cancel with the warning icon; true when OK closed it.
+    virtual bool Confirm(std::string_view text, std::string_view caption) = 0;
+    // Window timers by id: starting a running id restarts it; once StopTimer
+    // has returned, no expiry of that start reaches the core.
+    virtual void StartTimer(int nId, int nMilliseconds) = 0;
+    virtual void StopTimer(int nId) = 0;
+    virtual void ShowHelpWindow() = 0;
+    // Ends the window's modal run with OK (true) or Cancel.
+    virtual void EndWindow(bool bOk) = 0;
+};
+
+}  // namespace varnis

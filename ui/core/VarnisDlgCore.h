@@ -1,0 +1,110 @@
+// The main window without a toolkit: the flags, the settings and the link
+// state; the start state, every click rule, the locking confirmation, both
+// connection states and the routing of commands, menu commands, timers and
+// the engine's notifications. It drives the form through IDialogSurface and
+// the window through IDialogShell; each toolkit's window forwards its events
+// here and shows what it is told.
+#pragma once
+
+#include "config/CardSettings.h"
+#include "config/SettingsBuild.h"
+#include "link/DeviceLink.h"
+#include "serial/SerialPort.h"
+#include "ui/core/DialogSurface.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+namespace varnis {
+
+class IShellResources {
+public:
+    virtual ~IShellResources() = default;
+    // A string of the program's resources, "" when there is none.
+    virtual std::string ResourceString(int nId) const = 0;
+    // Adds a separator and a text item with a command id to the window's menu.
+    virtual void AppendMenuItem(unsigned nCommand, std::string_view text) = 0;
+    // The window's large and small icon: the application icon.
+    virtual void SetWindowIcon() = 0;
+};
+
+class VarnisDlgCore final : private ILinkWindow {
+public:
+    // `pOwner` receives the engine's notifications on the window's thread and
+    // hands them to OnNotification.
+    VarnisDlgCore(IDialogSurface& surface, IDialogShell& shell, IShellResources& resources, ISerialOwner* pOwner);
+    VarnisDlgCore(const VarnisDlgCore&) = delete;
+    VarnisDlgCore& operator=(const VarnisDlgCore&) = delete;
+    ~VarnisDlgCore() override = default;
+
+    // The engine the link drives.
+    SerialPort& Port() { return m_serialPort; }
+
+    // The start state, once the form exists: lists filled, edit fields limited.
+    void OnInitMainWindow();
+    // A click on a control (or Enter and Escape, as ids 1 and 2). False: the
+    // id is not one of the form's.
+    bool OnCommand(int nId);
+    // True when the command was the help item's; every other command gets the
+    // platform's default handling.
+    bool OnSysCommand(unsigned nId);
+    void OnTimer(int nId);
+    void OnNotification(std::uint32_t nMessage, std::uint32_t nWParam, std::uint32_t nLParam);
+
+    // The rules and states, also for the window's own callers and tests.
+    void OnClickRule(int nId);
+    void EnterConnectedState() override;
+    void EnterDisconnectedState() override;
+    void ReadFormTexts() override;
+    void ShowFormTexts();
+
+    bool IsPortOpen() const override { return m_nPortOpen != 0; }
+    void SetPortOpen(bool bOpen) override { m_nPortOpen = bOpen ? 1 : 0; }
+    std::int32_t ConfigLockingFlag() const { return m_nConfigLocking; }
+    const CardSettings& Settings() const override { return m_settings; }
+    const BuildState& Build() const { return m_buildState; }
+    const LinkState& Link() const { return m_linkState; }
+    DeviceLink& LinkHandlers() { return m_link; }
+
+private:
+    // ILinkWindow
+    void ShowMessage(std::string_view text, std::string_view caption) override;
+    int SelectedSector() const override;
+    int SelectedBlock() const override;
+    int SelectedStartAddress() const override;
+    int SelectedEndAddress() const override;
+    void StartTimer(int nId, int nMilliseconds) override;
+    void StopTimer(int nId) override;
+    ISerialOwner* PortOwner() override { return m_pOwner; }
+
+    void RunClickRule(int nId);
+    void OnLockingClicked();
+    void TakeLockingFromCheckMark();
+    // Puts the keyboard focus on push button `nToId` unless it is on "Exit" or
+    // "Help"; called before the button it replaces and the options are disabled.
+    void MoveFocusToButton(int nToId);
+    void Enable(int nId, bool bEnable);
+    void Enable(std::initializer_list<int> ids, bool bEnable);
+    // Checks `nId`, clears the rest of its group and runs its rule.
+    void CheckAndRun(int nId);
+    void ShowDefaultTexts();
+    void SelectDefaultListItems();
+
+    IDialogSurface& m_surface;
+    IDialogShell& m_shell;
+    IShellResources& m_resources;
+    ISerialOwner* m_pOwner;
+
+    SerialPort m_serialPort;
+    std::int32_t m_nPortOpen = 0;
+    std::int32_t m_nConfigLocking = 0;
+    int m_nRuleId = 0;  // the control whose click rule runs, 0 outside a rule
+    CardSettings m_settings;
+    BuildState m_buildState;
+    LinkState m_linkState;
+    SerialPortEngine m_engine;
+    DeviceLink m_link;
+};
+
+}  // namespace varnis
