@@ -45,4 +45,16 @@ public:
     virtual void EndWindow(bool bOk) = 0;
 };
 
+// What the window has of its own beside the form: resources, menu and icon.
+class IShellResources {
+public:
+    virtual ~IShellResources() = default;
+    // A string of the program's resources, "" when there is none.
+    virtual std::string ResourceString(int nId) const = 0;
+    // Adds a separator and a text item with a command id to the window's menu.
+    virtual void AppendMenuItem(unsigned nCommand, std::string_view text) = 0;
+    // The window's large and small icon: the application icon.
+    virtual void SetWindowIcon() = 0;
+};
+
 }  // namespace varnis

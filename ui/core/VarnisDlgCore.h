@@ -18,17 +18,6 @@
 
 namespace varnis {
 
-class IShellResources {
-public:
-    virtual ~IShellResources() = default;
-    // A string of the program's resources, "" when there is none.
-    virtual std::string ResourceString(int nId) const = 0;
-    // Adds a separator and a text item with a command id to the window's menu.
-    virtual void AppendMenuItem(unsigned nCommand, std::string_view text) = 0;
-    // The window's large and small icon: the application icon.
-    virtual void SetWindowIcon() = 0;
-};
-
 class VarnisDlgCore final : private ILinkWindow {
 public:
     // `pOwner` receives the engine's notifications on the window's thread and
