@@ -1,9 +1,11 @@
 #include "apps/cli/CliWindow.h"
 
-#include "config/ChoiceRules.h"
+#include "ui/core/FormIds.h"
 
 #include <array>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <utility>
 
 namespace varnis::cli {
@@ -23,10 +25,14 @@ std::string HexByte(std::uint8_t nByte)
 
 CliWindow::CliWindow(FormChoices choices, bool bLockingConfirmed, BuildState& buildState, std::ostream& out,
                      std::ostream& err)
-    : m_choices(std::move(choices)), m_bLockingConfirmed(bLockingConfirmed), m_build(buildState), m_out(out), m_err(err)
+    : m_choices(std::move(choices)),
+      m_bLockingConfirmed(bLockingConfirmed),
+      m_build(buildState),
+      m_out(out),
+      m_err(err),
+      m_rules(m_surface, *this, buildState.m_settingsBlock)
 {
-    m_fields = {m_settings.m_strKey, m_settings.m_strImpulseInterval, m_settings.m_strImpulseWidth,
-                m_settings.m_strPassword};
+    m_rules.ShowStartState();
 }
 
 void CliWindow::Attach(IWindowTimers* pTimers, DeviceLink* pLink, ISerialOwner* pOwner)
@@ -87,17 +93,9 @@ std::string CliWindow::FailureDetail() const
 
 std::string CliWindow::RangeDetail() const
 {
-    return "varnis-cli: start address " + std::to_string(m_settings.m_nStartAddress) + " and end address " +
-           std::to_string(m_settings.m_nEndAddress) +
+    return "varnis-cli: start address " + std::to_string(SelectedStartAddress()) + " and end address " +
+           std::to_string(SelectedEndAddress()) +
            " given; the start must not be after the end, and at most five bytes are read (end at most start + 4)";
-}
-
-void CliWindow::ReadFormTexts()
-{
-    m_settings.m_strKey = m_fields.m_strKey;
-    m_settings.m_strImpulseInterval = m_fields.m_strImpulseInterval;
-    m_settings.m_strImpulseWidth = m_fields.m_strImpulseWidth;
-    m_settings.m_strPassword = m_fields.m_strPassword;
 }
 
 void CliWindow::StartTimer(int nId, int nMilliseconds)
@@ -124,99 +122,83 @@ void CliWindow::StopTimer(int nId)
 
 void CliWindow::EnterConnectedState()
 {
-    m_bPortOpen = true;
+    m_rules.EnterConnectedState();
     m_bConnected = true;
     FillForm();
 }
 
 void CliWindow::EnterDisconnectedState()
 {
+    m_rules.EnterDisconnectedState();
     m_bConnected = false;
 }
 
-// Shows the two impulse texts of the settings in their fields, as "Default"
-// does; the other fields keep what was typed.
-void CliWindow::ShowImpulseTexts()
+// A user's click: the mark changes, then the rule runs; a disabled control
+// takes no click.
+void CliWindow::Click(int nId)
 {
-    m_fields.m_strImpulseInterval = m_settings.m_strImpulseInterval;
-    m_fields.m_strImpulseWidth = m_settings.m_strImpulseWidth;
-}
-
-// The locking check box: toggle, and on turning it on take the answer to the
-// confirmation; Cancel turns it off again.
-void CliWindow::OnLockingClicked()
-{
-    m_settings.m_bConfigLocking = !m_settings.m_bConfigLocking;
-    if (m_settings.m_bConfigLocking && !m_bLockingConfirmed) {
-        m_settings.m_bConfigLocking = false;
+    if (m_surface.MarkAsClicked(nId)) {
+        m_rules.OnClickRule(nId);
     }
 }
 
 // The clicks and the typing a user would do on a freshly connected form, in
-// an order the form allows: a choice is made while its group is enabled, the
-// interface is chosen after its formats, so the block ends as the window's.
+// an order the form allows: a choice is clicked while its group is enabled,
+// the interface before its own formats.
 void CliWindow::FillForm()
 {
-    SettingsBlock& block = m_build.m_settingsBlock;
-    ApplyConnectionDefaults(m_settings, block);
-    m_fields = {m_settings.m_strKey, m_settings.m_strImpulseInterval, m_settings.m_strImpulseWidth,
-                m_settings.m_strPassword};
-
+    const FormChoices& c = m_choices;
     // Key type and byte order are clicked after sector data output is chosen
     // (the command line takes them with --mode sector only).
-    const FormChoices& c = m_choices;
     if (c.m_eMode) {
-        ChooseOutputMode(m_settings, block, *c.m_eMode);
+        Click(*c.m_eMode == OutputMode::Uid ? kIdMode0 : kIdMode1);
     }
     if (c.m_eKeyType) {
-        ChooseKeyType(m_settings, block, *c.m_eKeyType);
+        Click(*c.m_eKeyType == KeyType::KeyA ? kIdKeyA : kIdKeyB);
     }
     if (c.m_eByteOrder) {
-        ChooseByteOrder(m_settings, block, *c.m_eByteOrder);
+        Click(*c.m_eByteOrder == ByteOrder::MsbFirst ? kIdMsbFirst : kIdLsbFirst);
     }
-
-    // The list selections.
-    m_settings.m_nSector = c.m_nSector.value_or(m_settings.m_nSector);
-    m_settings.m_nBlock = c.m_nBlock.value_or(m_settings.m_nBlock);
-    m_settings.m_nStartAddress = c.m_nStartAddress.value_or(m_settings.m_nStartAddress);
-    m_settings.m_nEndAddress = c.m_nEndAddress.value_or(m_settings.m_nEndAddress);
-
-    if (c.m_eImpulseTiming) {
-        ChooseImpulseTiming(m_settings, block, *c.m_eImpulseTiming);
-        if (*c.m_eImpulseTiming == ImpulseTiming::Default) {
-            ShowImpulseTexts();
+    const std::array<std::pair<int, const std::optional<int>*>, 4> lists = {{
+        {kIdSector, &c.m_nSector},
+        {kIdBlock, &c.m_nBlock},
+        {kIdStartAddress, &c.m_nStartAddress},
+        {kIdEndAddress, &c.m_nEndAddress},
+    }};
+    for (const auto& [nId, pChoice] : lists) {
+        if (pChoice->has_value()) {
+            m_surface.Select(nId, **pChoice);
         }
     }
-    // Typing into the edit fields.
-    if (c.m_strImpulseWidth) {
-        m_fields.m_strImpulseWidth = *c.m_strImpulseWidth;
+    if (c.m_eImpulseTiming) {
+        Click(*c.m_eImpulseTiming == ImpulseTiming::Default ? kIdDefaultTiming : kIdUserDefined);
     }
-    if (c.m_strImpulseInterval) {
-        m_fields.m_strImpulseInterval = *c.m_strImpulseInterval;
+    const std::array<std::pair<int, const std::optional<std::string>*>, 4> texts = {{
+        {kIdImpulseWidth, &c.m_strImpulseWidth},
+        {kIdImpulseInterval, &c.m_strImpulseInterval},
+        {kIdKey, &c.m_strKey},
+        {kIdPassword, &c.m_strPassword},
+    }};
+    for (const auto& [nId, pText] : texts) {
+        if (pText->has_value()) {
+            m_surface.SetText(nId, **pText);
+        }
     }
-    if (c.m_strKey) {
-        m_fields.m_strKey = *c.m_strKey;
-    }
-    if (c.m_strPassword) {
-        m_fields.m_strPassword = *c.m_strPassword;
-    }
-
-    // Both remembered formats first; the interface click then writes byte 1
-    // from the one that belongs to it.
+    // The interface takes the typed texts; then its own format.
+    Click(c.m_eInterface.value_or(InterfaceKind::Wiegand) == InterfaceKind::Aba ? kIdAba : kIdWiegand);
     if (c.m_eWiegandLength) {
-        ChooseWiegandLength(m_settings, block, *c.m_eWiegandLength);
+        constexpr std::array kLengths = {kIdWiegand26, kIdWiegand34, kIdWiegand42};
+        Click(kLengths.at(static_cast<std::size_t>(*c.m_eWiegandLength)));
     }
     if (c.m_eAbaFormat) {
-        ChooseAbaFormat(m_settings, block, *c.m_eAbaFormat);
+        constexpr std::array kFormats = {kIdAba8HTo10D, kIdAba6HTo8D, kIdAba6HTo10D, kIdAba4H2HTo10D, kIdAba4H2HTo8D};
+        Click(kFormats.at(static_cast<std::size_t>(*c.m_eAbaFormat)));
     }
-    ReadFormTexts();
-    ChooseInterface(m_settings, block, c.m_eInterface.value_or(m_settings.m_eInterface));
-
     if (c.m_bPasswordProtection) {
-        ChoosePasswordProtection(m_settings, block, *c.m_bPasswordProtection);
+        Click(*c.m_bPasswordProtection ? kIdPasswordEnable : kIdPasswordDisable);
     }
-    if (c.m_bConfigLocking.value_or(false) && !m_settings.m_bConfigLocking) {
-        OnLockingClicked();
+    if (c.m_bConfigLocking.value_or(false) && !m_surface.IsChecked(kIdLocking)) {
+        Click(kIdLocking);
     }
 }
 

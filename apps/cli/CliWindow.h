@@ -1,11 +1,15 @@
-// The command line's window: the form the link and the build talk to. Its
-// message boxes become lines of output, its timers are those of an EventLoop.
+// The command line's window: the form the link and the build talk to, held in
+// memory under the window's rules. Its message boxes become lines of output,
+// its timers are those of an EventLoop.
 #pragma once
 
 #include "apps/cli/CliOptions.h"
 #include "config/CardSettings.h"
 #include "config/SettingsBuild.h"
 #include "link/DeviceLink.h"
+#include "ui/core/FormIds.h"
+#include "ui/core/FormRules.h"
+#include "ui/core/MemorySurface.h"
 
 #include <cstdint>
 #include <functional>
@@ -37,15 +41,9 @@ inline constexpr std::string_view kLockingQuestion =
 // What the last message box told about the device.
 enum class DeviceAnswer : std::uint8_t { None, Success, Failure, TimeOut, NotFound };
 
-// The four edit fields of the form.
-struct FormTexts {
-    std::string m_strKey;
-    std::string m_strImpulseInterval;
-    std::string m_strImpulseWidth;
-    std::string m_strPassword;
-};
-
-class CliWindow final : public ILinkWindow {
+// The form in memory under the window's own rules (ui/core/FormRules.h): on
+// connecting, the choices are clicked and typed in as a user would.
+class CliWindow final : public ILinkWindow, private IConfirmation {
 public:
     // `bLockingConfirmed`: the answer to the locking confirmation, asked by
     // the caller before anything is sent (OK = true).
@@ -61,7 +59,6 @@ public:
     // While held, "not found" is recorded but not shown: the caller tells
     // more precisely why a port it named could not be used.
     void HoldNotFound(bool bHold) { m_bHoldNotFound = bHold; }
-    const FormTexts& Fields() const { return m_fields; }
     // Runs before each timer expiry reaches the link, with the timer's id.
     void SetBeforeTimer(std::function<void(int)> hook) { m_beforeTimer = std::move(hook); }
     // Each received byte, with the reply reader's state before it takes the
@@ -73,28 +70,29 @@ public:
     void ShowMessage(std::string_view text, std::string_view caption) override;
 
     // IBuildForm
-    bool IsPortOpen() const override { return m_bPortOpen; }
-    void ReadFormTexts() override;
-    const CardSettings& Settings() const override { return m_settings; }
-    int SelectedSector() const override { return m_settings.m_nSector; }
-    int SelectedBlock() const override { return m_settings.m_nBlock; }
-    int SelectedStartAddress() const override { return m_settings.m_nStartAddress; }
-    int SelectedEndAddress() const override { return m_settings.m_nEndAddress; }
+    bool IsPortOpen() const override { return m_rules.IsPortOpen(); }
+    void ReadFormTexts() override { m_rules.ReadFormTexts(); }
+    const CardSettings& Settings() const override { return m_rules.Settings(); }
+    int SelectedSector() const override { return m_surface.Selection(kIdSector); }
+    int SelectedBlock() const override { return m_surface.Selection(kIdBlock); }
+    int SelectedStartAddress() const override { return m_surface.Selection(kIdStartAddress); }
+    int SelectedEndAddress() const override { return m_surface.Selection(kIdEndAddress); }
 
     // ILinkWindow
-    void SetPortOpen(bool bOpen) override { m_bPortOpen = bOpen; }
+    void SetPortOpen(bool bOpen) override { m_rules.SetPortOpen(bOpen); }
     void StartTimer(int nId, int nMilliseconds) override;
     void StopTimer(int nId) override;
-    // Marks the port open, puts the connection defaults back and then fills
-    // in the form from the choices, as the user would after connecting.
+    // The window's connected state (the port marked open, the form back to
+    // its defaults), then the form filled in from the choices.
     void EnterConnectedState() override;
     void EnterDisconnectedState() override;
     ISerialOwner* PortOwner() override { return m_pOwner; }
 
 private:
+    // IConfirmation: the answer the caller took before anything was sent.
+    bool Confirm(std::string_view, std::string_view) override { return m_bLockingConfirmed; }
     void FillForm();
-    void ShowImpulseTexts();
-    void OnLockingClicked();
+    void Click(int nId);
     std::string FailureDetail() const;
     std::string RangeDetail() const;
 
@@ -103,9 +101,8 @@ private:
     BuildState& m_build;
     std::ostream& m_out;
     std::ostream& m_err;
-    CardSettings m_settings;
-    FormTexts m_fields;
-    bool m_bPortOpen = false;
+    MemorySurface m_surface;
+    FormRules m_rules;
     bool m_bConnected = false;
     bool m_bHoldNotFound = false;
     DeviceAnswer m_eAnswer = DeviceAnswer::None;

@@ -28,14 +28,19 @@ public:
     virtual void Focus(int nId) = 0;
 };
 
-class IDialogShell {
+// The locking confirmation: OK and Cancel with the warning icon; true when OK
+// closed it. Timers and notifications keep being handled while it is open.
+class IConfirmation {
 public:
-    virtual ~IDialogShell() = default;
+    virtual ~IConfirmation() = default;
+    virtual bool Confirm(std::string_view text, std::string_view caption) = 0;
+};
+
+class IDialogShell : public IConfirmation {
+public:
     // A modal box owned by the window: one OK button, no icon. Timers and
     // notifications keep being handled while it is open.
     virtual void Message(std::string_view text, std::string_view caption) = 0;
-    // OK and Cancel with the warning icon; true when OK closed it.
-    virtual bool Confirm(std::string_view text, std::string_view caption) = 0;
     // Window timers by id: starting a running id restarts it; once StopTimer
     // has returned, no expiry of that start reaches the core.
     virtual void StartTimer(int nId, int nMilliseconds) = 0;

@@ -11,9 +11,9 @@
 #include "link/DeviceLink.h"
 #include "serial/SerialPort.h"
 #include "ui/core/DialogSurface.h"
+#include "ui/core/FormRules.h"
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 
 namespace varnis {
@@ -42,16 +42,16 @@ public:
     void OnNotification(std::uint32_t nMessage, std::uint32_t nWParam, std::uint32_t nLParam);
 
     // The rules and states, also for the window's own callers and tests.
-    void OnClickRule(int nId);
-    void EnterConnectedState() override;
-    void EnterDisconnectedState() override;
-    void ReadFormTexts() override;
-    void ShowFormTexts();
+    void OnClickRule(int nId) { m_rules.OnClickRule(nId); }
+    void EnterConnectedState() override { m_rules.EnterConnectedState(); }
+    void EnterDisconnectedState() override { m_rules.EnterDisconnectedState(); }
+    void ReadFormTexts() override { m_rules.ReadFormTexts(); }
+    void ShowFormTexts() { m_rules.ShowFormTexts(); }
 
-    bool IsPortOpen() const override { return m_nPortOpen != 0; }
-    void SetPortOpen(bool bOpen) override { m_nPortOpen = bOpen ? 1 : 0; }
-    std::int32_t ConfigLockingFlag() const { return m_nConfigLocking; }
-    const CardSettings& Settings() const override { return m_settings; }
+    bool IsPortOpen() const override { return m_rules.IsPortOpen(); }
+    void SetPortOpen(bool bOpen) override { m_rules.SetPortOpen(bOpen); }
+    std::int32_t ConfigLockingFlag() const { return m_rules.ConfigLockingFlag(); }
+    const CardSettings& Settings() const override { return m_rules.Settings(); }
     const BuildState& Build() const { return m_buildState; }
     const LinkState& Link() const { return m_linkState; }
     DeviceLink& LinkHandlers() { return m_link; }
@@ -67,18 +67,6 @@ private:
     void StopTimer(int nId) override;
     ISerialOwner* PortOwner() override { return m_pOwner; }
 
-    void RunClickRule(int nId);
-    void OnLockingClicked();
-    void TakeLockingFromCheckMark();
-    // Puts the keyboard focus on push button `nToId` unless it is on "Exit" or
-    // "Help"; called before the button it replaces and the options are disabled.
-    void MoveFocusToButton(int nToId);
-    void Enable(int nId, bool bEnable);
-    void Enable(std::initializer_list<int> ids, bool bEnable);
-    // Checks `nId`, clears the rest of its group and runs its rule.
-    void CheckAndRun(int nId);
-    void ShowDefaultTexts();
-    void SelectDefaultListItems();
 
     IDialogSurface& m_surface;
     IDialogShell& m_shell;
@@ -86,11 +74,8 @@ private:
     ISerialOwner* m_pOwner;
 
     SerialPort m_serialPort;
-    std::int32_t m_nPortOpen = 0;
-    std::int32_t m_nConfigLocking = 0;
-    int m_nRuleId = 0;  // the control whose click rule runs, 0 outside a rule
-    CardSettings m_settings;
     BuildState m_buildState;
+    FormRules m_rules;
     LinkState m_linkState;
     SerialPortEngine m_engine;
     DeviceLink m_link;

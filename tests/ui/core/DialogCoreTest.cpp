@@ -40,8 +40,7 @@ protected:
     }
     void Click(int nId)
     {
-        if (m_surface.IsEnabled(nId))
-            m_surface.Mark(nId);
+        m_surface.MarkAsClicked(nId);
         m_core.OnCommand(nId);
     }
     std::uint8_t Byte(std::size_t n) const { return m_core.Build().m_settingsBlock.at(n); }
