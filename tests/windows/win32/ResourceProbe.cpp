@@ -24,7 +24,7 @@ bool PrintVersion(const wchar_t* pszFile)
     std::vector<unsigned char> info(dwSize);
     if (!GetFileVersionInfoW(pszFile, 0, dwSize, info.data()))
         return false;
-    const wchar_t* const names[] = {L"ProductName",     L"FileDescription",  L"FileVersion", L"ProductVersion",
+    const wchar_t* const names[] = {L"ProductName",    L"FileDescription",  L"FileVersion", L"ProductVersion",
                                     L"LegalCopyright", L"OriginalFilename", L"CompanyName"};
     for (const wchar_t* pszName : names) {
         wchar_t szPath[80];
