@@ -45,15 +45,16 @@ msi_property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2
 
 # msi_left_over: what of ours is still in the prefix, one thing a line.
 msi_left_over() {
-  local root code
+  local root
   [ -e "$msi_dir" ] && echo "folder Program Files\\Varnis"
   msi_shortcut | sed "s|^$WINEPREFIX/|shortcut |"
   find "$WINEPREFIX/drive_c/windows/Installer" -mindepth 1 2>/dev/null | sed "s|^$WINEPREFIX/|cached |"
+  # Every key whose name or values name us or one of the package's codes.
   for root in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
-    msi_registry "$root" >"$work/$root.txt"
-    for code in varnis "${msi_codes[@]}"; do
-      grep -i -F -- "$code" "$work/$root.txt" | grep '^\[' | sed "s/^/key /"
-    done
+    msi_registry "$root" | awk -v codes="$(printf '%s\n' varnis "${msi_codes[@]}")" '
+      BEGIN { n = split(tolower(codes), code, "\n") }
+      /^\[/ { key = $0 }
+      { line = tolower($0); for (i = 1; i <= n; i++) if (code[i] != "" && index(line, code[i])) { print "key " key; next } }'
   done | sort -u
 }
 
