@@ -1,0 +1,169 @@
+# shellcheck shell=bash
+# The MSI package's cases of the Windows tier, sourced by scripts/test-windows
+# (which gives pass, fail, win, $work, $windows and this run's WINEPREFIX).
+# msi_cases builds the package and one of a lower version from the same
+# programs (scripts/package-windows), then in this run's prefix: installs it
+# with msiexec /qn, looks at the files, the shortcut, the list of installed
+# programs and the programs' resources, removes it, upgrades from the lower
+# version and removes it again; after each removal nothing of ours is left.
+
+msi_old_version=3.2.9
+
+# Wine's menu builder would copy the Start menu shortcut into the desktop's
+# menu of the user who runs the tests; the prefix's own shortcut is what is
+# looked at.
+msi_wine() { WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" win "$@"; }
+# msi_exec /i|/x MSI: msiexec without its window.
+msi_exec() { msi_wine msiexec "$1" "$(msi_winpath "$2")" /qn >"$work/msiexec.log" 2>&1; }
+msi_dir="$WINEPREFIX/drive_c/Program Files/Varnis"
+# msi_shortcut: the Start menu shortcuts Varnis.lnk in the prefix. A
+# per-machine shortcut belongs in the common Start menu; Wine 8's msiexec
+# puts it in the user's, so either is accepted where one is looked for.
+msi_shortcut() { find "$WINEPREFIX/drive_c" -name Varnis.lnk -path '*/Start Menu/Programs/*' 2>/dev/null; }
+msi_winpath() { local path=${1//\//\\}; echo "Z:$path"; }
+
+# msi_registry ROOT: the prefix's registry under ROOT (HKEY_...) as text.
+msi_registry() {
+  rm -f "$work/export.reg"
+  msi_wine regedit /E "$(msi_winpath "$work/export.reg")" "$1" >/dev/null 2>&1
+  iconv -f UTF-16 -t UTF-8 "$work/export.reg" 2>/dev/null | tr -d '\r'
+}
+# msi_entries: "VERSION PUBLISHER" of each Varnis entry in the list of
+# installed programs, one a line.
+msi_entries() {
+  msi_registry 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall' | awk -F'"' '
+    /^\[/ { if (name == "Varnis") print version " " publisher; name = version = publisher = "" }
+    $2 == "DisplayName" { name = $4 } $2 == "DisplayVersion" { version = $4 } $2 == "Publisher" { publisher = $4 }
+    END { if (name == "Varnis") print version " " publisher }'
+}
+# msi_packed GUID: the form Windows Installer keys its registry by.
+msi_packed() {
+  python3 -c 'import sys; g = sys.argv[1].strip("{}").replace("-", "")
+print(g[7::-1] + g[11:7:-1] + g[15:11:-1] + "".join(g[i + 1] + g[i] for i in range(16, 32, 2)))' "$1"
+}
+msi_property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$1 == p { print $2 }'; }
+
+# msi_left_over: what of ours is still in the prefix, one thing a line.
+msi_left_over() {
+  local root
+  [ -e "$msi_dir" ] && echo "folder Program Files\\Varnis"
+  msi_shortcut | sed "s|^$WINEPREFIX/|shortcut |"
+  find "$WINEPREFIX/drive_c/windows/Installer" -mindepth 1 2>/dev/null | sed "s|^$WINEPREFIX/|cached |"
+  # Every key whose name or values name us or one of the package's codes.
+  for root in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
+    msi_registry "$root" | awk -v codes="$(printf '%s\n' varnis "${msi_codes[@]}")" '
+      BEGIN { n = split(tolower(codes), code, "\n") }
+      /^\[/ { key = $0 }
+      { line = tolower($0); for (i = 1; i <= n; i++) if (code[i] != "" && index(line, code[i])) { print "key " key; next } }'
+  done | sort -u
+}
+
+# msi_check_installed NAME VERSION: the files, the shortcut and one entry.
+msi_check_installed() {
+  local name=$1 version=$2 problems="" file shortcut=""
+  for file in "${msi_files[@]}"; do
+    [ -f "$msi_dir/$file" ] || problems+="no $file; "
+  done
+  shortcut=$(msi_shortcut | head -n 1)
+  if [ -z "$shortcut" ]; then
+    problems+="no Start menu shortcut; "
+  elif ! grep -a -q -F 'C:\Program Files\Varnis\varnis.exe' "$shortcut"; then
+    problems+="the shortcut does not lead to varnis.exe; "
+  fi
+  local entries
+  entries=$(msi_entries)
+  [ "$entries" = "$version $msi_publisher" ] || problems+="installed programs list '$(echo "$entries" | tr '\n' ',')'; "
+  local icon
+  icon=$(msi_registry 'HKEY_LOCAL_MACHINE\Software\Classes\Installer\Products' | sed -n 's/^"ProductIcon"="\(.*\)"$/\1/p')
+  icon=${icon//\\\\/\/}
+  [ -n "$icon" ] && [ -f "$WINEPREFIX/drive_c/${icon#C:/}" ] || problems+="no product icon ('$icon'); "
+  [ -z "$problems" ] && pass "$name" || fail "$name" "$problems"
+}
+
+# msi_check_resources EXE DESCRIPTION ICON_ID: the installed program's
+# version resource and icon, as Windows reads them.
+msi_check_resources() {
+  local exe=$1 description=$2 icon_id=$3 got want
+  got=$(win "$work/resource-probe.exe" 'C:\Program Files\Varnis\'"$exe" 2>&1 | tr -d '\r')
+  want="ProductName: Varnis
+FileDescription: $description
+FileVersion: $msi_version
+ProductVersion: $msi_version
+LegalCopyright: $(grep -m 1 '^Copyright ' "$VARNIS_ROOT/LICENSE")
+OriginalFilename: $exe
+CompanyName: $msi_publisher
+fixed: $msi_version.0
+icon $icon_id: 16 32 48 64 128"
+  [ "$got" = "$want" ] && pass "msi: $exe's version resource and icon" \
+    || fail "msi: $exe's version resource and icon" "$(echo "$got" | tr '\n' '|')"
+}
+
+# msi_check_removed NAME MSI: msiexec /x removes everything of ours.
+msi_check_removed() {
+  local left
+  if ! msi_exec /x "$2"; then
+    fail "$1" "msiexec /x failed: $(tr -d '\r' <"$work/msiexec.log" | tr '\n' ' ')"
+    return
+  fi
+  left=$(msi_left_over)
+  [ -z "$left" ] && pass "$1" || fail "$1" "left behind: $(echo "$left" | tr '\n' ';')"
+}
+
+msi_cases() {
+  local package="$VARNIS_ROOT/scripts/package-windows" msi old
+  if ! msi=$("$package" --output "$work/msi" 2>"$work/package.log" | tail -n 1) || [ ! -f "$msi" ]; then
+    fail "msi: the package builds without warnings" "$(tr '\n' ' ' <"$work/package.log")"
+    return
+  fi
+  pass "msi: the package builds without warnings"
+  echo "msi: $(basename "$msi"): $(stat -c %s "$msi") bytes"
+  if ! old=$("$package" --version "$msi_old_version" --output "$work/msi-old" 2>"$work/package.log" | tail -n 1); then
+    fail "msi: a package of version $msi_old_version builds" "$(tr '\n' ' ' <"$work/package.log")"
+    return
+  fi
+  x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -Wall -Wextra -Werror -municode -static -o "$work/resource-probe.exe" \
+    "$VARNIS_ROOT/tests/windows/win32/ResourceProbe.cpp" -lversion || { fail "msi: the resource probe builds"; return; }
+
+  msi_version=$(msi_property "$msi" ProductVersion)
+  msi_publisher=$(msi_property "$msi" Manufacturer)
+  mapfile -t msi_files < <(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 }')
+  local upgrade_code new_code old_code
+  upgrade_code=$(msi_property "$msi" UpgradeCode)
+  new_code=$(msi_property "$msi" ProductCode)
+  old_code=$(msi_property "$old" ProductCode)
+  msi_codes=("$upgrade_code" "$new_code" "$old_code")
+  msi_codes+=("$(msi_packed "$upgrade_code")" "$(msi_packed "$new_code")" "$(msi_packed "$old_code")")
+  local version_cmake
+  version_cmake=$(sed -n 's/^project(Varnis VERSION \([0-9.]*\) .*/\1/p' "$VARNIS_ROOT/CMakeLists.txt")
+  [ "$msi_version" = "$version_cmake" ] && [ "$new_code" != "$old_code" ] && pass "msi: version and product code" \
+    || fail "msi: version and product code" "version '$msi_version' (project $version_cmake), codes $new_code $old_code"
+
+  if msi_exec /i "$msi"; then
+    msi_check_installed "msi: installed per machine (files, shortcut, one entry)" "$msi_version"
+  else
+    fail "msi: msiexec /i" "$(tr -d '\r' <"$work/msiexec.log" | tr '\n' ' ')"
+  fi
+  local exe out
+  for exe in varnis-cli varnis; do
+    printf '%s\n' "${msi_files[@]}" | grep -qx "$exe.exe" || continue
+    out=$(msi_wine "C:\\Program Files\\Varnis\\$exe.exe" --version </dev/null 2>&1 | tr -d '\r')
+    [ "$out" = "$exe $msi_version" ] && pass "msi: installed $exe.exe --version" \
+      || fail "msi: installed $exe.exe --version" "'$out'"
+  done
+  msi_check_resources varnis-cli.exe "Varnis command line" 1
+  printf '%s\n' "${msi_files[@]}" | grep -qx varnis.exe \
+    && msi_check_resources varnis.exe "Varnis card configuration window" 128
+  msi_check_removed "msi: msiexec /x leaves nothing of ours" "$msi"
+
+  # An upgrade: the lower version, then this one over it.
+  msi_exec /i "$old" && msi_exec /i "$msi" \
+    && msi_check_installed "msi: upgrade from $msi_old_version leaves one entry" "$msi_version" \
+    || fail "msi: upgrade from $msi_old_version" "$(tr -d '\r' <"$work/msiexec.log" | tr '\n' ' ')"
+  if msi_exec /i "$old"; then
+    fail "msi: the older package is refused over the newer" "msiexec /i succeeded"
+  else
+    [ "$(msi_entries)" = "$msi_version $msi_publisher" ] && pass "msi: the older package is refused over the newer" \
+      || fail "msi: the older package is refused over the newer" "entries '$(msi_entries | tr '\n' ',')'"
+  fi
+  msi_check_removed "msi: msiexec /x after the upgrade leaves nothing of ours" "$msi"
+}
