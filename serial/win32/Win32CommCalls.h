@@ -27,9 +27,11 @@ struct CommCalls {
 // The table in use.
 CommCalls& Comm();
 
-// The pause before a line wait is armed again once waits keep ending with
-// nothing to show (no event, no input, no lost device), in milliseconds.
-inline constexpr DWORD kLinePaceMs = 4;
+// Once line waits keep ending with nothing to show (no event, no input, no
+// lost device), the next is armed only after kLineRearmMs; meanwhile the
+// input queue is looked at every kLinePollMs (milliseconds).
+inline constexpr DWORD kLineRearmMs = 100;
+inline constexpr DWORD kLinePollMs = 5;
 // How long an aborted transfer may take to end before it is cancelled.
 inline constexpr DWORD kAbortWaitMs = 500;
 

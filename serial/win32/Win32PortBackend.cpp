@@ -2,7 +2,8 @@
 // and overlapped, configured with the comm calls, its line events waited for
 // with WaitCommEvent beside the engine's own events in WaitForMultipleObjects.
 // Every wait is a wait of the system's; a line wait that keeps ending with
-// nothing to show is armed again at a pace (kLinePaceMs), never at once.
+// nothing to show is armed again at a pace (kLineRearmMs), the input queue
+// polled meanwhile (kLinePollMs), never at once.
 // The port's calls go through the table of Win32CommCalls.h.
 #include "serial/PortBackend.h"
 #include "serial/Text.h"
@@ -168,6 +169,7 @@ private:
     std::optional<WaitResult> StartLineWait(LineWatch eWatch);
     bool ArmLineWait(int& nError);
     bool EndLineWait(LineWatch eWatch);
+    bool PollLine(LineWatch eWatch);
     void PaceLineWait();
     bool IsPacing() const { return Clock::now() < m_paceUntil; }
     void FinishWrite(bool bAborted);
@@ -343,8 +345,9 @@ std::optional<WaitResult> Win32PortBackend::StartLineWait(LineWatch eWatch)
 // After the line wait's event: asks the wait how it ended. True when the
 // engine has something to look at: events, input waiting, or a line gone
 // (kept for QueryLine). A wait that ended with nothing (no event, an abort,
-// an error that is no lost line) is armed again, the second one in a row and
-// every further one only after kLinePaceMs.
+// an error that is no lost line) is armed again at once the first time in a
+// row; after that only once kLineRearmMs have passed, the input queue polled
+// meanwhile (PollLine).
 bool Win32PortBackend::EndLineWait(LineWatch eWatch)
 {
     m_line.m_bPending = false;
@@ -376,8 +379,19 @@ bool Win32PortBackend::EndLineWait(LineWatch eWatch)
 void Win32PortBackend::PaceLineWait()
 {
     if (++m_nEmptyEndings > 1) {
-        m_paceUntil = Clock::now() + std::chrono::milliseconds(win32::kLinePaceMs);
+        m_paceUntil = Clock::now() + std::chrono::milliseconds(win32::kLineRearmMs);
     }
+}
+
+// While the line wait is paced: true when the engine has something to look
+// at (input waiting, or a line the query finds gone).
+bool Win32PortBackend::PollLine(LineWatch eWatch)
+{
+    const std::lock_guard lock(m_csHandle);
+    DWORD dwErrors = 0;
+    COMSTAT stat{};
+    return m_hComm == INVALID_HANDLE_VALUE || !Comm().m_pClearCommError(m_hComm, &dwErrors, &stat) ||
+           (eWatch == LineWatch::Input && stat.cbInQue > 0);
 }
 
 WaitResult Win32PortBackend::Wait(const WaitRequest& request)
@@ -402,8 +416,9 @@ WaitResult Win32PortBackend::Wait(const WaitRequest& request)
         }
         const bool bPaced = bLine && !m_line.m_bPending && IsPacing();
         int nTimeoutMs = request.m_nTimeoutMs < 0 ? -1 : msUntil(deadline);
-        if (bPaced && (nTimeoutMs < 0 || msUntil(m_paceUntil) < nTimeoutMs)) {
-            nTimeoutMs = msUntil(m_paceUntil);
+        const int nPollMs = std::min(msUntil(m_paceUntil), static_cast<int>(win32::kLinePollMs));
+        if (bPaced && (nTimeoutMs < 0 || nPollMs < nTimeoutMs)) {
+            nTimeoutMs = nPollMs;
         }
         // Lowest slot first, in the order of WaitSlot.
         const std::array<NativeHandle, 5> handles{
@@ -415,10 +430,13 @@ WaitResult Win32PortBackend::Wait(const WaitRequest& request)
         };
         const int nIndex = WaitForAny(handles, nTimeoutMs);
         if (nIndex == kWaitTimedOut) {
+            if (bPaced && PollLine(request.m_eLine)) {
+                return WaitResult{WaitSlot::Line, 0};
+            }
             if (!bPaced || (request.m_nTimeoutMs >= 0 && Clock::now() >= deadline)) {
                 return WaitResult{WaitSlot::TimedOut, 0};
             }
-            continue;  // the pause is over: the line wait is armed again
+            continue;  // polled, or the pause is over and the wait is armed again
         }
         if (nIndex < 0) {
             return WaitResult{WaitSlot::Failed, LastError()};

@@ -155,7 +155,7 @@ std::string SearchNote(const std::string& name)
     if (bCom && std::stoul(name.substr(3)) <= PortTable::kPortCount) {
         return {};
     }
-    return "above COM10: the search does not try it; --port " + name + " reaches it";
+    return "above COM10: the window's search (and make without --port) does not try it; --port " + name + " reaches it";
 }
 
 }  // namespace varnis::cli

@@ -212,7 +212,7 @@ TEST_F(Win32BackendTest, WaitsThatEndWithNothingArePaced)
         g_driver.m_dwInQueue = 0;
         constexpr int kSpanMs = 200;
         EXPECT_EQ(WaitLine(kSpanMs).m_eSlot, WaitSlot::TimedOut);
-        EXPECT_LE(g_driver.m_nWaits, static_cast<int>(kSpanMs / win32::kLinePaceMs) + 3);
+        EXPECT_LE(g_driver.m_nWaits, static_cast<int>(kSpanMs / win32::kLineRearmMs) + 3);
         EXPECT_FALSE(m_pBackend->QueryLine().m_bLost);
         g_driver.m_dwInQueue = 1;
         EXPECT_EQ(WaitLine(5000).m_eSlot, WaitSlot::Line);
