@@ -163,7 +163,7 @@ bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable
 {
     CliWindow& window = session.Window();
     const bool bNamedPort = options.m_strPort.has_value();
-    const bool bNamedPath = bNamedPort && !options.m_strPort->starts_with("COM");
+    const bool bNamedPath = bNamedPort && table.IsNamedByPath(1);  // a path, or COMn beyond the table
     window.HoldNotFound(bNamedPort);
     session.Link().OnOpenPort();
     const bool bSearchEnded = session.Loop().RunUntil(
@@ -202,7 +202,7 @@ int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& 
               std::ostream& out, std::ostream& err, int nInputFd)
 {
     CliWindow& window = session.Window();
-    const bool bNamedPath = options.m_strPort.has_value() && !options.m_strPort->starts_with("COM");
+    const bool bNamedPath = options.m_strPort.has_value() && table.IsNamedByPath(1);
     int nWritten = 0;
     for (int nCard = 1; nCard <= options.m_nCount; ++nCard) {
         if (nCard > 1) {
