@@ -18,7 +18,9 @@ void DeviceLink::OnMake()
     m_link.m_nPendingOperation = PendingMake;
     // Only a build that succeeded now opens an exchange: a frame-ready flag
     // left over from an exchange still waiting for its ACK must not carry a
-    // form that has just been refused.
+    // form that has just been refused, nor may a frame staged for an
+    // earlier card (a stray ACK would send it again).
+    m_link.m_bFrameStaged = false;
     const bool bBuilt = BuildSettingsBlock(m_window, m_build);
     if (!bBuilt || !m_build.m_bFrameReady) {
         return;

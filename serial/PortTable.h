@@ -15,7 +15,13 @@ public:
     // The machine's own serial ports (realised once per system). On POSIX:
     // /dev/ttyUSB*, then /dev/ttyACM*, then /dev/ttyS* that have a UART, each
     // in numeric order; COMn is the n-th.
+    // On Windows: COM1 to COM10 where the system lists them, each as
+    // itself (\\.\COMn), Bluetooth modem ports left out.
     static PortTable FromSystem();
+    // What the user means by COM`portnr` (realised once per system): on
+    // Windows \\.\COMn for every n; on POSIX the n-th of FromSystem, none
+    // above COM10.
+    static std::string ComPath(unsigned portnr);
 
     // Put `path` behind COM`portnr` (1..10); an empty path removes it.
     void SetPath(unsigned portnr, std::string path);

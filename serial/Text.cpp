@@ -23,4 +23,12 @@ std::string FormatText(const char* format, ...)
     return text;
 }
 
+std::string WithoutLineEnd(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
 }  // namespace varnis

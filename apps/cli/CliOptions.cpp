@@ -283,11 +283,22 @@ OptionEntry FlagOption(std::string_view name, std::uint8_t nCommands, bool CliOp
             }};
 }
 
-// "COMn" with n from 1 to 10, blanks around it allowed.
+// The COM names --port takes: on Windows every one the system may give (the
+// search tries COM1 to COM10 only), elsewhere the ten the search knows.
+#ifdef _WIN32
+constexpr int kHighestComName = 256;
+constexpr const char* kComNames = "COM1 to COM256 or a device path";
+#else
+constexpr int kHighestComName = 10;
+constexpr const char* kComNames = "COM1 to COM10 or a device path";
+#endif
+
+// "COMn" with n from 1 to kHighestComName, blanks around it allowed.
 bool ParseComName(std::string_view value, int& n)
 {
     const std::string word = Normalised(value);
-    return word.size() > 3 && word.rfind("com", 0) == 0 && ParseNumber(std::string_view(word).substr(3), 1, 10, n);
+    return word.size() > 3 && word.rfind("com", 0) == 0 &&
+           ParseNumber(std::string_view(word).substr(3), 1, kHighestComName, n);
 }
 
 const std::array<OptionEntry, 22>& Options()
@@ -322,7 +333,7 @@ const std::array<OptionEntry, 22>& Options()
                  return true;
              }
              if (word.empty() || word.rfind("com", 0) == 0) {
-                 err = InvalidValue(value, "--port", "COM1 to COM10 or a device path");
+                 err = InvalidValue(value, "--port", kComNames);
                  return false;
              }
              opts.m_strPort = std::string(value);

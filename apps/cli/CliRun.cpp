@@ -163,7 +163,7 @@ bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable
 {
     CliWindow& window = session.Window();
     const bool bNamedPort = options.m_strPort.has_value();
-    const bool bNamedPath = bNamedPort && !options.m_strPort->starts_with("COM");
+    const bool bNamedPath = bNamedPort && table.IsNamedByPath(1);  // a path, or COMn beyond the table
     window.HoldNotFound(bNamedPort);
     session.Link().OnOpenPort();
     const bool bSearchEnded = session.Loop().RunUntil(
@@ -202,7 +202,7 @@ int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& 
               std::ostream& out, std::ostream& err, int nInputFd)
 {
     CliWindow& window = session.Window();
-    const bool bNamedPath = options.m_strPort.has_value() && !options.m_strPort->starts_with("COM");
+    const bool bNamedPath = options.m_strPort.has_value() && table.IsNamedByPath(1);
     int nWritten = 0;
     for (int nCard = 1; nCard <= options.m_nCount; ++nCard) {
         if (nCard > 1) {
@@ -298,13 +298,16 @@ bool SelectPorts(const std::optional<std::string>& strPort, PortTable& table, st
         return true;
     }
     const unsigned portnr = static_cast<unsigned>(std::stoul(port.substr(3)));
-    const PortTable system = PortTable::FromSystem();
-    const std::string& path = system.PathOf(portnr);
+    const std::string path = PortTable::ComPath(portnr);
     if (path.empty()) {
         strError = "no serial device behind " + port;
         return false;
     }
-    table.SetPath(portnr, path);
+    if (portnr > PortTable::kPortCount) {
+        table.SetNamedPath(1, path);  // beyond the table (Windows): the reports name the path
+    } else {
+        table.SetPath(portnr, path);
+    }
     return true;
 }
 
@@ -346,14 +349,14 @@ int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err)
         err << "varnis-cli: " << strError << std::endl;
         return kExitFailure;
     }
-    std::vector<ListedPort> ports = TablePorts(table);
+    std::vector<ListedPort> ports = options.m_strPort ? TablePorts(table) : SystemPortList(table);
     if (options.m_strPort) {
-        // Only the port named; a path is listed as itself.
+        // Only the port named, under its own name; a path is listed as itself.
         std::erase_if(ports, [](const ListedPort& port) { return port.m_strPath.empty(); });
-        if (!options.m_strPort->starts_with("COM")) {
-            for (ListedPort& port : ports) {
-                port.m_strLabel.clear();
-            }
+        const bool bComName = options.m_strPort->starts_with("COM");
+        for (ListedPort& port : ports) {
+            port.m_strLabel = bComName ? *options.m_strPort : std::string();
+            port.m_strNote = bComName ? SearchNote(*options.m_strPort) : std::string();
         }
     }
     WritePortList(ports, PortInspector(), out);

@@ -19,7 +19,7 @@ std::vector<ListedPort> TablePorts(const PortTable& table)
 {
     std::vector<ListedPort> ports;
     for (unsigned n = 1; n <= PortTable::kPortCount; ++n) {
-        ports.push_back({"COM" + std::to_string(n), table.PathOf(n)});
+        ports.push_back({"COM" + std::to_string(n), table.PathOf(n), {}});
     }
     return ports;
 }
@@ -35,6 +35,9 @@ void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& in
         }
         out << (port.m_strLabel.empty() ? path : port.m_strLabel + ": " + path) << '\n';
         const PortFacts facts = inspector.Facts(port.m_strPath);
+        if (!facts.m_strName.empty()) {
+            out << "  name: " << Printable(facts.m_strName, 200) << '\n';
+        }
         out << "  driver: " << (facts.m_strDriver.empty() ? "unknown" : Printable(facts.m_strDriver)) << '\n';
         if (facts.m_bUsb) {
             out << "  USB " << Printable(facts.m_strVendorId) << ':' << Printable(facts.m_strProductId)
@@ -42,6 +45,9 @@ void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& in
                 << ", serial number " << quoted(facts.m_strSerialNumber) << '\n';
         }
         out << "  access: " << Printable(inspector.Access(port.m_strPath).m_strText, 300) << '\n';
+        if (!port.m_strNote.empty()) {
+            out << "  note: " << port.m_strNote << '\n';
+        }
     }
     out.flush();
 }

@@ -15,8 +15,10 @@ namespace varnis::cli {
 // program's controlling terminal; without one it cannot be opened.
 PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strProcRoot = "/proc");
 
-// What sysfs (and the kernel's tty driver table) says about a device node.
+// What sysfs (and the kernel's tty driver table) says about a device node;
+// on Windows what SetupAPI says about the port's device.
 struct PortFacts {
+    std::string m_strName;    // the device's friendly name, where the system gives one
     std::string m_strDriver;  // empty when nothing says
     bool m_bUsb = false;
     std::string m_strVendorId;
@@ -48,10 +50,19 @@ private:
 struct ListedPort {
     std::string m_strLabel;
     std::string m_strPath;
+    std::string m_strNote;  // a line of its own when not empty
 };
 
 // COM1 to COM10 of the table, in order.
 std::vector<ListedPort> TablePorts(const PortTable& table);
+
+// What `ports` lists without --port (realised once per system): COM1 to
+// COM10 of the table; on Windows also the ports the system lists that the
+// search does not try (above COM10, Bluetooth modem ports), each with a note.
+std::vector<ListedPort> SystemPortList(const PortTable& table);
+// The note for a port named COMn that the search does not try; empty for
+// the others.
+std::string SearchNote(const std::string& name);
 
 void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& inspector, std::ostream& out);
 

@@ -14,4 +14,9 @@ bool IsOwnTerminal(const std::string& path);
 // has none, so that opening it fails as if no device were there.
 bool NamesAbsentControllingTerminal(const std::string& path);
 
+// The console shows what the program writes as UTF-8, the encoding of all
+// its texts (on Windows the console's code page is set; elsewhere nothing
+// needs doing).
+void UseUtf8Console();
+
 }  // namespace varnis::cli

@@ -1,6 +1,7 @@
 // varnis-cli: makes configuration cards from the command line.
 #include "apps/cli/CliOptions.h"
 #include "apps/cli/CliRun.h"
+#include "apps/cli/Terminal.h"
 #include "serial/SerialNotify.h"
 
 #include <csignal>
@@ -33,6 +34,7 @@ int main(int argc, char** argv)
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a closed reader is a write error, not the end
 #endif
+    UseUtf8Console();
     StandardOutput output;
     // Standard output goes through `output` while it lives; on every way out
     // of main the stream gets its own buffer back before `output` is gone,

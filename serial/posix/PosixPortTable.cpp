@@ -104,4 +104,9 @@ PortTable PortTable::FromSystem()
     return table;
 }
 
+std::string PortTable::ComPath(unsigned portnr)
+{
+    return FromSystem().PathOf(portnr);
+}
+
 }  // namespace varnis

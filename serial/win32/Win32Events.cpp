@@ -1,5 +1,5 @@
 // Events, waits and threads on Windows: manual-reset events,
-// WaitForMultipleObjects and system threads; error texts from FormatMessageA.
+// WaitForMultipleObjects and system threads; error texts from FormatMessageW.
 #include "serial/EventFlag.h"
 #include "serial/Text.h"
 #include "serial/WorkerThread.h"
@@ -8,6 +8,7 @@
 
 #include <process.h>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -116,24 +117,27 @@ void WorkerThread::JoinSystemThread(NativeHandle hThread)
 }
 
 // The system's message for a last-error code, in the default language
-// (0x0400), as the "Application Error" box shows it; without the message's
-// own line end, since callers put the text into lines of their own.
+// (0x0400), as the "Application Error" box shows it, with the message's own
+// line end. Asked for in UTF-16 and given back in UTF-8: the ANSI code page
+// (936 on Chinese Windows) is not what the window or the console reads.
 std::string SystemErrorText(int nError)
 {
-    char* pszText = nullptr;
+    wchar_t* pszText = nullptr;
     const DWORD dwLength =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, static_cast<DWORD>(nError), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                       reinterpret_cast<LPSTR>(&pszText), 0, nullptr);
-    if (dwLength == 0 || pszText == nullptr) {
-        return FormatText("Unknown error %d", nError);
+                       reinterpret_cast<LPWSTR>(&pszText), 0, nullptr);
+    std::string text;
+    if (dwLength != 0 && pszText != nullptr) {
+        const int nLength = static_cast<int>(dwLength);
+        const int nBytes = WideCharToMultiByte(CP_UTF8, 0, pszText, nLength, nullptr, 0, nullptr, nullptr);
+        text.resize(static_cast<std::size_t>(std::max(nBytes, 0)));
+        WideCharToMultiByte(CP_UTF8, 0, pszText, nLength, text.data(), nBytes, nullptr, nullptr);
     }
-    std::string text(pszText, dwLength);
-    LocalFree(pszText);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-        text.pop_back();
+    if (pszText != nullptr) {
+        LocalFree(pszText);
     }
-    return text;
+    return text.empty() ? FormatText("Unknown error %d", nError) : text;
 }
 
 }  // namespace varnis

@@ -34,7 +34,7 @@ PortDiagnosis DiagnosePort(const std::string& path, const std::string&)
         case ERROR_ACCESS_DENIED:  // what a port held by another program gives
         case ERROR_SHARING_VIOLATION:
         case ERROR_BUSY: return {PortProblem::InUse, "in use by another program"};
-        default: return {PortProblem::Other, SystemErrorText(static_cast<int>(dwError))};
+        default: return {PortProblem::Other, WithoutLineEnd(SystemErrorText(static_cast<int>(dwError)))};
         }
     }
     DCB dcb{};

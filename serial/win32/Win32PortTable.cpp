@@ -1,19 +1,99 @@
 // COM1 to COM10 on Windows: the system's own names, each standing for
-// itself. Whether a device answers to the name is found out by opening it,
-// as the search does; a port that is not there fails to open and is skipped.
+// itself, where the system lists the port (SERIALCOMM). A Bluetooth modem
+// port is left out of the search. Named by the user, COMn is \\.\COMn
+// whether listed or not, also above COM10.
 #include "serial/PortTable.h"
+#include "serial/win32/Win32SerialComm.h"
 
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
 #include <string>
 
 namespace varnis {
 
+namespace win32 {
+
+namespace {
+
+std::string Utf8Of(const wchar_t* pszText, std::size_t nLength)
+{
+    const int nWide = static_cast<int>(nLength);
+    const int nBytes = WideCharToMultiByte(CP_UTF8, 0, pszText, nWide, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(std::max(nBytes, 0)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, pszText, nWide, text.data(), nBytes, nullptr, nullptr);
+    return text;
+}
+
+unsigned ComNumber(const std::string& name)
+{
+    if (name.size() < 4 || name.size() > 6 || name.compare(0, 3, "COM") != 0 ||
+        !std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return 0;
+    }
+    return static_cast<unsigned>(std::stoul(name.substr(3)));
+}
+
+}  // namespace
+
+std::vector<SystemPort> SystemSerialPorts()
+{
+    std::vector<SystemPort> ports;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
+        return ports;
+    }
+    for (DWORD dwIndex = 0;; ++dwIndex) {
+        std::array<wchar_t, 256> name{};
+        std::array<wchar_t, 256> data{};
+        DWORD dwName = static_cast<DWORD>(name.size());
+        DWORD dwData = static_cast<DWORD>(data.size() * sizeof(wchar_t) - sizeof(wchar_t));
+        DWORD dwType = 0;
+        const LONG nResult = RegEnumValueW(hKey, dwIndex, name.data(), &dwName, nullptr, &dwType,
+                                           reinterpret_cast<BYTE*>(data.data()), &dwData);
+        if (nResult == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (nResult != ERROR_SUCCESS || dwType != REG_SZ) {
+            continue;  // too long to be a port's name, or not text
+        }
+        std::size_t nDataLength = dwData / sizeof(wchar_t);
+        while (nDataLength > 0 && data[nDataLength - 1] == L'\0') {
+            --nDataLength;
+        }
+        SystemPort port{Utf8Of(data.data(), nDataLength), Utf8Of(name.data(), dwName), 0};
+        port.m_nNumber = ComNumber(port.m_strName);
+        ports.push_back(std::move(port));
+    }
+    RegCloseKey(hKey);
+    std::stable_sort(ports.begin(), ports.end(), [](const SystemPort& a, const SystemPort& b) {
+        return (a.m_nNumber == 0 ? ~0U : a.m_nNumber) < (b.m_nNumber == 0 ? ~0U : b.m_nNumber);
+    });
+    return ports;
+}
+
+bool IsBluetoothModem(const SystemPort& port)
+{
+    return port.m_strDevice.rfind("\\Device\\BthModem", 0) == 0;
+}
+
+}  // namespace win32
+
 PortTable PortTable::FromSystem()
 {
     PortTable table;
-    for (unsigned portnr = 1; portnr <= kPortCount; ++portnr) {
-        table.SetPath(portnr, "\\\\.\\COM" + std::to_string(portnr));
+    for (const win32::SystemPort& port : win32::SystemSerialPorts()) {
+        if (port.m_nNumber >= 1 && port.m_nNumber <= kPortCount && !win32::IsBluetoothModem(port)) {
+            table.SetPath(port.m_nNumber, ComPath(port.m_nNumber));
+        }
     }
     return table;
+}
+
+std::string PortTable::ComPath(unsigned portnr)
+{
+    return portnr >= 1 ? "\\\\.\\COM" + std::to_string(portnr) : std::string();
 }
 
 }  // namespace varnis

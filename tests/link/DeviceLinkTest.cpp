@@ -398,6 +398,30 @@ TEST_F(DeviceLinkTest, RefusedFormDoesNotOpenAnExchangeWhileAnEarlierFrameWaits)
     EXPECT_EQ(Messages(), std::vector<std::string>{"KEY length invalid."});
     EXPECT_EQ(m_engine.m_sends.size(), nSends);
     EXPECT_EQ(m_window.TimerStarts(kReplyTimerId), 1);
+    // A stray ACK after the refusal sends no earlier card's frame: within
+    // one connection (a card written before), and on a fresh connection
+    // after a lost line.
+    for (const bool bLost : {false, true}) {
+        SCOPED_TRACE(bLost);
+        m_deviceLink.OnClosePort();
+        m_window.m_nConnected = 0;
+        m_window.m_settings = CardSettings{};
+        Connect();
+        MakeUpToFrame();
+        Feed({0x02, 0xAA, 0x00, 0x00, 0xAA, 0x03});
+        if (bLost) {
+            m_deviceLink.OnLineLost(1);
+            m_deviceLink.OnClosePort();
+            m_window.m_nConnected = 0;
+            Connect();
+        }
+        m_window.m_settings.m_eOutputMode = OutputMode::SectorData;
+        m_window.m_settings.m_strKey = "123";
+        const std::size_t nBefore = m_engine.m_sends.size();
+        m_deviceLink.OnMake();
+        Feed({kAck});
+        EXPECT_EQ(m_engine.m_sends.size(), nBefore);
+    }
 }
 
 TEST_F(DeviceLinkTest, AckWithMakePendingButNothingEverStagedSendsNoFrame)

@@ -58,3 +58,14 @@ extern "C" int tcflush(int hFd, int nQueue) noexcept
     }
     return real(hFd, nQueue);
 }
+
+extern "C" ssize_t write(int hFd, const void* pBuffer, size_t nCount)
+{
+    using Real = ssize_t (*)(int, const void*, size_t);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "write"));
+    ssize_t nResult = 0;
+    if (const WriteHook hook = g_write.load(); hook != nullptr && hook(hFd, nCount, &nResult)) {
+        return nResult;
+    }
+    return real(hFd, pBuffer, nCount);
+}

@@ -21,11 +21,15 @@ using AfterReadHook = void (*)(int hFd, std::size_t nCount, ssize_t nRead);
 using IoctlHook = bool (*)(int hFd, unsigned long nRequest, void* pArg, int* pnResult);
 // Runs before tcflush().
 using FlushHook = void (*)(int hFd, int nQueue);
+// Runs in place of write() when it returns true; `*pnResult` is then the
+// call's result (errno set by the hook).
+using WriteHook = bool (*)(int hFd, std::size_t nCount, ssize_t* pnResult);
 
 inline std::atomic<ReadHook> g_beforeRead{nullptr};
 inline std::atomic<AfterReadHook> g_afterRead{nullptr};
 inline std::atomic<IoctlHook> g_ioctl{nullptr};
 inline std::atomic<FlushHook> g_tcflush{nullptr};
+inline std::atomic<WriteHook> g_write{nullptr};
 
 // True when `hFd` is open on the character device `nDevice`.
 bool IsDevice(int hFd, dev_t nDevice);

@@ -28,6 +28,7 @@ struct PlayedLine {
     std::atomic<bool> m_bNothingCounted{false};  // the byte count says 0
     std::atomic<bool> m_bHoldReads{false};       // reads wait for m_closed (bounded)
     std::atomic<int> m_nHeldReads{0};
+    std::atomic<int> m_nWriteError{0};  // the line's writes fail with it
     EventFlag m_closed;
 };
 PlayedLine g_line;
@@ -54,6 +55,17 @@ bool PlayIoctl(int hFd, unsigned long nRequest, void* pArg, int* pnResult)
         return true;
     }
     return false;
+}
+
+bool PlayWrite(int hFd, std::size_t, ssize_t* pnResult)
+{
+    const int nError = g_line.m_nWriteError.load();
+    if (nError == 0 || !seams::IsDevice(hFd, g_line.m_nDevice.load())) {
+        return false;
+    }
+    errno = nError;
+    *pnResult = -1;
+    return true;
 }
 
 void PlayFlush(int hFd, int nQueue)
@@ -87,10 +99,12 @@ protected:
         g_line.m_bNothingCounted = false;
         g_line.m_bHoldReads = false;
         g_line.m_nHeldReads = 0;
+        g_line.m_nWriteError = 0;
         ASSERT_TRUE(g_line.m_closed.Create());
         seams::g_ioctl = &PlayIoctl;
         seams::g_tcflush = &PlayFlush;
         seams::g_beforeRead = &HoldRead;
+        seams::g_write = &PlayWrite;
     }
     void TearDown() override
     {
@@ -98,6 +112,7 @@ protected:
         seams::g_ioctl = nullptr;
         seams::g_tcflush = nullptr;
         seams::g_beforeRead = nullptr;
+        seams::g_write = nullptr;
     }
     int LinesLost() const
     {
@@ -203,6 +218,44 @@ TEST_F(LineSeamTest, ACloseBetweenTheCountAndTheReadIsNoFailure)
     m_loop.RunFor(50ms);
     EXPECT_TRUE(m_reporter.Reports().empty()) << m_reporter.Reports()[0].m_text;
     EXPECT_EQ(LinesLost(), 0);
+}
+
+// A write that fails: a code of a line gone is one lost-line report and
+// SPN_LINE_LOST; another code is a plain report and the line stays.
+TEST_F(LineSeamTest, AFailedWriteOfALostLineIsReportedOnce)
+{
+    for (const auto& [nError, bLost] :
+         {std::pair{EIO, true}, std::pair{ENODEV, true}, std::pair{ENXIO, true}, std::pair{EINVAL, false}}) {
+        SCOPED_TRACE(std::strerror(nError));
+        m_seen.clear();
+        const std::size_t nBefore = m_reporter.Reports().size();
+        ASSERT_TRUE(OpenAndStart());
+        g_line.m_nWriteError = nError;
+        m_port.Send("x");
+        ASSERT_TRUE(m_loop.RunUntil([&] { return m_reporter.Reports().size() > nBefore; }, 5000ms));
+        m_loop.RunFor(100ms);
+        const std::vector<ReportRecord> reports = m_reporter.Reports();
+        ASSERT_EQ(reports.size(), nBefore + 1);
+        EXPECT_EQ(reports.back().m_text, "WARNING:  WriteFile() Failed with the following error: \n" +
+                                             SystemErrorText(nError) + "\nPort: 3\n");
+        EXPECT_EQ(LinesLost(), bLost ? 1 : 0);
+        g_line.m_nWriteError = 0;
+        ASSERT_TRUE(m_port.Close());
+    }
+}
+
+// Input still queued when the line hangs up, while received bytes are not
+// watched: the loss is told at once, and no byte is handed over.
+TEST_F(LineSeamTest, AHangUpWithInputQueuedIsALossWhenBytesAreNotWatched)
+{
+    ASSERT_TRUE(OpenAndStart(EV_RXFLAG));
+    ASSERT_TRUE(m_pty.Write(Bytes{0x41, 0x42}));
+    ASSERT_TRUE(Eventually([&] { return m_pty.SlaveQueued() == 2; }));
+    m_pty.CloseMaster();
+    ASSERT_TRUE(m_loop.RunUntil([&] { return LinesLost() == 1; }, 1000ms));
+    m_loop.RunFor(100ms);
+    EXPECT_TRUE(ReceivedBytes().empty());
+    EXPECT_EQ(m_reporter.Reports().size(), 1U);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 // found in use is left exactly as found.
 #include "serial/PortDiagnosis.h"
 #include "serial/SerialEngineFixture.h"
+#include "serial/posix/ExclusiveOpen.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 
@@ -108,6 +110,27 @@ TEST_F(PortLockTest, APortHeldByAnotherProgramIsInUseAndLeftAsFound)
         ::ioctl(m_pty.Slave(), TIOCNXCL);
         std::remove(m_lockFile.c_str());
     }
+}
+
+// The lock file of another user's live process: kill(pid, 0) then fails
+// with EPERM, and the port is still in use. Seen from a child that has
+// dropped to an unprivileged user, the lock naming this (root's) process.
+TEST_F(PortLockTest, ALockOfAnotherUsersLiveProcessIsInUse)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to drop to another user";
+    }
+    const pid_t nHolder = ::getpid();
+    WriteLockFile(std::to_string(nHolder) + "\n");
+    ASSERT_EQ(::chmod(m_lockDir.c_str(), 0755), 0);
+    const pid_t nChild = ::fork();
+    if (nChild == 0) {
+        const bool bDropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        ::_exit(bDropped && LiveLockFileHolder(m_pty.SlavePath()) == nHolder ? 0 : 1);
+    }
+    int nStatus = -1;
+    ASSERT_EQ(::waitpid(nChild, &nStatus, 0), nChild);
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
 }
 
 }  // namespace

@@ -128,3 +128,17 @@ PortFacts PortInspector::Facts(const std::string& path) const
 }
 
 }  // namespace varnis::cli
+
+namespace varnis::cli {
+
+std::vector<ListedPort> SystemPortList(const PortTable& table)
+{
+    return TablePorts(table);
+}
+
+std::string SearchNote(const std::string&)
+{
+    return {};
+}
+
+}  // namespace varnis::cli

@@ -50,4 +50,6 @@ bool NamesAbsentControllingTerminal(const std::string& path)
     return IsControllingTerminalName(path) && !HasControllingTerminal();
 }
 
+void UseUtf8Console() {}
+
 }  // namespace varnis::cli

@@ -1,19 +1,161 @@
-// What Windows tells about a port without a driver query: nothing the
-// listing shows beyond the port's name and whether it can be opened.
+// What Windows tells about a port: the ports its serial drivers list
+// (SERIALCOMM), and for each the device behind it as SetupAPI knows it (the
+// Ports device class): its friendly name, the driver's service, and for a
+// USB adapter the vendor and product id and the serial number, read from the
+// device's instance id or its parent's (USB\VID_0403&PID_6001\A9XK2L1).
 #include "apps/cli/PortListing.h"
+#include "serial/win32/Win32SerialComm.h"
 
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <devguid.h>
+#include <setupapi.h>
+
+#include <algorithm>
+#include <array>
 #include <utility>
 
 namespace varnis::cli {
+
+namespace {
+
+std::string Utf8Of(const wchar_t* pszText)
+{
+    const int nBytes = WideCharToMultiByte(CP_UTF8, 0, pszText, -1, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(std::max(nBytes, 1)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, pszText, -1, text.data(), nBytes, nullptr, nullptr);
+    text.resize(text.size() - 1);  // the terminating zero
+    return text;
+}
+
+std::string Property(HDEVINFO hSet, SP_DEVINFO_DATA& device, DWORD dwProperty)
+{
+    std::array<wchar_t, 512> value{};
+    DWORD dwType = 0;
+    if (!SetupDiGetDeviceRegistryPropertyW(hSet, &device, dwProperty, &dwType, reinterpret_cast<BYTE*>(value.data()),
+                                           static_cast<DWORD>(value.size() * sizeof(wchar_t) - sizeof(wchar_t)),
+                                           nullptr) ||
+        dwType != REG_SZ) {
+        return {};
+    }
+    return Utf8Of(value.data());
+}
+
+// The port's name as its device's key keeps it ("COM3").
+std::string PortNameOf(HDEVINFO hSet, SP_DEVINFO_DATA& device)
+{
+    HKEY hKey = SetupDiOpenDevRegKey(hSet, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (hKey == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::array<wchar_t, 64> name{};
+    DWORD dwSize = static_cast<DWORD>(name.size() * sizeof(wchar_t) - sizeof(wchar_t));
+    DWORD dwType = 0;
+    const bool bRead = RegQueryValueExW(hKey, L"PortName", nullptr, &dwType, reinterpret_cast<BYTE*>(name.data()),
+                                        &dwSize) == ERROR_SUCCESS &&
+                       dwType == REG_SZ;
+    RegCloseKey(hKey);
+    return bRead ? Utf8Of(name.data()) : std::string();
+}
+
+std::string InstanceId(DEVINST hDevice)
+{
+    std::array<wchar_t, MAX_DEVICE_ID_LEN + 1> id{};
+    return CM_Get_Device_IDW(hDevice, id.data(), MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS ? Utf8Of(id.data())
+                                                                                     : std::string();
+}
+
+// "USB\VID_0403&PID_6001\A9XK2L1": the ids, and the last part as the serial
+// number unless Windows made it up (it then holds '&').
+void ReadUsbIdentity(const std::string& id, PortFacts& facts)
+{
+    const std::size_t nVid = id.find("VID_");
+    const std::size_t nPid = id.find("PID_");
+    if (id.rfind("USB\\", 0) != 0 || nVid == std::string::npos || nPid == std::string::npos) {
+        return;
+    }
+    facts.m_bUsb = true;
+    facts.m_strVendorId = id.substr(nVid + 4, 4);
+    facts.m_strProductId = id.substr(nPid + 4, 4);
+    std::transform(facts.m_strVendorId.begin(), facts.m_strVendorId.end(), facts.m_strVendorId.begin(), ::tolower);
+    std::transform(facts.m_strProductId.begin(), facts.m_strProductId.end(), facts.m_strProductId.begin(), ::tolower);
+    const std::string last = id.substr(id.rfind('\\') + 1);
+    facts.m_strSerialNumber = last.find('&') == std::string::npos ? last : std::string();
+}
+
+// The port's name from its path: \\.\COM3 is COM3.
+std::string NameOfPath(const std::string& path)
+{
+    return path.rfind("\\\\.\\", 0) == 0 ? path.substr(4) : path;
+}
+
+}  // namespace
 
 PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)
     : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot))
 {
 }
 
-PortFacts PortInspector::Facts(const std::string&) const
+PortFacts PortInspector::Facts(const std::string& path) const
 {
-    return {};
+    PortFacts facts;
+    const std::string name = NameOfPath(path);
+    HDEVINFO hSet = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (hSet == INVALID_HANDLE_VALUE) {
+        return facts;
+    }
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD dwIndex = 0; SetupDiEnumDeviceInfo(hSet, dwIndex, &device); ++dwIndex) {
+        if (_stricmp(PortNameOf(hSet, device).c_str(), name.c_str()) != 0) {
+            continue;
+        }
+        facts.m_strName = Property(hSet, device, SPDRP_FRIENDLYNAME);
+        facts.m_strDriver = Property(hSet, device, SPDRP_SERVICE);
+        facts.m_strManufacturer = Property(hSet, device, SPDRP_MFG);
+        facts.m_strProduct = Property(hSet, device, SPDRP_DEVICEDESC);
+        ReadUsbIdentity(InstanceId(device.DevInst), facts);
+        DEVINST hParent = 0;
+        if (!facts.m_bUsb && CM_Get_Parent(&hParent, device.DevInst, 0) == CR_SUCCESS) {
+            ReadUsbIdentity(InstanceId(hParent), facts);  // an adapter's own bus driver in between
+        }
+        break;
+    }
+    SetupDiDestroyDeviceInfoList(hSet);
+    return facts;
+}
+
+std::vector<ListedPort> SystemPortList(const PortTable& table)
+{
+    std::vector<ListedPort> ports = TablePorts(table);
+    for (const win32::SystemPort& port : win32::SystemSerialPorts()) {
+        const bool bInTable = port.m_nNumber >= 1 && port.m_nNumber <= PortTable::kPortCount;
+        if (bInTable && !win32::IsBluetoothModem(port)) {
+            continue;  // listed as the search sees it
+        }
+        ListedPort listed{port.m_strName, "\\\\.\\" + port.m_strName, SearchNote(port.m_strName)};
+        if (win32::IsBluetoothModem(port)) {
+            listed.m_strNote = "a Bluetooth modem port: the search does not try it; --port " + port.m_strName +
+                               " reaches it";
+        }
+        if (bInTable) {
+            ports[port.m_nNumber - 1] = std::move(listed);
+        } else {
+            ports.push_back(std::move(listed));
+        }
+    }
+    return ports;
+}
+
+std::string SearchNote(const std::string& name)
+{
+    const bool bCom = name.size() > 3 && name.rfind("COM", 0) == 0 &&
+                      std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (bCom && std::stoul(name.substr(3)) <= PortTable::kPortCount) {
+        return {};
+    }
+    return "above COM10: the window's search (and make without --port) does not try it; --port " + name + " reaches it";
 }
 
 }  // namespace varnis::cli

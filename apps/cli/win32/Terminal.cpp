@@ -2,6 +2,8 @@
 // is no controlling terminal to name.
 #include "apps/cli/Terminal.h"
 
+#include <windows.h>
+
 namespace varnis::cli {
 
 bool IsOwnTerminal(const std::string&)
@@ -12,6 +14,11 @@ bool IsOwnTerminal(const std::string&)
 bool NamesAbsentControllingTerminal(const std::string&)
 {
     return false;
+}
+
+void UseUtf8Console()
+{
+    SetConsoleOutputCP(CP_UTF8);
 }
 
 }  // namespace varnis::cli
