@@ -30,7 +30,9 @@ Commands:
   ports   lists COM1 to COM10 as the search sees them: the device path, the
           kernel driver, for USB adapters vendor:product, manufacturer,
           product and serial number, and whether this user can open the port
-          (and if not, why). Each port is opened for a moment; nothing is sent.
+          (and if not, why). On Windows, also every other port the system
+          lists, with a note that the search does not try it. Each port is
+          opened for a moment; nothing is sent.
 
 Settings start from the defaults of a new connection; each option is the
 choice or text of the form (the form's own labels are accepted too, such as
