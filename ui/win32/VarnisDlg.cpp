@@ -201,6 +201,10 @@ void VarnisDlg::SetWindowIcon()
 
 int RunVarnisApp()
 {
+#ifdef NDEBUG
+    // The engine's debug trace is not for the user's eyes.
+    SetTraceSink([](std::string_view) {});
+#endif
     // Controls of the current common controls, with the system's look.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
