@@ -24,7 +24,7 @@ VARNIS_PACKAGE_PACKAGES=(dpkg-dev file lintian devscripts debootstrap)
 # scripts/test-windows and scripts/package-windows: the MinGW-w64 cross
 # compiler (with its POSIX thread model), GoogleTest's sources to build for
 # Windows, Wine to run the programs, zip for the package.
-VARNIS_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix googletest wine wine64 zip)
+VARNIS_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix googletest wine wine64 fonts-wine xvfb imagemagick zip)
 # scripts/test-real-drivers: the emulator, the guest's shell and its
 # initramfs, and the host's side of the tier.
 VARNIS_REALDRIVERS_PACKAGES=(qemu-system-x86 busybox-static cpio python3)

@@ -12,10 +12,12 @@
 //   checked|ID,ID,...              exactly these radio buttons and check boxes are checked
 //   text|ID|TEXT  selection|ID|INDEX  focus|ID
 //   wait-enabled|ID                until ID is enabled (10 s)
-//   box|TEXT|CAPTION|ok|cancel     a message box of the program (10 s), answered
+//   box|TEXT|CAPTION|ok|cancel     a message box of the program (10 s), answered; TEXT * for any
 //   nobox|MS                       no message box for MS milliseconds
 //   help|FILE                      the help window is open with FILE's text; closed with OK
 //   positions|PIXELS               every control within PIXELS of its dialog-unit rectangle
+//   signal|FILE                    writes the window's screen rectangle to FILE, for the script
+//   wait-file|FILE                 until FILE exists (60 s)
 //   sleep|MS  exit|MS              the program ends by itself within MS, status 0
 // Prints "startup-ms N" once the window is shown, and the first failing step
 // with what it found. Exit status 0 when every step held, 1 otherwise.
@@ -235,7 +237,7 @@ bool AnswerBox(const std::vector<std::string>& w, const std::string& step)
     PostMessageW(GetDlgItem(hBox, nButton), BM_CLICK, 0, 0);
     if (!WaitFor([hBox]() { return !IsWindow(hBox) || !IsWindowVisible(hBox); }, kWaitMs))
         return Fail(step, "the box did not close");
-    if (text != w.at(1) || Narrow(szCaption) != w.at(2))
+    if ((w.at(1) != "*" && text != w.at(1)) || Narrow(szCaption) != w.at(2))
         return Fail(step, "box '" + text + "' caption '" + Narrow(szCaption) + "'");
     return true;
 }
@@ -354,6 +356,16 @@ bool RunStep(const std::string& step)
         return CheckHelp(w.at(1), step);
     } else if (verb == "positions") {
         return CheckPositions(id(), step);
+    } else if (verb == "signal") {
+        // The file holds the window's rectangle on the screen.
+        RECT rect{};
+        GetWindowRect(g_hMain, &rect);
+        std::ofstream(w.at(1)) << rect.left << ' ' << rect.top << ' ' << rect.right << ' ' << rect.bottom << '\n';
+    } else if (verb == "wait-file") {
+        const std::wstring path = Wide(w.at(1));
+        return WaitFor([&path]() { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000)
+                   ? true
+                   : Fail(step, "no such file within 60 s");
     } else if (verb == "sleep") {
         Sleep(std::strtoul(w.at(1).c_str(), nullptr, 10));
     } else if (verb == "exit") {
