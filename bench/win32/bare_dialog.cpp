@@ -22,8 +22,8 @@ INT_PTR CALLBACK BareProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM)
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
     std::vector<WORD> t = {1, 0xFFFF, 0, 0, 0, 0};  // extended template: help id, extended style
-    const DWORD dwStyle = DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU |
-                          WS_MINIMIZEBOX | WS_VISIBLE;
+    const DWORD dwStyle = DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
+                          WS_VISIBLE;
     t.insert(t.end(), {LOWORD(dwStyle), HIWORD(dwStyle), 0, 0, 0, 405, 287, 0, 0});
     for (const wchar_t c : std::wstring_view(L"Bare dialog"))
         t.push_back(c);

@@ -72,8 +72,8 @@ std::wstring Wide(const std::string& text)
 std::string Narrow(const std::wstring& wide)
 {
     std::string text(wide.size() * 3 + 1, '\0');
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(), static_cast<int>(text.size()),
-                                      nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(), static_cast<int>(text.size()), nullptr, nullptr);
     text.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
     return text;
 }
@@ -195,8 +195,7 @@ bool Launch(const std::string& program)
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     const ULONGLONG ullStart = GetTickCount64();
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &g_process))
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &g_process))
         return Fail("start", "CreateProcess failed, error " + std::to_string(GetLastError()));
     const bool bShown = WaitFor(
         []() {

@@ -17,8 +17,8 @@ constexpr WORD kClassEdit = 0x0081;
 constexpr WORD kClassStatic = 0x0082;
 constexpr WORD kClassComboBox = 0x0085;
 
-constexpr DWORD kWindowStyle =
-    DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_VISIBLE;
+constexpr DWORD kWindowStyle = DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU |
+                               WS_MINIMIZEBOX | WS_VISIBLE;
 
 class TemplateWriter {
 public:
@@ -165,9 +165,9 @@ DialogFont ResolveDialogFont(const char* pszFace, int nPoints)
     // The song faces draw Latin letters half as wide as they are high.
     const int nHeight = MulDiv(nPoints, GetDeviceCaps(hdc, LOGPIXELSY), 72);
     const SIZE target{(nHeight + 1) / 2, nHeight};
-    static constexpr const wchar_t* kStandIns[] = {L"SimSun",           L"NSimSun",        L"新宋体",
-                                                   L"Noto Sans Mono CJK SC", L"Noto Sans CJK SC", L"Microsoft YaHei",
-                                                   L"Tahoma",           L"MS Shell Dlg"};
+    static constexpr const wchar_t* kStandIns[] = {
+        L"SimSun",           L"NSimSun",         L"新宋体", L"Noto Sans Mono CJK SC",
+        L"Noto Sans CJK SC", L"Microsoft YaHei", L"Tahoma", L"MS Shell Dlg"};
     DialogFont best = wanted;
     int nBestError = -1;
     for (const wchar_t* pszStandIn : kStandIns) {

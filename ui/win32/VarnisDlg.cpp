@@ -55,8 +55,8 @@ void VarnisDlg::SetPortTable(const PortTable& table)
 INT_PTR VarnisDlg::Run()
 {
     const std::vector<unsigned short> words = BuildMainTemplate(ResolveDialogFont(kDialogFontName, kDialogFontPoints));
-    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(words.data()),
-                                   nullptr, &VarnisDlg::DialogProc, reinterpret_cast<LPARAM>(this));
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
+                                   &VarnisDlg::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK VarnisDlg::DialogProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM lParam)

@@ -22,8 +22,8 @@ Win32OwnerThread::Win32OwnerThread() : m_dwThreadId(GetCurrentThreadId())
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = kWindowClass;
     RegisterClassExW(&windowClass);  // fails harmlessly once registered
-    m_hWnd = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
-                             nullptr);
+    m_hWnd =
+        CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
     if (m_hWnd != nullptr)
         SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
