@@ -11,7 +11,7 @@
 //   enabled|ID,ID,...              exactly these form controls are enabled
 //   checked|ID,ID,...              exactly these radio buttons and check boxes are checked
 //   text|ID|TEXT  selection|ID|INDEX  focus|ID
-//   wait-enabled|ID                until ID is enabled (10 s)
+//   wait-enabled|ID  wait-disabled|ID   until ID is enabled, or disabled (10 s)
 //   box|TEXT|CAPTION|ok|cancel     a message box of the program (10 s), answered; TEXT * for any
 //   nobox|MS                       no message box for MS milliseconds
 //   help|FILE                      the help window is open with FILE's text; closed with OK
@@ -346,6 +346,9 @@ bool RunStep(const std::string& step)
     } else if (verb == "wait-enabled") {
         return WaitFor([&]() { return IsWindowEnabled(Item(id())) != FALSE; }, kWaitMs) ? true
                                                                                         : Fail(step, "still disabled");
+    } else if (verb == "wait-disabled") {
+        return WaitFor([&]() { return IsWindowEnabled(Item(id())) == FALSE; }, kWaitMs) ? true
+                                                                                        : Fail(step, "still enabled");
     } else if (verb == "box") {
         return AnswerBox(w, step);
     } else if (verb == "nobox") {

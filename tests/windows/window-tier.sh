@@ -67,7 +67,8 @@ wait_file() {
 }
 last_frame() { sed -n 's/.*frame received (26 bytes): //p' "$work/sim.log" | tail -n 1; }
 
-connect=("click|1027" "wait-enabled|1029")
+# Connected: "OpenPort" is the last control the connected state changes.
+connect=("click|1027" "wait-enabled|1029" "wait-disabled|1027")
 disconnected_enabled="enabled|1,1000,1027"
 default_checks="checked|1038,1040,1042,1045,1050,1053,1056,1065"
 connected_enabled="enabled|1,1000,1006,1017,1029,1038,1039,1040,1041,1042,1043,1044,1056,1064,1065,1066,1067"
@@ -218,11 +219,10 @@ win "$driver" "$varnis_exe" "${connect[@]}" "signal|$(wpath "$work/shown")" "wai
 shot_driver=$!
 wait_file "$work/shown" "$shot_driver"
 sleep 1
-# The signal file holds the window's rectangle on the screen: left top right bottom.
-read -r left top right bottom < <(tr -d '\r' <"$work/shown")
+# The virtual desktop at the screen's corner, trimmed of its plain background
+# down to the window (centred, it leaves the corners free).
 import -window root "$work/desktop.png" &&
-  convert "$work/desktop.png" -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
-    "$work/main-window-windows.png"
+  convert "$work/desktop.png" -crop 900x640+0+0 +repage -trim +repage "$work/main-window-windows.png"
 touch "$work/shot-done"
 wait "$shot_driver"
 if [ -s "$work/main-window-windows.png" ]; then
