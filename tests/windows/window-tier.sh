@@ -21,6 +21,11 @@ wineserver -w 2>/dev/null
 LD_PRELOAD=$shim wineserver -p >/dev/null 2>&1
 win reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 win reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 900x640 /f >/dev/null 2>&1
+# The desktop's process, started with the first program, read the settings
+# before they were written: the prefix starts afresh with them.
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
+LD_PRELOAD=$shim wineserver -p >/dev/null 2>&1
 # COM1 is a device that never answers, as a machine's unused port is (without
 # a link Wine would give COM1 the host's ttyS0); COM2 and COM4 to COM10 do not
 # exist. A case maps the device to COM3.
@@ -39,7 +44,8 @@ app_pid() { pgrep -n -f 'bin.varnis\.exe$'; }
 
 varnis_exe=$(winepath -w "$windows/bin/varnis.exe" 2>/dev/null)
 bare_exe=$(winepath -w "$windows/bin/bare_dialog.exe" 2>/dev/null)
-wpath() { winepath -w "$1" 2>/dev/null; }
+# Windows paths of this run's files, worked out once: Z: is the host's root.
+wpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # drive NAME PROGRAM STEP...: one run of the driver; its failing step, if any.
 drive() {
