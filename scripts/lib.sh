@@ -23,10 +23,11 @@ VARNIS_DOCS_PACKAGES=(graphviz)
 VARNIS_PACKAGE_PACKAGES=(dpkg-dev file lintian devscripts debootstrap)
 # scripts/test-windows and scripts/package-windows: the MinGW-w64 cross
 # compiler (with its POSIX thread model), GoogleTest's sources to build for
-# Windows, Wine to run the programs, zip for the zip, ImageMagick for the
-# programs' icon, wixl for the MSI package (python3 makes its product code)
-# and msitools to read it back.
-VARNIS_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix googletest wine wine64 zip
+# Windows, Wine to run the programs (with the fonts Wine draws its own frames
+# in, and an X server for the window), zip for the zip, ImageMagick for the
+# programs' icon and the window's screenshot, wixl for the MSI package
+# (python3 makes its product code) and msitools to read it back.
+VARNIS_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix googletest wine wine64 fonts-wine xvfb zip
   imagemagick wixl msitools python3)
 # scripts/test-real-drivers: the emulator, the guest's shell and its
 # initramfs, and the host's side of the tier.

@@ -6,6 +6,6 @@
 // Explorer shows for the file.
 #define IDR_MAINFRAME 128
 
-// The window program's strings start at 101 (its STRINGTABLE in varnis.rc).
+// The window program's strings start at 101 (its STRINGTABLE in window.rc).
 
 #endif

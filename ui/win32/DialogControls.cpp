@@ -1,0 +1,95 @@
+#include "ui/win32/DialogControls.h"
+
+#include "ui/core/FormTable.h"
+#include "ui/win32/WideText.h"
+
+#include <string>
+
+namespace varnis {
+
+void DialogControls::FillForm()
+{
+    for (const FormItem& item : MainFormItems()) {
+        if (item.m_eKind == ControlKind::List) {
+            for (const std::string& text : ListItems(item.m_nId))
+                SendDlgItemMessageW(m_hDlg, item.m_nId, CB_ADDSTRING, 0,
+                                    reinterpret_cast<LPARAM>(WideFromUtf8(text).c_str()));
+        } else if (const int nLimit = LengthLimitOf(item.m_nId); nLimit > 0) {
+            SendDlgItemMessageW(m_hDlg, item.m_nId, EM_LIMITTEXT, static_cast<WPARAM>(nLimit), 0);
+        }
+    }
+}
+
+void DialogControls::Enable(int nId, bool bEnable)
+{
+    HWND hControl = Control(nId);
+    // The system leaves the focus on a control it disables: it moves on to
+    // the next Tab stop first.
+    if (!bEnable && hControl != nullptr && GetFocus() == hControl)
+        SendMessageW(m_hDlg, WM_NEXTDLGCTL, 0, FALSE);
+    EnableWindow(hControl, bEnable ? TRUE : FALSE);
+}
+
+bool DialogControls::IsEnabled(int nId) const
+{
+    return IsWindowEnabled(Control(nId)) != FALSE;
+}
+
+void DialogControls::SetCheck(int nId, bool bChecked)
+{
+    // BM_SETCHECK sends no click: no rule runs.
+    SendDlgItemMessageW(m_hDlg, nId, BM_SETCHECK, bChecked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool DialogControls::IsChecked(int nId) const
+{
+    return SendDlgItemMessageW(m_hDlg, nId, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void DialogControls::Select(int nId, int nIndex)
+{
+    SendDlgItemMessageW(m_hDlg, nId, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
+}
+
+int DialogControls::Selection(int nId) const
+{
+    return static_cast<int>(SendDlgItemMessageW(m_hDlg, nId, CB_GETCURSEL, 0, 0));
+}
+
+void DialogControls::SetText(int nId, std::string_view text)
+{
+    std::wstring wide = WideFromUtf8(text);
+    // The limit holds for texts the program puts there too.
+    if (const int nLimit = LengthLimitOf(nId); nLimit > 0 && wide.size() > static_cast<size_t>(nLimit))
+        wide.resize(static_cast<size_t>(nLimit));
+    SetDlgItemTextW(m_hDlg, nId, wide.c_str());
+}
+
+std::string DialogControls::Text(int nId) const
+{
+    HWND hControl = Control(nId);
+    std::wstring wide(static_cast<size_t>(GetWindowTextLengthW(hControl)) + 1, L'\0');
+    const int nLength = GetWindowTextW(hControl, wide.data(), static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(nLength > 0 ? nLength : 0));
+    return Utf8FromWide(wide);
+}
+
+int DialogControls::FocusedId() const
+{
+    HWND hFocus = GetFocus();
+    if (hFocus == nullptr || !IsChild(m_hDlg, hFocus))
+        return 0;
+    // The focus may sit in a child of a control (a list's edit part).
+    while (GetParent(hFocus) != m_hDlg)
+        hFocus = GetParent(hFocus);
+    return GetDlgCtrlID(hFocus);
+}
+
+void DialogControls::Focus(int nId)
+{
+    // Through the dialog manager, so that the default button follows.
+    if (HWND hControl = Control(nId))
+        SendMessageW(m_hDlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hControl), TRUE);
+}
+
+}  // namespace varnis

@@ -1,0 +1,41 @@
+#include "ui/win32/HelpDialog.h"
+
+#include "ui/core/FormTable.h"
+#include "ui/win32/DialogTemplate.h"
+#include "ui/win32/WideText.h"
+
+#include <vector>
+
+namespace varnis {
+
+namespace {
+
+INT_PTR CALLBACK HelpProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM)
+{
+    switch (nMessage) {
+    case WM_INITDIALOG:
+        // The guide keeps its carriage returns and line feeds.
+        SetDlgItemTextW(hDlg, kIdHelpText, WideFromUtf8(GuideText()).c_str());
+        SendMessageW(hDlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hDlg, kIdExit)), TRUE);
+        return FALSE;
+    case WM_COMMAND:
+        // OK, Enter, Escape and the close button.
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            EndDialog(hDlg, LOWORD(wParam));
+            return TRUE;
+        }
+        return FALSE;
+    default: return FALSE;
+    }
+}
+
+}  // namespace
+
+void RunHelpDialog(HWND hOwner)
+{
+    const std::vector<unsigned short> words = BuildHelpTemplate(ResolveDialogFont(kHelpFontName, kHelpFontPoints));
+    DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), hOwner,
+                            &HelpProc, 0);
+}
+
+}  // namespace varnis

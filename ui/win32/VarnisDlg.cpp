@@ -1,0 +1,215 @@
+#include "ui/win32/VarnisDlg.h"
+
+#include "ui/core/FormTable.h"
+#include "ui/win32/DialogTemplate.h"
+#include "ui/win32/HelpDialog.h"
+#include "ui/win32/WideText.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+namespace varnis {
+
+namespace {
+
+// The application icon of the program's resources.
+constexpr int kAppIconId = 128;
+
+HICON LoadAppIcon(int nMetricX, int nMetricY)
+{
+    auto hIcon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIconId), IMAGE_ICON,
+                                               GetSystemMetrics(nMetricX), GetSystemMetrics(nMetricY), LR_SHARED));
+    // Without an icon of its own: the system's application icon (IDI_APPLICATION).
+    return hIcon != nullptr ? hIcon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512));
+}
+
+}  // namespace
+
+VarnisDlg::VarnisDlg()
+    : m_errorReporter(m_ownerThread),
+      m_ownerChannel(m_ownerThread,
+                     [this](const SerialNotification& n) {
+                         // As a real message to the dialog, on its own thread.
+                         if (m_hDlg != nullptr)
+                             SendMessageW(m_hDlg, n.m_nMessage, n.m_nWParam, static_cast<LPARAM>(n.m_nLParam));
+                     }),
+      m_core(m_controls, *this, *this, &m_ownerChannel)
+{
+    m_core.Port().SetErrorReporter(&m_errorReporter);
+}
+
+VarnisDlg::~VarnisDlg()
+{
+    // A notification or error report in flight returns now; the engine's
+    // destruction then stops its thread without waiting on this window.
+    m_ownerChannel.Close();
+    m_errorReporter.Close();
+}
+
+void VarnisDlg::SetPortTable(const PortTable& table)
+{
+    m_core.Port().SetPortTable(table);
+}
+
+INT_PTR VarnisDlg::Run()
+{
+    const std::vector<unsigned short> words = BuildMainTemplate(ResolveDialogFont(kDialogFontName, kDialogFontPoints));
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
+                                   &VarnisDlg::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK VarnisDlg::DialogProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM lParam)
+{
+    if (nMessage == WM_INITDIALOG) {
+        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
+        reinterpret_cast<VarnisDlg*>(lParam)->m_hDlg = hDlg;
+    }
+    auto* pThis = reinterpret_cast<VarnisDlg*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+    return pThis != nullptr ? pThis->OnMessage(nMessage, wParam, lParam) : FALSE;
+}
+
+INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
+{
+    switch (nMessage) {
+    case WM_INITDIALOG:
+        m_controls.Attach(m_hDlg);
+        m_controls.FillForm();
+        m_core.OnInitMainWindow();
+        return FALSE;  // the core has put the focus
+    case WM_COMMAND:
+        // Clicks, and Enter and Escape as ids 1 and 2; the lists' and the
+        // edit fields' notifications run no rule.
+        if (HIWORD(wParam) == BN_CLICKED)
+            m_core.OnCommand(LOWORD(wParam));
+        return TRUE;
+    case WM_SYSCOMMAND:
+        if (!m_core.OnSysCommand(static_cast<unsigned>(wParam)))
+            return FALSE;  // the system's own handling
+        SetWindowLongPtrW(m_hDlg, DWLP_MSGRESULT, 0);
+        return TRUE;
+    case WM_TIMER: OnTimerMessage(wParam); return TRUE;
+    case WM_PAINT: return OnPaint() ? TRUE : FALSE;
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_hIcon);
+    case WM_DESTROY:
+        for (const auto& [nId, nSystemId] : m_timers)
+            KillTimer(m_hDlg, nSystemId);
+        m_timers.clear();
+        m_hDlg = nullptr;
+        return FALSE;
+    default:
+        if (nMessage == SPN_RXCHAR || nMessage == SPN_LINE_LOST) {
+            m_core.OnNotification(nMessage, static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+            return TRUE;
+        }
+        return FALSE;
+    }
+}
+
+bool VarnisDlg::OnPaint()
+{
+    if (!IsIconic(m_hDlg))
+        return false;
+    PAINTSTRUCT paint{};
+    HDC hdc = BeginPaint(m_hDlg, &paint);
+    SendMessageW(m_hDlg, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0);
+    RECT client{};
+    GetClientRect(m_hDlg, &client);
+    const IconPosition pos = MinimisedIconPosition(client.right - client.left, client.bottom - client.top,
+                                                   GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    DrawIcon(hdc, pos.m_nX, pos.m_nY, m_hIcon);
+    EndPaint(m_hDlg, &paint);
+    return true;
+}
+
+void VarnisDlg::Message(std::string_view text, std::string_view caption)
+{
+    MessageBoxW(m_hDlg, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), MB_OK);
+}
+
+bool VarnisDlg::Confirm(std::string_view text, std::string_view caption)
+{
+    return MessageBoxW(m_hDlg, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(),
+                       MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+}
+
+void VarnisDlg::StartTimer(int nId, int nMilliseconds)
+{
+    StopTimer(nId);
+    const UINT_PTR nSystemId = m_nNextSystemTimerId++;
+    if (m_hDlg != nullptr && SetTimer(m_hDlg, nSystemId, static_cast<UINT>(nMilliseconds), nullptr) != 0)
+        m_timers[nId] = nSystemId;
+}
+
+void VarnisDlg::StopTimer(int nId)
+{
+    if (const auto it = m_timers.find(nId); it != m_timers.end()) {
+        KillTimer(m_hDlg, it->second);
+        m_timers.erase(it);
+    }
+}
+
+void VarnisDlg::OnTimerMessage(UINT_PTR nSystemId)
+{
+    for (const auto& [nId, nCurrent] : m_timers) {
+        if (nCurrent == nSystemId) {
+            m_core.OnTimer(nId);
+            return;
+        }
+    }
+    // A stopped or restarted timer's expiry, queued before it stopped: dropped.
+}
+
+void VarnisDlg::ShowHelpWindow()
+{
+    RunHelpDialog(m_hDlg);
+}
+
+void VarnisDlg::EndWindow(bool bOk)
+{
+    EndDialog(m_hDlg, bOk ? IDOK : IDCANCEL);
+}
+
+std::string VarnisDlg::ResourceString(int nId) const
+{
+    const wchar_t* pszText = nullptr;
+    // With a length of 0 the system hands out a pointer to the resource itself.
+    const int nLength =
+        LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(nId), reinterpret_cast<LPWSTR>(&pszText), 0);
+    return nLength > 0 && pszText != nullptr ? Utf8FromWide(std::wstring_view(pszText, static_cast<size_t>(nLength)))
+                                             : std::string();
+}
+
+void VarnisDlg::AppendMenuItem(unsigned nCommand, std::string_view text)
+{
+    HMENU hMenu = GetSystemMenu(m_hDlg, FALSE);
+    if (hMenu == nullptr)
+        return;
+    AppendMenuW(hMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(hMenu, MF_STRING, nCommand, WideFromUtf8(text).c_str());
+}
+
+void VarnisDlg::SetWindowIcon()
+{
+    if (m_hIcon == nullptr)
+        m_hIcon = LoadAppIcon(SM_CXICON, SM_CYICON);
+    if (m_hSmallIcon == nullptr)
+        m_hSmallIcon = LoadAppIcon(SM_CXSMICON, SM_CYSMICON);
+    SendMessageW(m_hDlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hDlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+}
+
+int RunVarnisApp()
+{
+#ifdef NDEBUG
+    // The engine's debug trace is not for the user's eyes.
+    SetTraceSink([](std::string_view) {});
+#endif
+    // Controls of the current common controls, with the system's look.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    VarnisDlg dlg;
+    return dlg.Run() == -1 ? 1 : 0;
+}
+
+}  // namespace varnis
