@@ -26,6 +26,8 @@ win reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 900x640 /f >/de
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
 LD_PRELOAD=$shim wineserver -p >/dev/null 2>&1
+# The system's port list is a volatile key, gone with the old wine server.
+serialcomm_ten || fail "window: the port list written again after the restart"
 # COM1 is a device that never answers, as a machine's unused port is (without
 # a link Wine would give COM1 the host's ttyS0); COM2 and COM4 to COM10 do not
 # exist. A case maps the device to COM3.
