@@ -1,5 +1,6 @@
 // The desktop tool on the machine's own serial devices. The window takes no
 // option; --help and --version are answered without a display.
+#include "apps/varnis/ShownArgument.h"
 #include "ui/qt/VarnisApp.h"
 
 #include <cerrno>
@@ -37,18 +38,6 @@ int Print(std::string_view text)
     return 0;
 }
 
-// An argument as a message may show it: control characters are dropped, and
-// a long one is cut.
-std::string Shown(std::string_view arg)
-{
-    std::string shown;
-    for (const char c : arg.substr(0, 60)) {
-        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
-            shown.push_back(c);
-    }
-    return arg.size() > 60 ? shown + "..." : shown;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -60,7 +49,8 @@ int main(int argc, char** argv)
             bHelp = true;
         } else if (arg != "--version") {
             std::fprintf(stderr, "varnis: %s '%s' (the window takes no option; see varnis --help)\n",
-                         arg.starts_with("-") ? "unknown option" : "unexpected argument", Shown(arg).c_str());
+                         arg.starts_with("-") ? "unknown option" : "unexpected argument",
+                         varnis::ShownArgument(arg).c_str());
             return 2;
         }
     }

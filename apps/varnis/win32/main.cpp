@@ -1,6 +1,7 @@
 // The desktop tool on Windows: the native dialog on the machine's COM ports.
 // It takes no option; --help and --version are answered on the console it
 // was started from, or in a box when there is none.
+#include "apps/varnis/ShownArgument.h"
 #include "ui/win32/VarnisDlg.h"
 #include "ui/win32/WideText.h"
 
@@ -57,18 +58,6 @@ bool Show(std::string_view text, DWORD nStd, UINT nBoxStyle)
     return true;
 }
 
-// An argument as a message may show it: control characters are dropped, and
-// a long one is cut.
-std::string Shown(std::string_view arg)
-{
-    std::string shown;
-    for (const char c : arg.substr(0, 60)) {
-        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
-            shown.push_back(c);
-    }
-    return arg.size() > 60 ? shown + "..." : shown;
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
@@ -82,7 +71,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             bHelp = true;
         } else if (arg != "--version") {
             Show("varnis: " + std::string(arg.starts_with("-") ? "unknown option" : "unexpected argument") + " '" +
-                     Shown(arg) + "' (the window takes no option; see varnis --help)\r\n",
+                     varnis::ShownArgument(arg) + "' (the window takes no option; see varnis --help)\r\n",
                  STD_ERROR_HANDLE, MB_ICONERROR);
             LocalFree(argv);
             return 2;
