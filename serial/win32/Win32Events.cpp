@@ -1,5 +1,6 @@
 // Events, waits and threads on Windows: manual-reset events,
 // WaitForMultipleObjects and system threads; error texts from FormatMessageW.
+#include "serial/win32/WideText.h"
 #include "serial/EventFlag.h"
 #include "serial/Text.h"
 #include "serial/WorkerThread.h"
@@ -129,10 +130,7 @@ std::string SystemErrorText(int nError)
                        reinterpret_cast<LPWSTR>(&pszText), 0, nullptr);
     std::string text;
     if (dwLength != 0 && pszText != nullptr) {
-        const int nLength = static_cast<int>(dwLength);
-        const int nBytes = WideCharToMultiByte(CP_UTF8, 0, pszText, nLength, nullptr, 0, nullptr, nullptr);
-        text.resize(static_cast<std::size_t>(std::max(nBytes, 0)));
-        WideCharToMultiByte(CP_UTF8, 0, pszText, nLength, text.data(), nBytes, nullptr, nullptr);
+        text = Utf8FromWide(std::wstring_view(pszText, dwLength));
     }
     if (pszText != nullptr) {
         LocalFree(pszText);

@@ -2,6 +2,7 @@
 // itself, where the system lists the port (SERIALCOMM). A Bluetooth modem
 // port is left out of the search. Named by the user, COMn is \\.\COMn
 // whether listed or not, also above COM10.
+#include "serial/win32/WideText.h"
 #include "serial/PortTable.h"
 #include "serial/win32/Win32SerialComm.h"
 
@@ -19,11 +20,7 @@ namespace {
 
 std::string Utf8Of(const wchar_t* pszText, std::size_t nLength)
 {
-    const int nWide = static_cast<int>(nLength);
-    const int nBytes = WideCharToMultiByte(CP_UTF8, 0, pszText, nWide, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(std::max(nBytes, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, pszText, nWide, text.data(), nBytes, nullptr, nullptr);
-    return text;
+    return Utf8FromWide(std::wstring_view(pszText, nLength));
 }
 
 unsigned ComNumber(const std::string& name)

@@ -1,6 +1,6 @@
 #include "ui/win32/DialogTemplate.h"
 
-#include "ui/win32/WideText.h"
+#include "serial/win32/WideText.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 
 #include "ui/core/FormTable.h"
 #include "ui/win32/DialogTemplate.h"
-#include "ui/win32/WideText.h"
+#include "serial/win32/WideText.h"
 
 #include <vector>
 

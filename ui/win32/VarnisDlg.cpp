@@ -3,7 +3,7 @@
 #include "ui/core/FormTable.h"
 #include "ui/win32/DialogTemplate.h"
 #include "ui/win32/HelpDialog.h"
-#include "ui/win32/WideText.h"
+#include "serial/win32/WideText.h"
 
 #include <commctrl.h>
 

@@ -3,6 +3,7 @@
 // Ports device class): its friendly name, the driver's service, and for a
 // USB adapter the vendor and product id and the serial number, read from the
 // device's instance id or its parent's (USB\VID_0403&PID_6001\A9XK2L1).
+#include "serial/win32/WideText.h"
 #include "apps/cli/PortListing.h"
 #include "serial/win32/Win32SerialComm.h"
 
@@ -22,11 +23,7 @@ namespace {
 
 std::string Utf8Of(const wchar_t* pszText)
 {
-    const int nBytes = WideCharToMultiByte(CP_UTF8, 0, pszText, -1, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(std::max(nBytes, 1)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, pszText, -1, text.data(), nBytes, nullptr, nullptr);
-    text.resize(text.size() - 1);  // the terminating zero
-    return text;
+    return Utf8FromWide(pszText);
 }
 
 std::string Property(HDEVINFO hSet, SP_DEVINFO_DATA& device, DWORD dwProperty)

@@ -1,4 +1,4 @@
-// UTF-8 (the core's texts) to UTF-16 (the system's W calls) and back.
+// UTF-8 (the program's texts) to UTF-16 (the system's W calls) and back, once for every Windows part.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "ui/win32/WideText.h"
+#include "serial/win32/WideText.h"
 
 #include <windows.h>
 
