@@ -15,8 +15,8 @@ public:
     // The machine's own serial ports (realised once per system). On POSIX:
     // /dev/ttyUSB*, then /dev/ttyACM*, then /dev/ttyS* that have a UART, each
     // in numeric order; COMn is the n-th.
-    // On Windows: COM1 to COM10 where the system lists them, each as
-    // itself (\\.\COMn), Bluetooth modem ports left out.
+    // On Windows: COM1 to COM10, each as itself (\\.\COMn), listed by the
+    // system or not; a port it lists as a Bluetooth modem is left out.
     static PortTable FromSystem();
     // What the user means by COM`portnr` (realised once per system): on
     // Windows \\.\COMn for every n; on POSIX the n-th of FromSystem, none

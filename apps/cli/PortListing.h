@@ -57,8 +57,9 @@ struct ListedPort {
 std::vector<ListedPort> TablePorts(const PortTable& table);
 
 // What `ports` lists without --port (realised once per system): COM1 to
-// COM10 of the table; on Windows also the ports the system lists that the
-// search does not try (above COM10, Bluetooth modem ports), each with a note.
+// COM10 of the table; on Windows a number the system does not list only
+// where a port is there, and also the ports the system lists that the search
+// does not try (above COM10, Bluetooth modem ports), each with a note.
 std::vector<ListedPort> SystemPortList(const PortTable& table);
 // The note for a port named COMn that the search does not try; empty for
 // the others.

@@ -1,7 +1,7 @@
 // COM1 to COM10 on Windows: the system's own names, each standing for
-// itself, where the system lists the port (SERIALCOMM). A Bluetooth modem
-// port is left out of the search. Named by the user, COMn is \\.\COMn
-// whether listed or not, also above COM10.
+// itself and tried by opening it, whether the system lists the port
+// (SERIALCOMM) or not. A port the list names as a Bluetooth modem is left out
+// of the search. Named by the user, COMn is \\.\COMn, also above COM10.
 #include "serial/win32/WideText.h"
 #include "serial/PortTable.h"
 #include "serial/win32/Win32SerialComm.h"
@@ -36,11 +36,18 @@ unsigned ComNumber(const std::string& name)
 
 std::vector<SystemPort> SystemSerialPorts()
 {
-    std::vector<SystemPort> ports;
     HKEY hKey = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
-        return ports;
+        return {};
     }
+    std::vector<SystemPort> ports = SerialPortsOfKey(hKey);
+    RegCloseKey(hKey);
+    return ports;
+}
+
+std::vector<SystemPort> SerialPortsOfKey(HKEY hKey)
+{
+    std::vector<SystemPort> ports;
     for (DWORD dwIndex = 0;; ++dwIndex) {
         std::array<wchar_t, 256> name{};
         std::array<wchar_t, 256> data{};
@@ -63,7 +70,6 @@ std::vector<SystemPort> SystemSerialPorts()
         port.m_nNumber = ComNumber(port.m_strName);
         ports.push_back(std::move(port));
     }
-    RegCloseKey(hKey);
     std::stable_sort(ports.begin(), ports.end(), [](const SystemPort& a, const SystemPort& b) {
         return (a.m_nNumber == 0 ? ~0U : a.m_nNumber) < (b.m_nNumber == 0 ? ~0U : b.m_nNumber);
     });
@@ -75,17 +81,25 @@ bool IsBluetoothModem(const SystemPort& port)
     return port.m_strDevice.rfind("\\Device\\BthModem", 0) == 0;
 }
 
+PortTable SearchTable(const std::vector<SystemPort>& listed)
+{
+    PortTable table;
+    for (unsigned n = 1; n <= PortTable::kPortCount; ++n) {
+        table.SetPath(n, PortTable::ComPath(n));
+    }
+    for (const SystemPort& port : listed) {
+        if (IsBluetoothModem(port)) {
+            table.SetPath(port.m_nNumber, {});  // a number outside 1 to 10 changes nothing
+        }
+    }
+    return table;
+}
+
 }  // namespace win32
 
 PortTable PortTable::FromSystem()
 {
-    PortTable table;
-    for (const win32::SystemPort& port : win32::SystemSerialPorts()) {
-        if (port.m_nNumber >= 1 && port.m_nNumber <= kPortCount && !win32::IsBluetoothModem(port)) {
-            table.SetPath(port.m_nNumber, ComPath(port.m_nNumber));
-        }
-    }
-    return table;
+    return win32::SearchTable(win32::SystemSerialPorts());
 }
 
 std::string PortTable::ComPath(unsigned portnr)

@@ -3,6 +3,10 @@
 // name, the port's name as its data).
 #pragma once
 
+#include "serial/PortTable.h"
+
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -17,9 +21,16 @@ struct SystemPort {
 // In the order of their numbers (names that are not COMn last); empty when
 // the system lists none.
 std::vector<SystemPort> SystemSerialPorts();
+// The same read from `hKey`, a key laid out as SERIALCOMM is.
+std::vector<SystemPort> SerialPortsOfKey(HKEY hKey);
 
 // An outgoing Bluetooth serial port (\Device\BthModem*): opening it calls
 // the far device, which takes seconds, so the search never tries it.
 bool IsBluetoothModem(const SystemPort& port);
+
+// What the search tries: COM1 to COM10, listed or not (some virtual-port and
+// Bluetooth drivers leave their ports out of the list), but a port the list
+// names as a Bluetooth modem.
+PortTable SearchTable(const std::vector<SystemPort>& listed);
 
 }  // namespace varnis::win32

@@ -126,20 +126,31 @@ PortFacts PortInspector::Facts(const std::string& path) const
 std::vector<ListedPort> SystemPortList(const PortTable& table)
 {
     std::vector<ListedPort> ports = TablePorts(table);
-    for (const win32::SystemPort& port : win32::SystemSerialPorts()) {
+    const std::vector<win32::SystemPort> listed = win32::SystemSerialPorts();
+    // The search tries every number; a port the system does not list is
+    // shown where it is there (it opens, or another program holds it).
+    for (unsigned n = 1; n <= PortTable::kPortCount; ++n) {
+        std::string& path = ports[n - 1].m_strPath;
+        const bool bListed = std::any_of(listed.begin(), listed.end(),
+                                         [n](const win32::SystemPort& system) { return system.m_nNumber == n; });
+        if (!bListed && !path.empty() && DiagnosePort(path, {}).m_eProblem == PortProblem::NoSuchDevice) {
+            path.clear();
+        }
+    }
+    for (const win32::SystemPort& port : listed) {
         const bool bInTable = port.m_nNumber >= 1 && port.m_nNumber <= PortTable::kPortCount;
         if (bInTable && !win32::IsBluetoothModem(port)) {
             continue;  // listed as the search sees it
         }
-        ListedPort listed{port.m_strName, "\\\\.\\" + port.m_strName, SearchNote(port.m_strName)};
+        ListedPort entry{port.m_strName, "\\\\.\\" + port.m_strName, SearchNote(port.m_strName)};
         if (win32::IsBluetoothModem(port)) {
-            listed.m_strNote = "a Bluetooth modem port: the search does not try it; --port " + port.m_strName +
-                               " reaches it";
+            entry.m_strNote = "a Bluetooth modem port: the search does not try it; --port " + port.m_strName +
+                              " reaches it";
         }
         if (bInTable) {
-            ports[port.m_nNumber - 1] = std::move(listed);
+            ports[port.m_nNumber - 1] = std::move(entry);
         } else {
-            ports.push_back(std::move(listed));
+            ports.push_back(std::move(entry));
         }
     }
     return ports;
