@@ -467,12 +467,17 @@ LineQuery Win32PortBackend::QueryLine()
 }
 
 // One byte, read only when the input queue holds one, so the read completes
-// at once; a read that is still pending is waited for (within the read
-// time-outs).
+// at once. It runs under the engine's port lock, which Close takes too: a
+// read a driver does not end is given kAbortWaitMs, then cancelled and given
+// as long again, and fails. A read that outlives even that is never started
+// over.
 ReadResult Win32PortBackend::ReadByte()
 {
     DWORD dwErrors = 0;
     COMSTAT stat{};
+    if (m_read.m_bPending) {
+        return ReadResult{ReadOutcome::Failed, 0, ERROR_OPERATION_ABORTED};
+    }
     if (!Comm().m_pClearCommError(m_hComm, &dwErrors, &stat)) {
         return ReadResult{ReadOutcome::Failed, 0, LastError()};
     }
@@ -486,10 +491,20 @@ ReadResult Win32PortBackend::ReadByte()
             return ReadResult{ReadOutcome::Failed, 0, nError};
         }
         m_read.m_bPending = true;
-        const BOOL bDone = Comm().m_pGetOverlappedResult(m_hComm, &m_read.m_ov, &dwRead, TRUE);
+        const bool bCancelled = WaitForSingleObject(m_read.m_ov.hEvent, kAbortWaitMs) != WAIT_OBJECT_0;
+        if (bCancelled) {
+            Comm().m_pCancelIoEx(m_hComm, &m_read.m_ov);
+            WaitForSingleObject(m_read.m_ov.hEvent, kAbortWaitMs);
+        }
+        if (!m_read.HasEnded()) {
+            return ReadResult{ReadOutcome::Failed, 0, ERROR_OPERATION_ABORTED};  // Release waits for it, bounded
+        }
         m_read.m_bPending = false;
-        if (!bDone) {
+        if (!Comm().m_pGetOverlappedResult(m_hComm, &m_read.m_ov, &dwRead, FALSE)) {
             return ReadResult{ReadOutcome::Failed, 0, LastError()};
+        }
+        if (bCancelled && dwRead != 1) {
+            return ReadResult{ReadOutcome::Failed, 0, ERROR_OPERATION_ABORTED};
         }
     }
     if (dwRead != 1) {

@@ -3,11 +3,14 @@
 // that came before the wait, a write no purge ends, a control block left
 // with every wrong bit set. The order of calls is what a driver relies on.
 #include "serial/PortBackend.h"
+#include "serial/SerialPort.h"
+#include "serial/SerialTestSupport.h"
 #include "serial/Text.h"
 #include "serial/win32/Win32CommCalls.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -37,8 +40,13 @@ struct PlayedDriver {
     BOOL m_bPurgeWorks = TRUE;
     OVERLAPPED* m_pWrite = nullptr;
     OVERLAPPED* m_pLine = nullptr;
+    OVERLAPPED* m_pRead = nullptr;  // a read pends until it is cancelled
 };
 PlayedDriver g_driver;
+// Set when a read has been started; a stand-in for "never" for a read waited
+// for without bound, so that such a wait fails the test rather than hangs it.
+HANDLE g_hReadStarted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+constexpr DWORD kNeverMs = 20000;
 
 HANDLE WINAPI FakeCreateFile(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
@@ -89,9 +97,16 @@ BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD pdwEvents, LPOVERLAPPED pOv)
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
-BOOL WINAPI FakeResult(HANDLE, LPOVERLAPPED pOv, LPDWORD pdwDone, BOOL)
+BOOL WINAPI FakeResult(HANDLE, LPOVERLAPPED pOv, LPDWORD pdwDone, BOOL bWait)
 {
     *pdwDone = 0;
+    if (pOv == g_driver.m_pRead) {
+        if (bWait) {
+            WaitForSingleObject(pOv->hEvent, kNeverMs);
+        }
+        SetLastError(ERROR_OPERATION_ABORTED);  // only a cancel ends it
+        return FALSE;
+    }
     if (pOv == g_driver.m_pWrite && g_driver.m_nWriteError != 0) {
         SetLastError(static_cast<DWORD>(g_driver.m_nWriteError));
         return FALSE;
@@ -109,6 +124,15 @@ BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD pdwErrors, LPCOMSTAT pStat)
     *pStat = COMSTAT{};
     pStat->cbInQue = g_driver.m_dwInQueue;
     return TRUE;
+}
+BOOL WINAPI FakeRead(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED pOv)
+{
+    g_driver.m_calls.emplace_back("ReadFile");
+    g_driver.m_pRead = pOv;
+    ResetEvent(pOv->hEvent);
+    SetEvent(g_hReadStarted);
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
 }
 BOOL WINAPI FakeWrite(HANDLE, LPCVOID, DWORD dwLength, LPDWORD pdwWritten, LPOVERLAPPED pOv)
 {
@@ -128,30 +152,40 @@ BOOL WINAPI FakePurge(HANDLE, DWORD dwFlags)
 }
 BOOL WINAPI FakeCancel(HANDLE, LPOVERLAPPED pOv)
 {
-    g_driver.m_calls.emplace_back(pOv == g_driver.m_pWrite ? "CancelIoEx write" : "CancelIoEx");
+    g_driver.m_calls.emplace_back(pOv == g_driver.m_pWrite  ? "CancelIoEx write"
+                                  : pOv == g_driver.m_pRead ? "CancelIoEx read"
+                                                            : "CancelIoEx");
     SetEvent(pOv->hEvent);
     return TRUE;
+}
+
+// The played driver in place of the system's calls, in its first state.
+void PlayDriver()
+{
+    g_driver = PlayedDriver{};
+    g_driver.m_found.DCBlength = sizeof(DCB);
+    ResetEvent(g_hReadStarted);
+    win32::CommCalls& calls = Comm();
+    calls.m_pCreateFile = FakeCreateFile;
+    calls.m_pCloseHandle = FakeClose;
+    calls.m_pSetCommTimeouts = FakeTimeouts;
+    calls.m_pSetCommMask = FakeMask;
+    calls.m_pGetCommState = FakeGetState;
+    calls.m_pSetCommState = FakeSetState;
+    calls.m_pWaitCommEvent = FakeWaitCommEvent;
+    calls.m_pGetOverlappedResult = FakeResult;
+    calls.m_pClearCommError = FakeClearCommError;
+    calls.m_pReadFile = FakeRead;
+    calls.m_pWriteFile = FakeWrite;
+    calls.m_pPurgeComm = FakePurge;
+    calls.m_pCancelIoEx = FakeCancel;
 }
 
 class Win32BackendTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_driver = PlayedDriver{};
-        g_driver.m_found.DCBlength = sizeof(DCB);
-        win32::CommCalls& calls = Comm();
-        calls.m_pCreateFile = FakeCreateFile;
-        calls.m_pCloseHandle = FakeClose;
-        calls.m_pSetCommTimeouts = FakeTimeouts;
-        calls.m_pSetCommMask = FakeMask;
-        calls.m_pGetCommState = FakeGetState;
-        calls.m_pSetCommState = FakeSetState;
-        calls.m_pWaitCommEvent = FakeWaitCommEvent;
-        calls.m_pGetOverlappedResult = FakeResult;
-        calls.m_pClearCommError = FakeClearCommError;
-        calls.m_pWriteFile = FakeWrite;
-        calls.m_pPurgeComm = FakePurge;
-        calls.m_pCancelIoEx = FakeCancel;
+        PlayDriver();
         ASSERT_TRUE(m_stop.Create());
         std::string reason;
         ASSERT_TRUE(m_pBackend->Open("\\\\.\\COM9", reason));
@@ -314,16 +348,34 @@ TEST_F(Win32BackendTest, WriteFailuresOfAGoneDeviceAreALostLine)
     }
 }
 
-// The system's text comes in UTF-8 with its own line end, whatever the
-// ANSI code page (the tier runs this also in a French locale).
-TEST(Win32ErrorTextTest, IsUtf8WithItsLineEnd)
+// A read the driver never ends (a byte is queued, yet the read pends): it
+// runs under the port lock, and Close, which takes that lock, still returns
+// within the read's bound, the read cancelled.
+TEST(Win32EngineTest, CloseEndsAReadTheDriverNeverEnds)
 {
-    const std::string text = SystemErrorText(ERROR_ACCESS_DENIED);
-    ASSERT_GE(text.size(), 2U);
-    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-    const int nWide =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    EXPECT_GT(nWide, 0) << text;
+    PlayDriver();
+    g_driver.m_bEndAtOnce = true;
+    g_driver.m_dwEvents = EV_RXCHAR;
+    g_driver.m_dwInQueue = 1;
+    EventLoop loop;
+    SerialOwnerChannel owner{loop, [](const SerialNotification&) {}};
+    RecordingReporter reporter;
+    PortTable table;
+    table.SetPath(9, "\\\\.\\COM9");
+    {
+        SerialPort port;
+        port.SetPortTable(table);
+        port.SetErrorReporter(&reporter);
+        ASSERT_TRUE(port.Initialise(&owner, 9, 9600, 'N', 8, 1, EV_RXCHAR, 512));
+        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_EQ(WaitForSingleObject(g_hReadStarted, 10000), WAIT_OBJECT_0);
+        const auto start = std::chrono::steady_clock::now();
+        port.Close();
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(elapsed, std::chrono::milliseconds(2 * win32::kAbortWaitMs + 3000));
+    }
+    Comm() = win32::CommCalls{};
+    EXPECT_NE(std::find(g_driver.m_calls.begin(), g_driver.m_calls.end(), "CancelIoEx read"), g_driver.m_calls.end());
 }
 
 }  // namespace
