@@ -27,7 +27,7 @@ HICON LoadAppIcon(int nMetricX, int nMetricY)
 }  // namespace
 
 VarnisDlg::VarnisDlg()
-    : m_errorReporter(m_ownerThread),
+    : m_errorReporter(m_ownerThread, m_modal),
       m_ownerChannel(m_ownerThread,
                      [this](const SerialNotification& n) {
                          // As a real message to the dialog, on its own thread.
@@ -73,16 +73,19 @@ INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
 {
     switch (nMessage) {
     case WM_INITDIALOG:
+        m_modal.SetMain(m_hDlg);
         m_controls.Attach(m_hDlg);
         m_controls.FillForm();
         m_core.OnInitMainWindow();
         return FALSE;  // the core has put the focus
     case WM_COMMAND:
         // Clicks, and Enter and Escape as ids 1 and 2; the lists' and the
-        // edit fields' notifications run no rule.
-        if (HIWORD(wParam) == BN_CLICKED)
+        // edit fields' notifications run no rule. None while a box or the
+        // help window is open over the form, however it was sent.
+        if (HIWORD(wParam) == BN_CLICKED && !m_modal.IsOpen())
             m_core.OnCommand(LOWORD(wParam));
         return TRUE;
+    case WM_ENABLE: m_modal.OnMainEnabled(wParam != FALSE); return FALSE;
     case WM_SYSCOMMAND:
         if (!m_core.OnSysCommand(static_cast<unsigned>(wParam)))
             return FALSE;  // the system's own handling
@@ -95,6 +98,7 @@ INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
         for (const auto& [nId, nSystemId] : m_timers)
             KillTimer(m_hDlg, nSystemId);
         m_timers.clear();
+        m_modal.SetMain(nullptr);
         m_hDlg = nullptr;
         return FALSE;
     default:
@@ -122,14 +126,17 @@ bool VarnisDlg::OnPaint()
     return true;
 }
 
+// Each box is owned by the window modal at that moment (ModalChain.h).
 void VarnisDlg::Message(std::string_view text, std::string_view caption)
 {
-    MessageBoxW(m_hDlg, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), MB_OK);
+    const ModalChain::Scope scope(m_modal);
+    MessageBoxW(scope.Owner(), WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), MB_OK);
 }
 
 bool VarnisDlg::Confirm(std::string_view text, std::string_view caption)
 {
-    return MessageBoxW(m_hDlg, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(),
+    const ModalChain::Scope scope(m_modal);
+    return MessageBoxW(scope.Owner(), WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(),
                        MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
 }
 
@@ -162,7 +169,8 @@ void VarnisDlg::OnTimerMessage(UINT_PTR nSystemId)
 
 void VarnisDlg::ShowHelpWindow()
 {
-    RunHelpDialog(m_hDlg);
+    const ModalChain::Scope scope(m_modal);
+    RunHelpDialog(scope.Owner());
 }
 
 void VarnisDlg::EndWindow(bool bOk)

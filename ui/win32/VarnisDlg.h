@@ -8,6 +8,7 @@
 #include "serial/OwnerThread.h"
 #include "ui/core/VarnisDlgCore.h"
 #include "ui/win32/DialogControls.h"
+#include "ui/win32/ModalChain.h"
 #include "ui/win32/Win32OwnerThread.h"
 
 #include <windows.h>
@@ -58,6 +59,9 @@ private:
     // Wiring first: it must outlive the engine, which the core holds and
     // which is destroyed before it.
     Win32OwnerThread m_ownerThread;
+    // Every box, the locking question, the help window and the engine's
+    // boxes open in it.
+    ModalChain m_modal;
     Win32ErrorReporter m_errorReporter;
     SerialOwnerChannel m_ownerChannel;
     DialogControls m_controls;
