@@ -13,6 +13,11 @@
 //   text|ID|TEXT  selection|ID|INDEX  focus|ID
 //   wait-enabled|ID  wait-disabled|ID   until ID is enabled, or disabled (10 s)
 //   box|TEXT|CAPTION|ok|cancel     a message box of the program (10 s), answered; TEXT * for any
+//   wait-box|TEXT|OWNER            a message box (10 s) left open, owned by the main window, the
+//                                  help window or another box (OWNER main, help, box)
+//   close-first|TEXT|ok|cancel     the box with TEXT, or the help window (TEXT help), told to close
+//                                  (WM_COMMAND, as a click would), and hidden within 10 s
+//   main|enabled|disabled          the main window is enabled (within 10 s), or disabled
 //   nobox|MS                       no message box for MS milliseconds
 //   help|FILE                      the help window is open with FILE's text; closed with OK
 //   positions|PIXELS               every control within PIXELS of its dialog-unit rectangle
@@ -116,7 +121,13 @@ HWND FocusedWindow()
     return GetGUIThreadInfo(g_process.dwThreadId, &gui) ? gui.hwndFocus : nullptr;
 }
 
-// The program's visible dialog windows other than the main window: its boxes.
+bool IsHelp(HWND hWnd)
+{
+    return GetDlgItem(hWnd, 1059) != nullptr;
+}
+
+// The program's visible dialog windows other than the main window: its boxes
+// and the help window.
 std::vector<HWND> Boxes()
 {
     struct Search {
@@ -164,6 +175,25 @@ bool WaitFor(Pred pred, DWORD dwMs)
             return false;
         Sleep(20);
     }
+}
+
+// A message box (not the help window) with TEXT, * for any; none: nullptr.
+HWND FindBox(const std::string& text)
+{
+    for (HWND hBox : Boxes()) {
+        if (!IsHelp(hBox) && (text == "*" || BoxText(hBox) == text))
+            return hBox;
+    }
+    return nullptr;
+}
+
+// What owns a window: main, help, box, or none.
+std::string OwnerKind(HWND hWnd)
+{
+    HWND hOwner = GetWindow(hWnd, GW_OWNER);
+    if (hOwner == nullptr)
+        return "none";
+    return hOwner == g_hMain ? "main" : IsHelp(hOwner) ? "help" : "box";
 }
 
 std::string IdsOf(const std::set<int>& ids)
@@ -223,8 +253,7 @@ bool AnswerBox(const std::vector<std::string>& w, const std::string& step)
     HWND hBox = nullptr;
     if (!WaitFor(
             [&hBox]() {
-                const std::vector<HWND> boxes = Boxes();
-                hBox = boxes.empty() ? nullptr : boxes.front();
+                hBox = FindBox("*");
                 return hBox != nullptr;
             },
             kWaitMs))
@@ -311,6 +340,41 @@ bool CheckSet(const std::string& step, const std::string& ids, bool bChecked)
     return got == ParseIds(ids) ? true : Fail(step, IdsOf(got));
 }
 
+bool WaitBox(const std::vector<std::string>& w, const std::string& step)
+{
+    std::string found;
+    const bool bFound = WaitFor(
+        [&]() {
+            found.clear();
+            for (HWND hBox : Boxes()) {
+                if (IsHelp(hBox))
+                    continue;
+                const std::string text = BoxText(hBox);
+                const std::string owner = OwnerKind(hBox);
+                if ((w.at(1) == "*" || text == w.at(1)) && owner == w.at(2))
+                    return true;
+                found += " '" + text + "' owned by " + owner;
+            }
+            return false;
+        },
+        kWaitMs);
+    return bFound ? true : Fail(step, "within 10 s only:" + found);
+}
+
+bool CloseFirst(const std::vector<std::string>& w, const std::string& step)
+{
+    HWND hWnd = nullptr;
+    for (HWND hBox : Boxes()) {
+        if (w.at(1) == "help" ? IsHelp(hBox) : !IsHelp(hBox) && BoxText(hBox) == w.at(1))
+            hWnd = hBox;
+    }
+    if (hWnd == nullptr)
+        return Fail(step, "no such window");
+    PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(w.at(2) == "cancel" ? IDCANCEL : IDOK, BN_CLICKED), 0);
+    return WaitFor([hWnd]() { return !IsWindow(hWnd) || !IsWindowVisible(hWnd); }, kWaitMs) ? true
+                                                                                            : Fail(step, "still shown");
+}
+
 bool RunStep(const std::string& step)
 {
     const std::vector<std::string> w = Split(step, '|');
@@ -351,6 +415,14 @@ bool RunStep(const std::string& step)
                                                                                         : Fail(step, "still enabled");
     } else if (verb == "box") {
         return AnswerBox(w, step);
+    } else if (verb == "wait-box") {
+        return WaitBox(w, step);
+    } else if (verb == "close-first") {
+        return CloseFirst(w, step);
+    } else if (verb == "main") {
+        if (w.at(1) == "disabled")
+            return IsWindowEnabled(g_hMain) == FALSE ? true : Fail(step, "enabled");
+        return WaitFor([]() { return IsWindowEnabled(g_hMain) != FALSE; }, kWaitMs) ? true : Fail(step, "disabled");
     } else if (verb == "nobox") {
         const bool bBox = WaitFor([]() { return !Boxes().empty(); }, std::strtoul(w.at(1).c_str(), nullptr, 10));
         return bBox ? Fail(step, "box '" + BoxText(Boxes().front()) + "'") : true;

@@ -186,6 +186,53 @@ guide=$(wpath "$work/guide.txt")
 drive "Help by the button and by system command 0x0010" "$varnis_exe" "click|1000" "help|$guide" \
   "syscommand|0x0010" "help|$guide" "syscommand|0x0013" "help|$guide" "${end[@]}"
 
+# Boxes inside other modal windows: a box is owned by the window modal when it
+# opens (the help window, the locking question), and whichever window is
+# closed first, the form stays disabled while a box is open; a "Make Provin"
+# sent to it meanwhile sends nothing. The device takes 700 ms to write a card,
+# so its result comes while the other window is open.
+frames_received() { grep -c "frame received (" "$work/sim.log"; }
+connected_with --write-time 700
+drive "a box inside Help: Help closed first, then the box first" "$varnis_exe" "${connect[@]}" "click|1017" \
+  "click|1000" "wait-box|*|help" "close-first|help|ok" "main|disabled" "click|1017" "sleep|1500" "main|disabled" \
+  "box|*|Warning|ok" "main|enabled" "nobox|500" \
+  "click|1017" "click|1000" "wait-box|*|help" "box|*|Warning|ok" "main|disabled" "help|$guide" "main|enabled" \
+  "${end[@]}"
+stop_sim
+[ "$(frames_received)" = 2 ] && pass "window: a box inside Help: one card a Make Provin" \
+  || fail "window: a box inside Help: one card a Make Provin" "$(frames_received) frames for 2 cards"
+connected_with --write-time 700
+drive "a box inside the locking question, the question closed first" "$varnis_exe" "${connect[@]}" "click|1017" \
+  "click|1066" "wait-box|$lock_text|main" "wait-box|*|box" "close-first|$lock_text|ok" "main|disabled" \
+  "click|1017" "sleep|1500" "main|disabled" "box|*|Warning|ok" "main|enabled" "nobox|500" \
+  "checked|1038,1040,1042,1045,1050,1053,1056,1065,1066" "${end[@]}"
+stop_sim
+[ "$(frames_received)" = 1 ] && pass "window: a box inside the locking question: nothing more sent" \
+  || fail "window: a box inside the locking question: nothing more sent" "$(frames_received) frames for 1 card"
+
+# The search tries COM1 to COM10 whether the system lists them or not: the
+# device on COM5, which the list leaves out, is found; the one on COM3, which
+# the list names as a Bluetooth modem, is never probed.
+blank_ports
+start_sim "$work/bt.log" && map_port 3 "$sim_path"
+bt_sim=$sim_pid
+start_sim "$work/sim.log" && map_port 5 "$sim_path"
+serialcomm '\Device\Serial0=COM1' '\Device\BthModem0=COM3' || fail "window: the port list for the search"
+drive "the search finds a port the system does not list" "$varnis_exe" "${connect[@]}" "click|1017" \
+  "box|Success!|Warning|ok" "${end[@]}"
+stop_sim
+kill "$bt_sim" 2>/dev/null
+wait "$bt_sim" 2>/dev/null
+serialcomm_ten || fail "window: the port list written again"
+[ "$(frames_received)" = 1 ] && pass "window: the card made on the unlisted COM5" \
+  || fail "window: the card made on the unlisted COM5" "$(frames_received) frames"
+if grep -q "STX received" "$work/bt.log"; then
+  fail "window: the Bluetooth modem port is never probed" "$(grep -m 1 STX "$work/bt.log")"
+else
+  pass "window: the Bluetooth modem port is never probed"
+fi
+blank_ports
+
 # A line lost in the middle of a card: one box, no spinning; after
 # "ClosePort" the device is back (a new line on COM3) and the next card succeeds.
 rm -f "$work/device-back"

@@ -128,12 +128,14 @@ std::vector<ListedPort> SystemPortList(const PortTable& table)
     std::vector<ListedPort> ports = TablePorts(table);
     const std::vector<win32::SystemPort> listed = win32::SystemSerialPorts();
     // The search tries every number; a port the system does not list is
-    // shown where it is there (it opens, or another program holds it).
+    // shown only where a serial line is there (it opens, or another program
+    // holds it).
     for (unsigned n = 1; n <= PortTable::kPortCount; ++n) {
         std::string& path = ports[n - 1].m_strPath;
         const bool bListed = std::any_of(listed.begin(), listed.end(),
                                          [n](const win32::SystemPort& system) { return system.m_nNumber == n; });
-        if (!bListed && !path.empty() && DiagnosePort(path, {}).m_eProblem == PortProblem::NoSuchDevice) {
+        const auto eProblem = bListed || path.empty() ? PortProblem::None : DiagnosePort(path, {}).m_eProblem;
+        if (eProblem != PortProblem::None && eProblem != PortProblem::InUse) {
             path.clear();
         }
     }
