@@ -67,8 +67,7 @@ TextPiece FindTextPiece(const QString& text, int nOffset, QAccessible::TextBound
     const int nPieces = static_cast<int>(bounds.size()) - 1;
     // The end of the text is a piece of its own (empty) after the last
     // character, after a final line break, and in an empty text.
-    const bool bLineBoundary =
-        eBoundary == QAccessible::LineBoundary || eBoundary == QAccessible::ParagraphBoundary;
+    const bool bLineBoundary = eBoundary == QAccessible::LineBoundary || eBoundary == QAccessible::ParagraphBoundary;
     const bool bEndApart = eBoundary == QAccessible::CharBoundary || nPieces == 0 ||
                            (bLineBoundary && text.endsWith(u'\n'));
     const int nLastPiece = bEndApart ? nPieces : nPieces - 1;

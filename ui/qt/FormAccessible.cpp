@@ -15,8 +15,8 @@ namespace {
 
 // The piece of `text` asked for, with -2 standing for the cursor as Qt's own
 // interfaces take it.
-QString Piece(const QString& text, int nOffset, int nCursor, QAccessible::TextBoundaryType eBoundary,
-              PieceWhere eWhere, int* pnStart, int* pnEnd)
+QString Piece(const QString& text, int nOffset, int nCursor, QAccessible::TextBoundaryType eBoundary, PieceWhere eWhere,
+              int* pnStart, int* pnEnd)
 {
     const TextPiece piece = FindTextPiece(text, nOffset == -2 ? nCursor : nOffset, eBoundary, eWhere);
     *pnStart = piece.m_nStart;
@@ -128,8 +128,7 @@ public:
     {
         return Piece(Shown(), nOffset, cursorPosition(), eBoundary, PieceWhere::After, pnStart, pnEnd);
     }
-    QString textAtOffset(int nOffset, QAccessible::TextBoundaryType eBoundary, int* pnStart,
-                         int* pnEnd) const override
+    QString textAtOffset(int nOffset, QAccessible::TextBoundaryType eBoundary, int* pnStart, int* pnEnd) const override
     {
         return Piece(Shown(), nOffset, cursorPosition(), eBoundary, PieceWhere::At, pnStart, pnEnd);
     }
@@ -249,8 +248,7 @@ public:
     {
         return Piece(List()->currentText(), nOffset, 0, eBoundary, PieceWhere::After, pnStart, pnEnd);
     }
-    QString textAtOffset(int nOffset, QAccessible::TextBoundaryType eBoundary, int* pnStart,
-                         int* pnEnd) const override
+    QString textAtOffset(int nOffset, QAccessible::TextBoundaryType eBoundary, int* pnStart, int* pnEnd) const override
     {
         return Piece(List()->currentText(), nOffset, 0, eBoundary, PieceWhere::At, pnStart, pnEnd);
     }
@@ -272,8 +270,7 @@ public:
         return QAccessibleWidget::text(eText);
     }
 
-    QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(
-        QAccessible::Relation match) const override
+    QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation match) const override
     {
         auto relations = QAccessibleWidget::relations(match);
         if ((match & QAccessible::Labelled) == 0)
@@ -285,6 +282,8 @@ public:
         return relations;
     }
 };
+
+FormEventObserver g_observer = nullptr;
 
 // Qt asks the factories for each class of an object, the most derived first,
 // and keeps what they make until the object is gone; it deletes it then.
@@ -322,7 +321,14 @@ void AnnounceListValue(QComboBox& list)
     if (pItem == nullptr)
         return;
     QAccessibleEvent event(pItem, QAccessible::Focus);
+    if (g_observer != nullptr)
+        g_observer(event);
     QAccessible::updateAccessibility(&event);
+}
+
+void SetFormEventObserver(FormEventObserver observer)
+{
+    g_observer = observer;
 }
 
 FormRadioGroup::FormRadioGroup(const QString& name, QWidget* pParent) : QWidget(pParent)

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class QAccessibleEvent;
 class QComboBox;
 
 namespace varnis {
@@ -24,6 +25,10 @@ void InstallFormAccessibility();
 
 // Tells assistive technology the new value of a closed list that has the focus.
 void AnnounceListValue(QComboBox& list);
+// Sees each event that the form raises itself, before Qt hands it on (which it
+// does only while assistive technology listens); null for none.
+using FormEventObserver = void (*)(const QAccessibleEvent& event);
+void SetFormEventObserver(FormEventObserver observer);
 
 // An invisible container of one radio group: assistive technology hears its
 // name as the group's and each button's place in it.
