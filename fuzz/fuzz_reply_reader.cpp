@@ -92,6 +92,7 @@ public:
         ++m_nFramesSent;
     }
     bool Close() override { return true; }
+    bool RequestCatchUp(std::uint32_t) override { return false; }  // no port thread: expiries act at once
 
     unsigned m_nFirstWorkingPort = 1;
     int m_nFramesSent = 0;

@@ -28,7 +28,7 @@ void DeviceLink::OnMake()
     m_link.m_bFrameStaged = true;
     m_window.ReadFormTexts();
     SendByte(kStx);
-    m_window.StartTimer(kReplyTimerId, kReplyTimerMs);
+    StartLinkTimer(kReplyTimerId, kReplyTimerMs);
 }
 
 void DeviceLink::OnReceivedByte(std::uint32_t byte, std::uint32_t /*portnr*/)
@@ -95,7 +95,7 @@ void DeviceLink::OnAck()
 {
     m_link.m_nParserState = ParserWaitStx;
     if (m_link.m_bProbeOutstanding) {
-        m_window.StopTimer(kProbeTimerId);
+        StopLinkTimer(kProbeTimerId);
         m_link.m_nNextPortToProbe = kFirstPort;
         m_link.m_bProbeOutstanding = false;
         m_link.m_bSearchEnded = false;
@@ -105,13 +105,13 @@ void DeviceLink::OnAck()
         m_link.m_nPendingOperation = PendingNone;
         m_link.m_bFrameStaged = false;
         m_build.m_bFrameReady = false;
-        m_window.StopTimer(kReplyTimerId);
+        StopLinkTimer(kReplyTimerId);
         m_window.EnterConnectedState();
         m_link.m_nParserState = ParserWaitAck;
         return;
     }
     if (m_link.m_nPendingOperation == PendingMake) {
-        m_window.StopTimer(kReplyTimerId);
+        StopLinkTimer(kReplyTimerId);
         if (m_link.m_bFrameStaged) {
             const ConfigurationFrame frame = AssembleConfigurationFrame(m_build);
             m_window.ReadFormTexts();
@@ -140,16 +140,78 @@ void DeviceLink::OnReplyEnd(std::int32_t nEndByte)
     }
 }
 
+namespace {
+
+constexpr std::uint32_t TimerBit(int nId)
+{
+    return nId >= 0 && nId < 32 ? 1U << static_cast<unsigned>(nId) : 0U;
+}
+
+constexpr int TimerPeriod(int nId)
+{
+    return nId == kReplyTimerId ? kReplyTimerMs : kProbeTimerMs;
+}
+
+}  // namespace
+
+void DeviceLink::StartLinkTimer(int nId, int nMilliseconds)
+{
+    m_link.m_nCatchUpPending &= ~TimerBit(nId);
+    m_link.m_nCaughtUp &= ~TimerBit(nId);
+    m_window.StartTimer(nId, nMilliseconds);
+}
+
+void DeviceLink::StopLinkTimer(int nId)
+{
+    m_link.m_nCatchUpPending &= ~TimerBit(nId);
+    m_link.m_nCaughtUp &= ~TimerBit(nId);
+    m_window.StopTimer(nId);
+}
+
+// A late wake-up may find the answer already waiting in the port. So the
+// expiry first asks the engine to hand over what the port has received, and
+// acts at the next expiry: the one OnCaughtUp starts once those bytes have
+// been handled, or, should that never come (the port closed meanwhile), the
+// one a whole period later.
 void DeviceLink::OnLinkTimer(int nId)
 {
+    const std::uint32_t nBit = TimerBit(nId);
+    const bool bAsked = (m_link.m_nCatchUpPending & nBit) != 0 || (m_link.m_nCaughtUp & nBit) != 0;
+    if (nBit != 0 && !bAsked && m_engine.RequestCatchUp(static_cast<std::uint32_t>(nId))) {
+        m_window.StartTimer(nId, TimerPeriod(nId));
+        m_link.m_nCatchUpPending |= nBit;
+        return;
+    }
+    m_link.m_nCatchUpPending &= ~nBit;
+    m_link.m_nCaughtUp &= ~nBit;
+    OnTimerExpired(nId);
+}
+
+// Runs inside the engine's notification, which holds the port's thread: the
+// expiry itself (and its box) runs from the window's loop, so bytes go on
+// being delivered while its box is open.
+void DeviceLink::OnCaughtUp(std::uint32_t nTag, std::uint32_t /*portnr*/)
+{
+    const std::uint32_t nBit = nTag < 32 ? TimerBit(static_cast<int>(nTag)) : 0U;
+    if (nBit == 0 || (m_link.m_nCatchUpPending & nBit) == 0) {
+        return;  // the timer was stopped or started again meanwhile
+    }
+    m_link.m_nCatchUpPending &= ~nBit;
+    m_link.m_nCaughtUp |= nBit;
+    m_window.StartTimer(static_cast<int>(nTag), 0);
+}
+
+void DeviceLink::OnTimerExpired(int nId)
+{
     if (nId == kReplyTimerId) {
-        m_window.StopTimer(kReplyTimerId);
+        StopLinkTimer(kReplyTimerId);
         m_build.m_bFrameReady = false;
         m_window.ShowMessage(kMsgTimeout, kCaptionWarning);
     } else if (nId == kProbeTimerId) {
-        m_window.StopTimer(kProbeTimerId);
+        StopLinkTimer(kProbeTimerId);
         if (m_link.m_bProbeOutstanding) {
             m_link.m_bProbeOutstanding = false;
+            m_window.OnProbeUnanswered();
             if (m_link.m_bSearchEnded) {
                 m_link.m_bSearchEnded = false;  // its message has been shown already
                 return;
@@ -165,7 +227,7 @@ void DeviceLink::EndProbeWait()
 {
     if (m_link.m_bProbeOutstanding) {
         m_link.m_bProbeOutstanding = false;
-        m_window.StopTimer(kProbeTimerId);
+        StopLinkTimer(kProbeTimerId);
     }
     m_link.m_bSearchEnded = false;
 }
@@ -203,7 +265,7 @@ void DeviceLink::OnOpenPort()
         m_window.ReadFormTexts();
         SendByte(kStx);
         m_link.m_bProbeOutstanding = true;
-        m_window.StartTimer(kProbeTimerId, kProbeTimerMs);
+        StartLinkTimer(kProbeTimerId, kProbeTimerMs);
         return;
     }
     // No port was left to open. If this call opened none at all (the press
@@ -221,9 +283,11 @@ void DeviceLink::OnLineLost(std::uint32_t /*portnr*/)
     if (m_link.m_bProbeOutstanding) {
         // The probed port can no longer answer: the search goes on at once.
         m_link.m_bProbeOutstanding = false;
-        m_window.StopTimer(kProbeTimerId);
+        StopLinkTimer(kProbeTimerId);
         if (m_link.m_bSearchEnded) {
             m_link.m_bSearchEnded = false;  // its message has been shown already
+            ++m_link.m_nPortChanges;
+            (void)m_engine.Close();
             return;
         }
         OnOpenPort();
@@ -231,11 +295,19 @@ void DeviceLink::OnLineLost(std::uint32_t /*portnr*/)
     }
     // A card in progress ends: no timer waits for a reply that cannot come,
     // and the reader waits for an ACK again, as after a completed reply.
-    m_window.StopTimer(kReplyTimerId);
+    StopLinkTimer(kReplyTimerId);
     m_build.m_bFrameReady = false;
     m_link.m_nParserState = ParserWaitAck;
     m_link.m_bStatusOk = false;
     m_link.m_bCheckOk = false;
+    // The port is let go of at once, so that the device plugged back in
+    // finds its name free; a connection on it ends as ClosePort ends it.
+    if (m_window.IsPortOpen()) {
+        OnClosePort();
+    } else {
+        ++m_link.m_nPortChanges;
+        (void)m_engine.Close();
+    }
 }
 
 void DeviceLink::OnClosePort()

@@ -74,6 +74,11 @@ struct LinkState {
     // runs other handlers inside it) sees from it whether the port is still
     // the one it opened.
     std::uint32_t m_nPortChanges = 0;
+    // One bit a timer id whose expiry waits for the engine to catch up with
+    // the line, and one bit a timer id whose expiry the engine has caught up
+    // with (OnLinkTimer, OnCaughtUp).
+    std::uint32_t m_nCatchUpPending = 0;
+    std::uint32_t m_nCaughtUp = 0;
 };
 
 // What the link needs of the window (the build's needs included).
@@ -88,6 +93,9 @@ public:
     virtual void EnterDisconnectedState() = 0;
     // The owner handed to the engine's Initialise.
     virtual ISerialOwner* PortOwner() = 0;
+    // The probe on the port opened last has gone unanswered; the search
+    // moves on right after.
+    virtual void OnProbeUnanswered() {}
 };
 
 // What the link needs of the engine; SerialPortEngine adapts SerialPort.
@@ -99,6 +107,9 @@ public:
     virtual bool StartMonitor() = 0;
     virtual void Send(std::span<const std::uint8_t> data) = 0;
     virtual bool Close() = 0;
+    // Asks for SPN_CAUGHT_UP with `nTag` once every byte the port has
+    // received so far has been notified; false when no answer will come.
+    virtual bool RequestCatchUp(std::uint32_t nTag) = 0;
 };
 
 class SerialPortEngine : public IPortEngine {
@@ -109,6 +120,7 @@ public:
     bool StartMonitor() override;
     void Send(std::span<const std::uint8_t> data) override;
     bool Close() override;
+    bool RequestCatchUp(std::uint32_t nTag) override;
 
 private:
     SerialPort& m_port;
@@ -136,12 +148,18 @@ public:
     void OnMake();
     // The SPN_RXCHAR handler: `byte` 0..255, `portnr` unused.
     void OnReceivedByte(std::uint32_t byte, std::uint32_t portnr);
+    // A window timer's expiry. It acts once the bytes the port had already
+    // received have been handled (the engine's SPN_CAUGHT_UP, OnCaughtUp): an
+    // answer that came in time is never lost to a late timer.
     void OnLinkTimer(int nId);
+    // The SPN_CAUGHT_UP handler: `nTag` the timer id, `portnr` unused.
+    void OnCaughtUp(std::uint32_t nTag, std::uint32_t portnr);
     void OnOpenPort();
     void OnClosePort();
     // The SPN_LINE_LOST handler: the engine has reported that the line has
     // gone. Nothing waits on it any more: a probe on it gives way to the next
-    // port at once, and a card in progress on it ends.
+    // port at once, a card in progress on it ends, and a connection on it is
+    // closed as ClosePort closes it.
     void OnLineLost(std::uint32_t portnr);
 
 private:
@@ -150,6 +168,9 @@ private:
     void OnReplyEnd(std::int32_t nEndByte);
     void SendByte(std::uint8_t nByte);
     void EndProbeWait();
+    void OnTimerExpired(int nId);
+    void StartLinkTimer(int nId, int nMilliseconds);
+    void StopLinkTimer(int nId);
 
     ILinkWindow& m_window;
     IPortEngine& m_engine;

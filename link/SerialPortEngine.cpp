@@ -25,4 +25,9 @@ bool SerialPortEngine::Close()
     return m_port.Close();
 }
 
+bool SerialPortEngine::RequestCatchUp(std::uint32_t nTag)
+{
+    return m_port.RequestCatchUp(nTag);
+}
+
 }  // namespace varnis

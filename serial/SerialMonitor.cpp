@@ -37,6 +37,7 @@ void SerialPort::MonitorThread(bool bWatchLine)
         }
         if (woken.m_eSlot == WaitSlot::Wake) {
             m_hWakeEvent.Reset();
+            ServeCatchUp();
         } else if (woken.m_eSlot == WaitSlot::Line) {
             ServeLine();
         } else if (woken.m_eSlot == WaitSlot::Send) {
@@ -131,6 +132,39 @@ void SerialPort::ReceivePending()
             return;
         }
         if (!Notify(SPN_RXCHAR, read.m_nByte)) {
+            return;
+        }
+    }
+}
+
+// The owner asked to be caught up (a timer of its is due): the bytes already
+// received are notified, then a write it has handed over goes out (its purge
+// must not cut them), then the answer, so that the owner acts on the line as
+// it is now. While paused the request waits for the resume.
+void SerialPort::ServeCatchUp()
+{
+    if (IsSuspended()) {
+        return;
+    }
+    const std::uint32_t nTags = m_nCatchUpTags.exchange(0);
+    if (nTags == 0) {
+        return;
+    }
+    if (LineToWatch() != LineWatch::None && !IsStopRequested()) {
+        // A look at the line that does not wait: what it holds is served.
+        WaitRequest request;
+        request.m_pStop = &m_hStopEvent;
+        request.m_eLine = LineToWatch();
+        request.m_nTimeoutMs = 0;
+        if (m_hComm->Wait(request).m_eSlot == WaitSlot::Line) {
+            ServeLine();
+        }
+    }
+    if (m_hSendEvent.IsSet() && !IsStopRequested()) {
+        SendPending();
+    }
+    for (std::uint32_t nTag = 0; nTag < 32; ++nTag) {
+        if ((nTags & (1U << nTag)) != 0 && !Notify(SPN_CAUGHT_UP, nTag)) {
             return;
         }
     }

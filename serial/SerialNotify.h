@@ -21,6 +21,10 @@ inline constexpr std::uint32_t SPN_EVENT_CHAR = WM_USER + 8;
 // after the engine's report of it; the engine no longer watches the line.
 // wParam 0, lParam the port number.
 inline constexpr std::uint32_t SPN_LINE_LOST = WM_USER + 9;
+// The answer to SerialPort::RequestCatchUp: every byte the port had received
+// when it was asked for has been notified before it. wParam the request's
+// tag, lParam the port number.
+inline constexpr std::uint32_t SPN_CAUGHT_UP = WM_USER + 10;
 
 inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
 inline constexpr std::uint32_t EV_RXFLAG = 0x0002;

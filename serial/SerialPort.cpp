@@ -156,6 +156,7 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
     }
     m_bStopRequested.store(false);
     m_nSuspendCount.store(0);
+    m_nCatchUpTags.store(0);  // the old line's requests die with it
 
     m_pNotifyWnd = pPortOwner;
     {
@@ -237,6 +238,16 @@ bool SerialPort::StartMonitor()
     }
     m_pMonitorThread = std::move(pThread);
     Trace("Thread started\n");
+    return true;
+}
+
+bool SerialPort::RequestCatchUp(std::uint32_t nTag)
+{
+    if (nTag >= 32 || !m_pMonitorThread || !m_bMonitorAlive.load() || IsStopRequested()) {
+        return false;
+    }
+    m_nCatchUpTags.fetch_or(1U << nTag);
+    m_hWakeEvent.Set();
     return true;
 }
 

@@ -90,6 +90,14 @@ public:
     void Send(const char* text);
     void Send(std::span<const std::uint8_t> data);
     bool Close();
+    // Asks the monitoring thread to catch up with the line: every byte the
+    // port has received is notified, in order, then a write already handed
+    // over goes out, and then SPN_CAUGHT_UP with `nTag` (0 to 31).
+    // Requests not yet served are answered together, one SPN_CAUGHT_UP a
+    // tag. False when no monitoring thread runs: no answer will come. As any
+    // notification, the answer never comes once Close or the next
+    // Initialise has returned.
+    bool RequestCatchUp(std::uint32_t nTag);
 
     LineSettings GetLineSettings() const;
     std::uint32_t GetEventMask() const;
@@ -103,6 +111,7 @@ private:
     void ServeLine();
     void ReceivePending();
     void SendPending();
+    void ServeCatchUp();
     int WriteCopy(std::chrono::steady_clock::time_point deadline, std::optional<PortFailure>& failure);
     int DrainOutput(std::chrono::steady_clock::time_point deadline, std::optional<PortFailure>& lost);
     bool ServeLineFor(int nMilliseconds);
@@ -151,6 +160,7 @@ private:
     EventFlag m_hSendEvent;
     EventFlag m_hWakeEvent;  // suspend/resume: makes the thread look at m_nSuspendCount again
     std::atomic<int> m_nSuspendCount{0};
+    std::atomic<std::uint32_t> m_nCatchUpTags{0};  // one bit a tag asked for and not yet answered
     CommTimeouts m_timeouts;
     LineSettings m_lineState;
     ISerialOwner* m_pNotifyWnd = nullptr;  // the owner: receives every notification (not a window here)

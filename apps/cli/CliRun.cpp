@@ -93,6 +93,8 @@ public:
                       if (n.m_nMessage == SPN_RXCHAR) {
                           m_window.NoteReplyByte(m_linkState.m_nParserState, n.m_nWParam);
                           m_link.OnReceivedByte(n.m_nWParam, n.m_nLParam);
+                      } else if (n.m_nMessage == SPN_CAUGHT_UP) {
+                          m_link.OnCaughtUp(n.m_nWParam, n.m_nLParam);
                       } else if (n.m_nMessage == SPN_LINE_LOST) {
                           m_nLostPort = n.m_nLParam;  // the run ends: nothing more is asked of the link
                       }
@@ -106,12 +108,7 @@ public:
         m_port.SetPortTable(table);
         m_port.SetErrorReporter(&m_reporter);
         m_window.Attach(&m_timers, &m_link, &m_owner);
-        // A probe that expires while still outstanding went unanswered.
-        m_window.SetBeforeTimer([this](int nId) {
-            if (nId == kProbeTimerId && m_linkState.m_bProbeOutstanding) {
-                m_watched.NoAnswer();
-            }
-        });
+        m_window.SetOnProbeUnanswered([this] { m_watched.NoAnswer(); });
     }
     ~MakeSession()
     {

@@ -104,9 +104,6 @@ void CliWindow::StartTimer(int nId, int nMilliseconds)
         return;
     }
     m_pTimers->Start(nId, nMilliseconds, [this, nId] {
-        if (m_beforeTimer) {
-            m_beforeTimer(nId);
-        }
         if (m_pLink != nullptr) {
             m_pLink->OnLinkTimer(nId);
         }

@@ -59,8 +59,8 @@ public:
     // While held, "not found" is recorded but not shown: the caller tells
     // more precisely why a port it named could not be used.
     void HoldNotFound(bool bHold) { m_bHoldNotFound = bHold; }
-    // Runs before each timer expiry reaches the link, with the timer's id.
-    void SetBeforeTimer(std::function<void(int)> hook) { m_beforeTimer = std::move(hook); }
+    // Runs when the link gives up on a probe, before the search moves on.
+    void SetOnProbeUnanswered(std::function<void()> hook) { m_onProbeUnanswered = std::move(hook); }
     // Each received byte, with the reply reader's state before it takes the
     // byte: "Failure!" then tells what the device's reply held.
     void NoteReplyByte(std::int32_t nParserState, std::uint32_t nByte);
@@ -87,6 +87,12 @@ public:
     void EnterConnectedState() override;
     void EnterDisconnectedState() override;
     ISerialOwner* PortOwner() override { return m_pOwner; }
+    void OnProbeUnanswered() override
+    {
+        if (m_onProbeUnanswered) {
+            m_onProbeUnanswered();
+        }
+    }
 
 private:
     // IConfirmation: the answer the caller took before anything was sent.
@@ -109,7 +115,7 @@ private:
     IWindowTimers* m_pTimers = nullptr;
     DeviceLink* m_pLink = nullptr;
     ISerialOwner* m_pOwner = nullptr;
-    std::function<void(int)> m_beforeTimer;
+    std::function<void()> m_onProbeUnanswered;
     // The status, check and end bytes of the device's last reply.
     std::uint8_t m_nReplyStatus = 0;
     std::uint8_t m_nReplyCheck = 0;

@@ -34,6 +34,7 @@ public:
     bool StartMonitor() override { return m_engine.StartMonitor(); }
     void Send(std::span<const std::uint8_t> data) override { m_engine.Send(data); }
     bool Close() override { return m_engine.Close(); }
+    bool RequestCatchUp(std::uint32_t nTag) override { return m_engine.RequestCatchUp(nTag); }
 
     // The probe on the port opened last has gone unanswered.
     void NoAnswer();

@@ -89,10 +89,22 @@ TEST(CliFrame, MatchesTheWindowsBuildForTheSameForm)
     }
 }
 
-TEST(CliFrame, LockingOnIsCarriedByTheFrame)
+// Locking is for good: only the words that mean it lock, and "off" in any
+// spelling is the default frame.
+TEST(CliFrame, LockingIsCarriedByTheFrameOnlyWhenAskedFor)
 {
-    const std::string locked = PrintedFrame(RunCli(Args({"--locking", "on"})));
-    EXPECT_EQ(locked.substr(18 * 3, 2), "5A") << locked;
+    const std::string defaults = PrintedFrame(RunCli(Args({})));
+    const std::vector<std::pair<std::string, const char*>> cases{
+        {"on", "5A"}, {"Enable", "5A"}, {"off", nullptr}, {"Disable", nullptr}, {"disable", nullptr}};
+    for (const auto& [word, pszLockByte] : cases) {
+        SCOPED_TRACE(word);
+        const std::string frame = PrintedFrame(RunCli(Args({"--locking", word})));
+        if (pszLockByte != nullptr) {
+            EXPECT_EQ(frame.substr(18 * 3, 2), pszLockByte) << frame;
+        } else {
+            EXPECT_EQ(frame, defaults);
+        }
+    }
 }
 
 struct Refusal {

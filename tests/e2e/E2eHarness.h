@@ -112,6 +112,7 @@ public:
             {EngineCall::Kind::Send, m_nCurrentPort, true, Bytes(data.begin(), data.end()), Clock::now()});
         m_inner.Send(data);
     }
+    bool RequestCatchUp(std::uint32_t nTag) override { return m_inner.RequestCatchUp(nTag); }
     bool Close() override
     {
         const bool bOk = m_inner.Close();
@@ -267,6 +268,7 @@ public:
     int m_nDisconnected = 0;
     std::size_t m_nBytesReceived = 0;
     int m_nLinesLost = 0;
+    int m_nCaughtUp = 0;
     std::vector<TimedMessage> m_messages;
     std::vector<Clock::time_point> m_connectedAt;
     std::function<void(const TimedMessage&)> m_onMessage;
@@ -278,6 +280,9 @@ private:
         if (n.m_nMessage == SPN_RXCHAR) {
             ++m_nBytesReceived;
             m_deviceLink.OnReceivedByte(n.m_nWParam, n.m_nLParam);
+        } else if (n.m_nMessage == SPN_CAUGHT_UP) {
+            ++m_nCaughtUp;
+            m_deviceLink.OnCaughtUp(n.m_nWParam, n.m_nLParam);
         } else if (n.m_nMessage == SPN_LINE_LOST) {
             ++m_nLinesLost;
             m_deviceLink.OnLineLost(n.m_nLParam);

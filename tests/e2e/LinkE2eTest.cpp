@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace varnis::e2e {
@@ -281,6 +282,36 @@ TEST(LinkE2e, SilentDeviceTimesOutAfterOneSecond)
     EXPECT_EQ(window.m_link.m_nPendingOperation, PendingMake);
     EXPECT_FALSE(window.IsTimerRunning(kReplyTimerId));
     EXPECT_EQ(pDevice->ExchangeCount(), 0U);
+}
+
+// The program wakes late: each timer fires while the device's answer already
+// waits for it. The answer is handled first, so the device is found and the
+// card is made.
+TEST(LinkE2e, AnAnswerWaitingWhenATimerFiresLateIsNotLost)
+{
+    E2eRig rig;
+    SimDevice* pDevice = rig.AddDevice(1);
+    ASSERT_NE(pDevice, nullptr);
+    E2eWindow& window = rig.Window();
+    // The program is held meanwhile: its loop does not turn.
+    const auto answered = [pDevice](std::size_t nCount) {
+        for (int nLook = 0; nLook < 10000 && pDevice->ProbesAnswered() < nCount; ++nLook) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return pDevice->ProbesAnswered() >= nCount;
+    };
+    rig.Link().OnOpenPort();
+    ASSERT_TRUE(answered(1));
+    ASSERT_TRUE(window.FireTimer(kProbeTimerId));
+    // The port's thread is free again once the engine's answer has been taken.
+    ASSERT_TRUE(rig.RunUntil([&] { return window.m_bPortOpen && window.m_nCaughtUp == 1; }, kWait));
+
+    rig.Link().OnMake();
+    ASSERT_TRUE(answered(2));
+    ASSERT_TRUE(window.FireTimer(kReplyTimerId));
+    ASSERT_TRUE(rig.RunUntil([&] { return !window.m_messages.empty(); }, kWait));
+    EXPECT_EQ(window.MessageTexts(), std::vector<std::string>{"Success!"});
+    EXPECT_EQ(pDevice->ExchangeCount(), 1U);
 }
 
 // The test plays the device on COM1, byte by byte.

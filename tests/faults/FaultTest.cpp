@@ -182,8 +182,7 @@ TEST_F(FaultTest, DeviceUnpluggedMidExchangeIsReportedOnceAndTheNextDeviceWorks)
         EXPECT_TRUE(window.m_messages.empty());
         EXPECT_EQ(window.m_nLinesLost, 1);
         EXPECT_EQ(window.m_link.m_nParserState, ParserWaitAck);
-
-        window.Link().OnClosePort();
+        // The loss has closed the port as ClosePort would.
         EXPECT_FALSE(window.m_bPortOpen);
         EXPECT_EQ(window.m_nDisconnected, 1);
         // The old device is gone with its line before the new one is plugged in.

@@ -355,6 +355,78 @@ TEST_F(DeviceLinkTest, ProbeTimerAfterTheAnswerDoesNothing)
     EXPECT_EQ(m_link.m_nNextPortToProbe, 1);
 }
 
+// A late wake-up: the expiry first lets the engine hand over what the port
+// has already received, and acts only on the answer to that (SPN_CAUGHT_UP):
+// an answer that came in time wins.
+TEST_F(DeviceLinkTest, ATimerActsOnlyAfterTheBytesAlreadyReceived)
+{
+    struct Case {
+        const char* m_pszName;
+        int m_nTimer;
+        bool m_bAnswerQueued;      // the device's ACK was waiting in the port
+        const char* m_pszMessage;  // the expiry's message, if it acts ("" none)
+    };
+    const std::vector<Case> cases{
+        {"probe answered in time", kProbeTimerId, true, ""},
+        {"probe unanswered", kProbeTimerId, false, "Provin Generator Device not found."},
+        {"reply ACK in time", kReplyTimerId, true, ""},
+        {"reply unanswered", kReplyTimerId, false, "Communication Over time,please check the hardware."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        m_engine.m_openable = {1};
+        m_engine.m_bCatchUp = true;
+        m_link = LinkState{};
+        m_window.m_messages.clear();
+        m_window.m_bPortOpen = false;
+        m_window.m_nConnected = 0;
+        m_deviceLink.OnOpenPort();
+        if (c.m_nTimer == kReplyTimerId) {
+            Feed({kAck});
+            m_deviceLink.OnMake();
+        }
+        const std::size_t nSends = m_engine.m_sends.size();
+        Fire(c.m_nTimer);
+        ASSERT_EQ(m_journal.m_entries.back(), "start-timer " + std::to_string(c.m_nTimer) + " " +
+                                                  std::to_string(c.m_nTimer == kProbeTimerId ? 100 : 1000));
+        ASSERT_EQ(m_journal.m_entries.end()[-2], "catch up " + std::to_string(c.m_nTimer));
+        EXPECT_TRUE(Messages().empty());  // nothing acts before the engine has caught up
+        if (c.m_bAnswerQueued) {
+            Feed({kAck});
+        }
+        m_deviceLink.OnCaughtUp(static_cast<std::uint32_t>(c.m_nTimer), 1);
+        EXPECT_TRUE(Messages().empty());  // not inside the engine's notification
+        if (m_window.IsTimerRunning(c.m_nTimer)) {
+            EXPECT_EQ(m_window.TimerPeriod(c.m_nTimer), 0);
+            Fire(c.m_nTimer);
+        }
+        EXPECT_EQ(Messages(),
+                  c.m_pszMessage[0] != 0 ? std::vector<std::string>{c.m_pszMessage} : std::vector<std::string>{});
+        if (c.m_bAnswerQueued && c.m_nTimer == kProbeTimerId) {
+            EXPECT_EQ(m_window.m_nConnected, 1);
+        }
+        if (c.m_bAnswerQueued && c.m_nTimer == kReplyTimerId) {
+            EXPECT_EQ(m_engine.m_sends.back(), FrameBytes());
+            EXPECT_EQ(m_engine.m_sends.size(), nSends + 1);
+        }
+        m_deviceLink.OnClosePort();
+    }
+    // An answer to a stopped timer, and one that never comes: the timer's
+    // next expiry acts without it.
+    m_window.m_nConnected = 0;
+    m_window.m_messages.clear();
+    Connect(1);
+    m_deviceLink.OnMake();
+    Fire(kReplyTimerId);
+    Feed({kAck});  // stops the reply timer
+    m_deviceLink.OnCaughtUp(kReplyTimerId, 1);
+    EXPECT_TRUE(Messages().empty());
+    m_deviceLink.OnMake();
+    Fire(kReplyTimerId);
+    Fire(kReplyTimerId);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Communication Over time,please check the hardware."});
+}
+
 TEST_F(DeviceLinkTest, OtherTimerIdsHaveNoEffect)
 {
     Connect();
@@ -418,8 +490,13 @@ TEST_F(DeviceLinkTest, RefusedFormDoesNotOpenAnExchangeWhileAnEarlierFrameWaits)
         m_window.m_settings.m_eOutputMode = OutputMode::SectorData;
         m_window.m_settings.m_strKey = "123";
         const std::size_t nBefore = m_engine.m_sends.size();
+        // The ACK comes while the refusal's box is still open.
+        m_window.m_onMessage = [&](const std::string&) {
+            m_window.m_onMessage = nullptr;
+            Feed({kAck});
+        };
         m_deviceLink.OnMake();
-        Feed({kAck});
+        ASSERT_EQ(m_window.m_onMessage, nullptr);
         EXPECT_EQ(m_engine.m_sends.size(), nBefore);
     }
 }
@@ -649,12 +726,15 @@ TEST_F(DeviceLinkTest, LostLineEndsWhatWaitedOnIt)
     ASSERT_EQ(Messages().size(), 1U);
     m_deviceLink.OnLineLost(7);
     EXPECT_EQ(m_engine.m_inits.size(), 10U);
+    EXPECT_EQ(m_engine.m_nOpenPort, 0U);  // let go of at once
     EXPECT_FALSE(m_link.m_bProbeOutstanding);
     EXPECT_FALSE(m_window.IsTimerRunning(kProbeTimerId));
     EXPECT_EQ(Messages().size(), 1U);
 
-    // During a card: waiting for the ACK, in the middle of the reply.
+    // Connected: idle, waiting for the ACK, in the middle of the reply. The
+    // connection ends as ClosePort ends it, with no message of the link's.
     const std::vector<std::function<void()>> cards{
+        [] {},
         [&] { m_deviceLink.OnMake(); },
         [&] {
             MakeUpToFrame();
@@ -665,12 +745,15 @@ TEST_F(DeviceLinkTest, LostLineEndsWhatWaitedOnIt)
         Connect(5);
         card();
         m_window.m_messages.clear();
+        const int nDisconnected = m_window.m_nDisconnected;
         m_deviceLink.OnLineLost(5);
         EXPECT_FALSE(m_window.IsTimerRunning(kReplyTimerId));
         EXPECT_FALSE(m_build.m_bFrameReady);
         EXPECT_EQ(m_link.m_nParserState, ParserWaitAck);
         EXPECT_TRUE(Messages().empty());
-        m_deviceLink.OnClosePort();
+        EXPECT_EQ(m_engine.m_nOpenPort, 0U);
+        EXPECT_FALSE(m_window.IsPortOpen());
+        EXPECT_EQ(m_window.m_nDisconnected, nDisconnected + 1);
         m_window.m_nConnected = 0;
     }
 }

@@ -152,6 +152,16 @@ public:
         return true;
     }
 
+    // With m_bCatchUp the engine takes catch-up requests (answered by the
+    // test through DeviceLink::OnCaughtUp); otherwise it has no thread.
+    bool RequestCatchUp(std::uint32_t nTag) override
+    {
+        if (m_bCatchUp && m_nOpenPort != 0) {
+            m_journal.Add("catch up " + std::to_string(nTag));
+        }
+        return m_bCatchUp && m_nOpenPort != 0;
+    }
+
     std::vector<unsigned> InitPorts() const
     {
         std::vector<unsigned> ports;
@@ -169,6 +179,7 @@ public:
     std::function<void(unsigned)> m_onOpened;
     int m_nStartMonitor = 0;
     int m_nClose = 0;
+    bool m_bCatchUp = false;
 };
 
 }  // namespace varnis::test

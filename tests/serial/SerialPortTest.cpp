@@ -193,6 +193,39 @@ TEST_F(SerialEngineTest, SuspendedThreadNeitherNotifiesNorWritesUntilResumed)
     EXPECT_EQ(m_traces.Count("Thread resumed\n"), 1);
 }
 
+// The answer to a catch-up comes after every byte the port held when it was
+// asked for, and after a write already handed over (whose purge spares them).
+TEST_F(SerialEngineTest, CatchUpIsAnsweredAfterTheBytesAlreadyReceived)
+{
+    EXPECT_FALSE(m_port.RequestCatchUp(2));  // no thread to answer
+    ASSERT_TRUE(OpenAndStart(EV_RXCHAR));
+    ASSERT_TRUE(m_port.RequestCatchUp(1));
+    ASSERT_TRUE(WaitForNotifications(1));
+    EXPECT_EQ(m_seen[0].m_nMessage, SPN_CAUGHT_UP);
+    EXPECT_EQ(m_seen[0].m_nWParam, 1U);
+    EXPECT_EQ(m_seen[0].m_nLParam, kPort);
+    m_seen.clear();
+
+    ASSERT_TRUE(m_port.SuspendMonitor());
+    ASSERT_TRUE(m_pty.Write(Bytes{0x06, 0x41}));
+    for (int nLook = 0; nLook < 5000 && m_pty.SlaveQueued() < 2; ++nLook) {
+        m_loop.RunFor(1ms);  // the pseudo-terminal hands the bytes on in its own time
+    }
+    ASSERT_EQ(m_pty.SlaveQueued(), 2);
+    ASSERT_TRUE(m_port.RequestCatchUp(2));
+    m_port.Send(Bytes{0x02});
+    ASSERT_TRUE(m_port.ResumeMonitor());
+    ASSERT_TRUE(WaitForNotifications(3));
+    EXPECT_EQ(ReceivedBytes(), (std::vector<std::uint32_t>{0x06, 0x41}));
+    EXPECT_EQ(m_seen[2].m_nMessage, SPN_CAUGHT_UP);
+    EXPECT_EQ(m_seen[2].m_nWParam, 2U);
+    EXPECT_TRUE(m_pty.MasterReadable());  // the write went out before the answer
+    EXPECT_EQ(m_pty.Read(1, 5000ms), "\x02");
+
+    ASSERT_TRUE(m_port.Close());
+    EXPECT_FALSE(m_port.RequestCatchUp(2));
+}
+
 TEST_F(SerialEngineTest, NotificationsAfterTheOwnerHasGoneHaveNoEffect)
 {
     ASSERT_TRUE(OpenAndStart(EV_RXCHAR));

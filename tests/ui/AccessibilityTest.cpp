@@ -1,10 +1,14 @@
 // The window at the keyboard and through a screen reader: where the focus
 // goes as the state changes, the Tab chain, and what each control reports.
+#include "ui/qt/AccessibleText.h"
+#include "ui/qt/FormAccessible.h"
 #include "ui/UiTestSupport.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -12,6 +16,13 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <future>
+#include <map>
 
 namespace varnis::uitest {
 namespace {
@@ -205,6 +216,225 @@ TEST_F(Keyboard, ScreenReadersHearEachControlsRoleNameAndState)
     EXPECT_TRUE(QAccessible::queryAccessibleInterface(m_probe.Control(kIdAba))->state().checked);
     EXPECT_FALSE(QAccessible::queryAccessibleInterface(m_probe.Control(kIdWiegand))->state().checked);
     EXPECT_TRUE(m_probe.Control(kIdAba6HTo8D)->isEnabled());
+}
+
+TEST(AccessibleText, EveryOffsetTheEndIncludedHasItsPiece)
+{
+    using B = QAccessible::TextBoundaryType;
+    struct Case {
+        const char* m_pszText;
+        int m_nOffset;
+        B m_eBoundary;
+        PieceWhere m_eWhere;
+        const char* m_pszPiece;
+        int m_nStart;
+        int m_nEnd;
+    };
+    const Case cases[] = {
+        {"A5 C3.", 1, B::WordBoundary, PieceWhere::At, "A5", 0, 2},
+        {"A5 C3.", 2, B::WordBoundary, PieceWhere::At, " ", 2, 3},
+        {"A5 C3.", 6, B::WordBoundary, PieceWhere::At, ".", 5, 6},  // the end: the last piece
+        {"A5 C3", 5, B::WordBoundary, PieceWhere::At, "C3", 3, 5},
+        {"A5 C3", 5, B::WordBoundary, PieceWhere::Before, " ", 2, 3},
+        {"A5 C3", 5, B::WordBoundary, PieceWhere::After, "", 5, 5},
+        {"A5 C3", 0, B::WordBoundary, PieceWhere::Before, "", 0, 0},
+        {"A5 C3", 5, B::CharBoundary, PieceWhere::At, "", 5, 5},
+        {"A5 C3", 5, B::CharBoundary, PieceWhere::Before, "3", 4, 5},
+        {"One. Two.", 9, B::SentenceBoundary, PieceWhere::At, "Two.", 5, 9},
+        {"One. Two.", 9, B::SentenceBoundary, PieceWhere::Before, "One. ", 0, 5},
+        {"ab\ncd", 5, B::LineBoundary, PieceWhere::At, "cd", 3, 5},
+        {"ab\ncd", 1, B::LineBoundary, PieceWhere::After, "cd", 3, 5},
+        {"ab\n", 3, B::LineBoundary, PieceWhere::At, "", 3, 3},  // the empty line after a break
+        {"ab\n", 3, B::LineBoundary, PieceWhere::Before, "ab\n", 0, 3},
+        {"ab", 2, B::NoBoundary, PieceWhere::At, "ab", 0, 2},
+        {"", 0, B::WordBoundary, PieceWhere::At, "", 0, 0},
+        {"", 0, B::LineBoundary, PieceWhere::After, "", 0, 0},
+        {"ab", 3, B::WordBoundary, PieceWhere::At, "", -1, -1},  // past the end
+        {"ab", -1, B::CharBoundary, PieceWhere::Before, "", -1, -1},
+    };
+    for (const Case& c : cases) {
+        const TextPiece piece = FindTextPiece(QString::fromUtf8(c.m_pszText), c.m_nOffset, c.m_eBoundary, c.m_eWhere);
+        EXPECT_EQ(piece.m_strText, QString::fromUtf8(c.m_pszPiece)) << c.m_pszText << " @" << c.m_nOffset;
+        EXPECT_EQ(piece.m_nStart, c.m_nStart) << c.m_pszText << " @" << c.m_nOffset;
+        EXPECT_EQ(piece.m_nEnd, c.m_nEnd) << c.m_pszText << " @" << c.m_nOffset;
+    }
+}
+
+std::chrono::milliseconds ProcessCpuTime()
+{
+    timespec time{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+    return std::chrono::milliseconds(time.tv_sec * 1000 + time.tv_nsec / 1000000);
+}
+
+TEST_F(Keyboard, EveryEditFieldAnswersEveryTextQueryWithinASecondAndTheWindowStaysIdle)
+{
+    m_dlg.EnterConnectedState();
+    ClickOn(m_dlg, kIdMode1);
+    const std::vector<std::pair<int, QString>> fields = {
+        {kIdImpulseWidth, "4 0"}, {kIdImpulseInterval, "40"}, {kIdKey, "A5 C3. 0F7E"}, {kIdPassword, "47 15.02"}};
+    const QAccessible::TextBoundaryType boundaries[] = {QAccessible::CharBoundary, QAccessible::WordBoundary,
+                                                        QAccessible::SentenceBoundary, QAccessible::LineBoundary};
+    for (const auto& [nId, text] : fields) {
+        EditOf(m_dlg, nId)->setText(text);
+        QAccessibleInterface* pField = QAccessible::queryAccessibleInterface(m_probe.Control(nId));
+        QAccessibleTextInterface* pText = pField->textInterface();
+        ASSERT_NE(pText, nullptr) << nId;
+        ASSERT_EQ(pText->characterCount(), text.size()) << nId;
+        // The queries run beside this thread, which only waits: a query that
+        // loops forever fails the test after a second instead of hanging it.
+        auto answers = std::async(std::launch::async, [pText, &boundaries, nLength = int(text.size())]() {
+            int nWrong = 0;
+            for (const auto eBoundary : boundaries) {
+                for (int nOffset = 0; nOffset <= nLength + 1; ++nOffset) {
+                    int nStart = 0;
+                    int nEnd = 0;
+                    for (const auto query :
+                         {&QAccessibleTextInterface::textAtOffset, &QAccessibleTextInterface::textAfterOffset,
+                          &QAccessibleTextInterface::textBeforeOffset}) {
+                        const QString piece = (pText->*query)(nOffset, eBoundary, &nStart, &nEnd);
+                        const bool bPast = nOffset > nLength;
+                        if (bPast ? nStart != -1 || !piece.isEmpty()
+                                  : nStart < 0 || nEnd > nLength || piece != pText->text(nStart, nEnd))
+                            ++nWrong;
+                    }
+                }
+            }
+            return nWrong;
+        });
+        if (answers.wait_for(std::chrono::seconds(1)) != std::future_status::ready) {
+            std::fprintf(stderr, "field %d: a text query gave no answer within 1 s\n", nId);
+            std::_Exit(EXIT_FAILURE);
+        }
+        EXPECT_EQ(answers.get(), 0) << nId;
+        int nStart = 0;
+        int nEnd = 0;
+        EXPECT_EQ(pText->textAtOffset(int(text.size()), QAccessible::WordBoundary, &nStart, &nEnd),
+                  text.split(u' ').back())
+            << nId;
+    }
+    // Idle afterwards: the event loop answers at once and the process uses
+    // next to no processor time while it waits.
+    bool bAnswered = false;
+    QTimer::singleShot(0, &m_dlg, [&bAnswered]() { bAnswered = true; });
+    EXPECT_TRUE(WaitFor([&bAnswered]() { return bAnswered; }, std::chrono::seconds(1)));
+    const auto cpuBefore = ProcessCpuTime();
+    QTest::qWait(300);
+    EXPECT_LT(ProcessCpuTime() - cpuBefore, std::chrono::milliseconds(150));
+}
+
+TEST_F(Keyboard, EachRadioButtonSitsInItsNamedGroupAtItsPlace)
+{
+    struct Place {
+        int m_nId;
+        const char* m_pszGroup;
+        int m_nPosition;
+        int m_nCount;
+    };
+    const Place places[] = {{kIdMode1, "Output Data Definition", 2, 2},
+                            {kIdWiegand, "Interface Selection", 1, 2},
+                            {kIdWiegand42, "WIEGAND Parameters", 3, 3},
+                            {kIdUserDefined, "WIEGAND Parameters", 2, 2},
+                            {kIdAba6HTo10D, "ABA Parameters", 2, 5},
+                            {kIdAba4H2HTo10D, "ABA Parameters", 5, 5},
+                            {kIdLsbFirst, "Data Arrangment Order", 1, 2},
+                            {kIdKeyB, "Key Checking", 2, 2},
+                            {kIdPasswordEnable, "Configuration Password", 1, 2}};
+    for (const Place& place : places) {
+        QAccessibleInterface* pRadio = QAccessible::queryAccessibleInterface(m_probe.Control(place.m_nId));
+        QAccessibleInterface* pGroup = pRadio->parent();
+        ASSERT_NE(pGroup, nullptr) << place.m_nId;
+        EXPECT_EQ(pGroup->role(), QAccessible::Grouping) << place.m_nId;
+        EXPECT_EQ(pGroup->text(QAccessible::Name), QString::fromUtf8(place.m_pszGroup)) << place.m_nId;
+        EXPECT_EQ(pGroup->indexOfChild(pRadio) + 1, place.m_nPosition) << place.m_nId;
+        EXPECT_EQ(pGroup->childCount(), place.m_nCount) << place.m_nId;
+        // A group holds its own buttons and nothing else.
+        for (int n = 0; n < pGroup->childCount(); ++n) {
+            auto* pMember = qobject_cast<QRadioButton*>(pGroup->child(n)->object());
+            ASSERT_NE(pMember, nullptr) << place.m_nId;
+            EXPECT_EQ(pMember->group(), Button(m_dlg, place.m_nId)->group()) << place.m_nId;
+        }
+    }
+    // The byte order's caption labels its group.
+    QAccessibleInterface* pByteOrder = QAccessible::queryAccessibleInterface(m_probe.Control(kIdMsbFirst))->parent();
+    const auto labels = pByteOrder->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.front().first->text(QAccessible::Name), QString::fromUtf8("Data Arrangment Order："));
+}
+
+// The accessibility events raised while a test runs.
+std::vector<std::pair<QAccessible::Event, QString>>& RaisedEvents()
+{
+    static std::vector<std::pair<QAccessible::Event, QString>> events;
+    return events;
+}
+
+void RecordEvent(const QAccessibleEvent& event)
+{
+    QAccessibleInterface* pInterface = event.accessibleInterface();
+    RaisedEvents().emplace_back(event.type(), pInterface != nullptr ? pInterface->text(QAccessible::Name) : "");
+}
+
+TEST_F(Keyboard, AClosedListsNewValueIsItsTextAndMovesTheScreenReaderToTheChosenItem)
+{
+    m_dlg.EnterConnectedState();
+    ClickOn(m_dlg, kIdMode1);
+    SetFormEventObserver(&RecordEvent);
+    for (const int nId : {kIdSector, kIdBlock, kIdStartAddress, kIdEndAddress}) {
+        QComboBox* pList = ListOf(m_dlg, nId);
+        pList->setFocus(Qt::TabFocusReason);
+        const int nBefore = pList->currentIndex();
+        RaisedEvents().clear();
+        Press(Qt::Key_Down);
+        ASSERT_EQ(pList->currentIndex(), nBefore + 1) << nId;
+        ASSERT_FALSE(pList->view()->isVisible()) << nId;
+        const QString value = pList->currentText();
+        const auto focusOnItem = std::make_pair(QAccessible::Focus, value);
+        EXPECT_NE(std::find(RaisedEvents().begin(), RaisedEvents().end(), focusOnItem), RaisedEvents().end()) << nId;
+        // Where screen readers look for a list's value: its text.
+        QAccessibleTextInterface* pText = QAccessible::queryAccessibleInterface(pList)->textInterface();
+        ASSERT_NE(pText, nullptr) << nId;
+        EXPECT_EQ(pText->text(0, pText->characterCount()), value) << nId;
+    }
+    // A value the program sets to a list without the focus moves nothing.
+    RaisedEvents().clear();
+    m_probe.Control(kIdExit)->setFocus(Qt::TabFocusReason);
+    ListOf(m_dlg, kIdSector)->setCurrentIndex(5);
+    EXPECT_EQ(std::count_if(RaisedEvents().begin(), RaisedEvents().end(),
+                            [](const auto& event) { return event.second == "5"; }),
+              0);
+    SetFormEventObserver(nullptr);
+}
+
+TEST_F(Keyboard, EveryNoteDescribesItsControlSoNoLabelStandsAlone)
+{
+    for (const int nId : {kIdStartAddress, kIdEndAddress}) {
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(m_probe.Control(nId))->text(QAccessible::Description),
+                  "(Start address <=End address) (Length <=5 bytes)")
+            << nId;
+    }
+    std::map<QString, std::vector<int>> describedBy;
+    for (QLabel* pLabel : m_dlg.findChildren<QLabel*>()) {
+        const auto relations = QAccessible::queryAccessibleInterface(pLabel)->relations(QAccessible::Labelled);
+        // A label with no relation is read out whenever the window is.
+        EXPECT_FALSE(relations.empty()) << pLabel->text().toStdString();
+        if (qobject_cast<FormNote*>(pLabel) == nullptr)
+            continue;
+        for (const auto& relation : relations) {
+            EXPECT_TRUE(relation.first->text(QAccessible::Description).contains(pLabel->text()));
+            describedBy[pLabel->text()].push_back(relation.first->object()->objectName().mid(7).toInt());
+        }
+    }
+    const std::map<QString, std::vector<int>> expected = {
+        {"*50us", {kIdImpulseInterval, kIdImpulseWidth}},
+        {"(1-255)", {kIdImpulseInterval, kIdImpulseWidth}},
+        {"(Start address <=End address)", {kIdStartAddress, kIdEndAddress}},
+        {"(Length <=5 bytes)", {kIdStartAddress, kIdEndAddress}},
+        {"(6bytes hexadecimal digits,LSB)", {kIdKey}},
+        {"(default as 47150263)", {kIdPassword}}};
+    for (auto& [text, ids] : describedBy)
+        std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(describedBy, expected);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "ui/qt/VarnisApp.h"
 #include "ui/UiTestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -72,6 +73,17 @@ TEST(HelpWindow, ShowsTheGuideReadOnlyWithTheFocusOnOk)
     end.movePosition(QTextCursor::End);
     EXPECT_LE(pField->cursorRect(end).bottom(), pField->viewport()->height());
     EXPECT_LE(pField->font().pointSizeF(), kHelpFontPoints);
+    // A caret the keyboard moves: Down goes a line on, and a screen reader
+    // reads the line at the caret.
+    pField->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(pField, Qt::Key_Down);
+    QTest::keyClick(pField, Qt::Key_Down);
+    QAccessibleTextInterface* pText = QAccessible::queryAccessibleInterface(pField)->textInterface();
+    ASSERT_NE(pText, nullptr);
+    int nStart = 0;
+    int nEnd = 0;
+    EXPECT_TRUE(pText->textAtOffset(pText->cursorPosition(), QAccessible::LineBoundary, &nStart, &nEnd)
+                    .startsWith("1.The program is used"));
     QTest::keyClicks(help.TextField(), "typed");
     EXPECT_EQ(help.GuideText(), kGuide);
     EXPECT_EQ(help.TextField()->toPlainText().split(u'\n').front(), "User's Guide:");

@@ -95,15 +95,18 @@ TEST_F(MainWindow, KeepsProportionsOfItsDialogUnitsAndClipsNoText)
     // "Help" at 274, 9, 68, 14.
     EXPECT_EQ(m_probe.Control(kIdHelp)->geometry(), units.ToPixels(274, 9, 68, 14));
     // Reading order is kept: left to right and top to bottom as in the form.
-    EXPECT_LT(m_probe.Control(kIdMode0)->x(), m_probe.Control(kIdMode1)->x());
-    EXPECT_LT(m_probe.Control(kIdMode0)->y(), m_probe.Control(kIdWiegand)->y());
-    EXPECT_LT(m_probe.Control(kIdKey)->y(), m_probe.Control(kIdPassword)->y());
+    auto placeOf = [this](int nId) { return m_probe.Control(nId)->mapTo(&m_dlg, QPoint(0, 0)); };
+    EXPECT_LT(placeOf(kIdMode0).x(), placeOf(kIdMode1).x());
+    EXPECT_LT(placeOf(kIdMode0).y(), placeOf(kIdWiegand).y());
+    EXPECT_LT(placeOf(kIdKey).y(), placeOf(kIdPassword).y());
 
     const QRect window = m_dlg.rect();
-    for (QWidget* pChild : m_dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (!pChild->isVisible())
+    // Radio buttons sit in their group's container.
+    for (QWidget* pChild : m_dlg.findChildren<QWidget*>()) {
+        if (!pChild->isVisible() || pChild->window() != &m_dlg)
             continue;
-        EXPECT_TRUE(window.contains(pChild->geometry())) << pChild->objectName().toStdString();
+        EXPECT_TRUE(window.contains(QRect(pChild->mapTo(&m_dlg, QPoint(0, 0)), pChild->size())))
+            << pChild->objectName().toStdString();
         const QString text = qobject_cast<QLabel*>(pChild)            ? qobject_cast<QLabel*>(pChild)->text()
                              : qobject_cast<QAbstractButton*>(pChild) ? qobject_cast<QAbstractButton*>(pChild)->text()
                                                                       : QString();

@@ -216,6 +216,8 @@ std::string AccessibleDescriptionOf(int nId)
     case kIdImpulseInterval: return "*50us (1-255)";
     case kIdKey: return "(6bytes hexadecimal digits,LSB)";
     case kIdPassword: return "(default as 47150263)";
+    case kIdStartAddress:
+    case kIdEndAddress: return "(Start address <=End address) (Length <=5 bytes)";
     default: return {};
     }
 }

@@ -80,7 +80,8 @@ std::vector<std::string> ListItems(int nId);
 // The label of the control `nId` without its trailing colon, or "".
 std::string LabelOf(int nId);
 // What assistive technology says of a control beyond its label: its accessible
-// name where the label alone would be ambiguous, and the note beside an edit field.
+// name where the label alone would be ambiguous, and the notes beside an edit field
+// or an address list.
 std::string AccessibleNameOf(int nId);
 std::string AccessibleDescriptionOf(int nId);
 

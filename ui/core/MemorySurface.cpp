@@ -19,7 +19,7 @@ void MemorySurface::Enable(int nId, bool bEnable)
 {
     m_controls.at(nId).m_bEnabled = bEnable;
     if (!bEnable && m_nFocus == nId)
-        m_nFocus = NextTabStop(nId);
+        MoveFocus(NextTabStop(nId));
 }
 
 bool MemorySurface::IsEnabled(int nId) const

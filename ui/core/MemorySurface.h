@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace varnis {
 
@@ -27,7 +28,11 @@ public:
     void SetText(int nId, std::string_view text) override;
     std::string Text(int nId) const override;
     int FocusedId() const override { return m_nFocus; }
-    void Focus(int nId) override { m_nFocus = nId; }
+    void Focus(int nId) override { MoveFocus(nId); }
+    // Every control the focus has rested on, in order (a screen reader
+    // announces each one).
+    const std::vector<int>& FocusTrail() const { return m_focusTrail; }
+    void ClearFocusTrail() { m_focusTrail.clear(); }
 
     // What a click does to the marks before its rule runs: an automatic radio
     // button checks itself and clears its group, the check box toggles.
@@ -43,9 +48,16 @@ private:
     };
 
     int NextTabStop(int nId) const;
+    void MoveFocus(int nId)
+    {
+        if (nId != m_nFocus)
+            m_focusTrail.push_back(nId);
+        m_nFocus = nId;
+    }
 
     std::map<int, Control> m_controls;
     int m_nFocus = 0;
+    std::vector<int> m_focusTrail;
 };
 
 }  // namespace varnis

@@ -63,6 +63,8 @@ void VarnisDlgCore::OnNotification(std::uint32_t nMessage, std::uint32_t nWParam
         m_link.OnReceivedByte(nWParam, nLParam);
     else if (nMessage == SPN_LINE_LOST)
         m_link.OnLineLost(nLParam);
+    else if (nMessage == SPN_CAUGHT_UP)
+        m_link.OnCaughtUp(nWParam, nLParam);
 }
 
 void VarnisDlgCore::OnInitMainWindow()

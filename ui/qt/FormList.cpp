@@ -1,5 +1,7 @@
 #include "ui/qt/FormList.h"
 
+#include "ui/qt/FormAccessible.h"
+
 #include <QAbstractItemView>
 
 #include <algorithm>
@@ -12,6 +14,11 @@ FormList::FormList(QWidget* pParent) : QComboBox(pParent)
     // Styles that open a list as a menu over the control show every item and
     // ignore the visible count; this list opens below the control instead.
     setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    // Up and Down on the closed list change its value without opening it.
+    connect(this, &QComboBox::currentIndexChanged, this, [this]() {
+        if (hasFocus() && !view()->isVisible())
+            AnnounceListValue(*this);
+    });
 }
 
 QWidget* FormList::Popup() const

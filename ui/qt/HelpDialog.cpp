@@ -50,6 +50,9 @@ HelpDialog::HelpDialog(QWidget* pParent) : QDialog(pParent)
     m_pText = new QPlainTextEdit(this);
     m_pText->setObjectName(QStringLiteral("control%1").arg(kIdHelpText));
     m_pText->setReadOnly(true);
+    // A caret the keyboard moves, so that a screen reader reads the guide
+    // line by line.
+    m_pText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_pText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_pText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_pText->setAccessibleName(QString::fromUtf8(kGuideAccessibleName));

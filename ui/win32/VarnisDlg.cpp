@@ -102,7 +102,7 @@ INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
         m_hDlg = nullptr;
         return FALSE;
     default:
-        if (nMessage == SPN_RXCHAR || nMessage == SPN_LINE_LOST) {
+        if (nMessage == SPN_RXCHAR || nMessage == SPN_LINE_LOST || nMessage == SPN_CAUGHT_UP) {
             m_core.OnNotification(nMessage, static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
             return TRUE;
         }

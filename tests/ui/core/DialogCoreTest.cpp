@@ -80,7 +80,10 @@ TEST_F(DialogCore, StartsWithOnlyExitHelpAndOpenPortAndNoRuleRun)
 TEST_F(DialogCore, ConnectingResetsTheFormAndDisconnectingOnlyDisables)
 {
     m_surface.Focus(kIdOpenPort);
+    m_surface.ClearFocusTrail();
     m_core.EnterConnectedState();
+    // Straight to ClosePort: never through an edit field on the way.
+    EXPECT_EQ(m_surface.FocusTrail(), std::vector<int>{kIdClosePort});
     EXPECT_EQ(Enabled(), (Ids{kIdExit, kIdHelp, kIdMake, kIdClosePort, kIdMode0, kIdMode1, kIdWiegand, kIdAba,
                               kIdWiegand26, kIdWiegand34, kIdWiegand42, kIdDefaultTiming, kIdUserDefined, kIdPassword,
                               kIdPasswordEnable, kIdPasswordDisable, kIdLocking}));
@@ -94,9 +97,11 @@ TEST_F(DialogCore, ConnectingResetsTheFormAndDisconnectingOnlyDisables)
     Click(kIdAba);
     Click(kIdPasswordEnable);
     m_core.SetPortOpen(false);
+    m_surface.Focus(kIdClosePort);
+    m_surface.ClearFocusTrail();
     m_core.EnterDisconnectedState();
     EXPECT_EQ(Enabled(), (Ids{kIdExit, kIdHelp, kIdOpenPort}));
-    EXPECT_EQ(m_surface.FocusedId(), kIdOpenPort);
+    EXPECT_EQ(m_surface.FocusTrail(), std::vector<int>{kIdOpenPort});
     EXPECT_TRUE(m_surface.IsChecked(kIdAba));
     EXPECT_TRUE(m_surface.IsChecked(kIdPasswordEnable));
 
