@@ -233,33 +233,49 @@ else
 fi
 blank_ports
 
-# A line lost in the middle of a card: one box, no spinning; after
-# "ClosePort" the device is back (a new line on COM3) and the next card succeeds.
-rm -f "$work/device-back"
-connected_with --quiet --hang-up
-first_sim=$sim_pid
-win "$driver" "$varnis_exe" "${connect[@]}" "click|1017" "box|*|Application Error|ok" "nobox|1500" \
-  "signal|$(wpath "$work/lost")" "wait-file|$(wpath "$work/device-back")" "click|1029" "wait-enabled|1027" \
-  "${connect[@]}" \
-  "click|1017" "box|Success!|Warning|ok" "nobox|500" "${end[@]}" >"$work/drive.log" 2>&1 &
-lost_driver=$!
-wait_file "$work/lost" "$lost_driver"
-kill "$first_sim" 2>/dev/null
-wait "$first_sim" 2>/dev/null
-app=$(app_pid)
-t0=$(pticks "$app")
-sleep 2
-t1=$(pticks "$app")
-connected_with --quiet
-touch "$work/device-back"
-if wait "$lost_driver" && [ -n "$app" ] && [ "$((t1 - t0))" -le 20 ]; then
-  pass "window: a line lost mid-card, then the next card ($((t1 - t0)) ticks in 2 s after the box)"
-else
-  fail "window: a line lost mid-card, then the next card" \
-    "process '${app}', $((t1 - t0)) ticks in 2 s; $(grep -m 1 -E '^FAIL' "$work/drive.log" | tr -d '\r')"
-fi
-stop_sim
-blank_ports
+# A line lost while connected, idle or in the middle of a card: exactly one
+# box, then the disconnected state at once (OpenPort enabled, Make Provin and
+# ClosePort not), no spinning; the device back on the same port (a new line
+# on COM3), OpenPort makes a card, and Exit ends the program with no box left
+# behind. lost_line NAME WHEN SIM-ARGS STEP...: the driver runs STEP... then
+# waits for the box; WHEN "connected": the device is taken away once the
+# driver has connected, else it hangs up by itself (--hang-up).
+lost_line() {
+  local name=$1 when=$2 sim_args=$3; shift 3
+  rm -f "$work/connected" "$work/lost" "$work/device-back"
+  # shellcheck disable=SC2086
+  connected_with $sim_args
+  local first_sim=$sim_pid
+  win "$driver" "$varnis_exe" "$@" "box|*|Application Error|ok" "nobox|1500" "$disconnected_enabled" \
+    "signal|$(wpath "$work/lost")" "wait-file|$(wpath "$work/device-back")" "${connect[@]}" \
+    "click|1017" "box|Success!|Warning|ok" "nobox|500" "${end[@]}" >"$work/drive.log" 2>&1 &
+  local lost_driver=$!
+  if [ "$when" = connected ]; then
+    wait_file "$work/connected" "$lost_driver"
+    sleep 0.5
+  fi
+  [ "$when" = connected ] || wait_file "$work/lost" "$lost_driver"
+  kill "$first_sim" 2>/dev/null
+  wait "$first_sim" 2>/dev/null
+  wait_file "$work/lost" "$lost_driver"
+  local app t0 t1
+  app=$(app_pid)
+  t0=$(pticks "$app")
+  sleep 2
+  t1=$(pticks "$app")
+  connected_with --quiet
+  touch "$work/device-back"
+  if wait "$lost_driver" && [ -n "$app" ] && [ "$((t1 - t0))" -le 20 ]; then
+    pass "window: $name ($((t1 - t0)) ticks in 2 s after the box)"
+  else
+    fail "window: $name" "process '${app}', $((t1 - t0)) ticks in 2 s; $(grep -m 1 -E '^FAIL' "$work/drive.log" | tr -d '\r')"
+  fi
+  stop_sim
+  blank_ports
+}
+lost_line "a line lost while connected and idle, then the next card" connected "--quiet" "${connect[@]}" \
+  "signal|$(wpath "$work/connected")"
+lost_line "a line lost mid-card, then the next card" hang-up "--quiet --hang-up" "${connect[@]}" "click|1017"
 
 drive "Exit ends the program" "$varnis_exe" "click|1" "exit|5000"
 drive "Enter in an edit field ends the program" "$varnis_exe" "key|1007|return" "exit|5000"
