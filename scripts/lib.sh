@@ -26,9 +26,10 @@ VARNIS_PACKAGE_PACKAGES=(dpkg-dev file lintian devscripts debootstrap)
 # Windows, Wine to run the programs (with the fonts Wine draws its own frames
 # in, and an X server for the window), zip for the zip, ImageMagick for the
 # programs' icon and the window's screenshot, wixl for the MSI package
-# (python3 makes its product code) and msitools to read it back.
+# (python3 makes its product code), msitools to read it back, and the locale
+# sources the command line is tried under code pages 437 and 936 with.
 VARNIS_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix googletest wine wine64 fonts-wine xvfb zip
-  imagemagick wixl msitools python3)
+  imagemagick wixl msitools python3 locales)
 # scripts/test-real-drivers: the emulator, the guest's shell and its
 # initramfs, and the host's side of the tier.
 VARNIS_REALDRIVERS_PACKAGES=(qemu-system-x86 busybox-static cpio python3)
