@@ -1,5 +1,7 @@
 #include "ui/win32/DialogTemplate.h"
 
+#include "ui/core/FormRules.h"
+#include "ui/core/MemorySurface.h"
 #include "serial/win32/WideText.h"
 
 #include <windows.h>
@@ -80,9 +82,10 @@ private:
 
 // Every control but a radio button that continues its group starts a group
 // of its own, so that the arrow keys move within a radio group only.
-void WriteItem(TemplateWriter& writer, const FormItem& item)
+// `dwState`: WS_DISABLED for a control the start state disables.
+void WriteItem(TemplateWriter& writer, const FormItem& item, DWORD dwState = 0)
 {
-    const DWORD dwGroup = item.m_eKind != ControlKind::Radio || item.m_bGroupStart ? WS_GROUP : 0;
+    const DWORD dwGroup = (item.m_eKind != ControlKind::Radio || item.m_bGroupStart ? WS_GROUP : 0) | dwState;
     const DWORD dwTab = IsTabStop(item.m_nId) || item.m_eKind == ControlKind::Guide ? WS_TABSTOP : 0;
     switch (item.m_eKind) {
     case ControlKind::Frame: writer.Item(item, dwGroup | BS_GROUPBOX, kClassButton); break;
@@ -103,6 +106,28 @@ void WriteItem(TemplateWriter& writer, const FormItem& item)
                     kClassEdit);
         break;
     }
+}
+
+// The controls the core's start state disables, learnt by showing it on a
+// form in memory: made disabled, they need not be disabled one by one while
+// the window starts.
+class NoConfirmation final : public IConfirmation {
+public:
+    bool Confirm(std::string_view, std::string_view) override { return false; }
+};
+
+std::vector<int> StartDisabledIds()
+{
+    MemorySurface form;
+    NoConfirmation confirmation;
+    SettingsBlock block{};
+    FormRules(form, confirmation, block).ShowStartState();
+    std::vector<int> ids;
+    for (const FormItem& item : MainFormItems()) {
+        if (item.m_nId != 0 && !form.IsEnabled(item.m_nId))
+            ids.push_back(item.m_nId);
+    }
+    return ids;
 }
 
 const FormItem* LabelFor(int nId)
@@ -146,8 +171,11 @@ std::vector<unsigned short> BuildMainTemplate(const DialogFont& font)
     TemplateWriter writer;
     // Shown in the task bar: it is the program's only window.
     writer.Header(kMainWindowTitle, WS_EX_APPWINDOW, order.size(), kFormWidthUnits, kFormHeightUnits, font);
-    for (const FormItem* pItem : order)
-        WriteItem(writer, *pItem);
+    const std::vector<int> disabled = StartDisabledIds();
+    for (const FormItem* pItem : order) {
+        const bool bDisabled = std::find(disabled.begin(), disabled.end(), pItem->m_nId) != disabled.end();
+        WriteItem(writer, *pItem, bDisabled ? WS_DISABLED : 0);
+    }
     return writer.Take();
 }
 
