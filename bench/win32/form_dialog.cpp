@@ -1,8 +1,9 @@
 // The like-for-like floor of the window's start-up on Windows: the main
 // window's own template (its 70 controls, made from the form table, in the
-// face the form names) run modally with a dialog procedure that does nothing
-// but end the dialog. No engine, no list items, no rules, no font search,
-// no annotations, no icons: what varnis.exe costs beyond this is its own.
+// face the window resolves, as the window makes it) run modally with a dialog
+// procedure that does nothing but end the dialog. No engine, no list items,
+// no start state, no annotations, no icons: what varnis.exe costs beyond
+// this is its own.
 #include "ui/core/FormTable.h"
 #include "ui/win32/DialogTemplate.h"
 #include "serial/win32/WideText.h"
@@ -26,8 +27,8 @@ INT_PTR CALLBACK EmptyProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM)
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
-    const std::vector<unsigned short> words = varnis::BuildMainTemplate(
-        varnis::ResolveDialogFont(varnis::kDialogFontName, varnis::kDialogFontPoints));
+    const std::vector<unsigned short> words =
+        varnis::BuildMainTemplate(varnis::ResolveDialogFont(varnis::kDialogFontName, varnis::kDialogFontPoints));
     DialogBoxIndirectParamW(hInstance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, &EmptyProc, 0);
     return 0;
 }
