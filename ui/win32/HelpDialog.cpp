@@ -16,6 +16,7 @@ INT_PTR CALLBACK HelpProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM lParam
     switch (nMessage) {
     case WM_INITDIALOG:
         // The guide gets its name, which no static text in front of it gives.
+        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
         reinterpret_cast<DialogAnnotations*>(lParam)->Annotate(hDlg, HelpFormItems());
         // The guide keeps its carriage returns and line feeds.
         SetDlgItemTextW(hDlg, kIdHelpText, WideFromUtf8(GuideText()).c_str());
@@ -28,6 +29,10 @@ INT_PTR CALLBACK HelpProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM lParam
             return TRUE;
         }
         return FALSE;
+    case WM_DESTROY:
+        if (auto* pAnnotations = reinterpret_cast<DialogAnnotations*>(GetWindowLongPtrW(hDlg, DWLP_USER)))
+            pAnnotations->Clear();
+        return FALSE;
     default: return FALSE;
     }
 }
@@ -37,7 +42,7 @@ INT_PTR CALLBACK HelpProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM lParam
 void RunHelpDialog(HWND hOwner)
 {
     const std::vector<unsigned short> words = BuildHelpTemplate(ResolveDialogFont(kHelpFontName, kHelpFontPoints));
-    DialogAnnotations annotations;  // cleared when the window is gone
+    DialogAnnotations annotations;
     DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), hOwner,
                             &HelpProc, reinterpret_cast<LPARAM>(&annotations));
 }
