@@ -23,10 +23,11 @@ struct FaceFacts {
 // song face's, if it is within an eighth of it; -1 when none qualifies.
 int ChooseStandIn(std::span<const FaceFacts> faces, int nHeight);
 
-// The Latin width of the song face at `nHeight` pixels.
+// The Latin width of the song face at `nHeight` pixels: each letter half
+// the height, a half pixel rounded up.
 constexpr int SongLatinWidth(int nHeight)
 {
-    return 95 * (nHeight / 2);
+    return 95 * ((nHeight + 1) / 2);
 }
 
 }  // namespace varnis

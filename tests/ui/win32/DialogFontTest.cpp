@@ -13,6 +13,7 @@ TEST(DialogFont, TheStandInHasTheChineseGlyphsAndTheSongFacesLatinWidths)
 {
     ASSERT_EQ(SongLatinWidth(12), 570);
     ASSERT_EQ(SongLatinWidth(18), 855);  // 144 DPI
+    ASSERT_EQ(SongLatinWidth(13), 665);  // the help window's 10 pt
     const FaceFacts tahoma{L"Tahoma", false, 560};
     const FaceFacts mono{L"Noto Sans Mono CJK SC", true, 570};
     const FaceFacts sans{L"Noto Sans CJK SC", true, 610};
