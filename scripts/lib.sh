@@ -26,8 +26,9 @@ VARNIS_PACKAGE_PACKAGES=(dpkg-dev file lintian devscripts debootstrap)
 # Windows, Wine to run the programs (with the fonts Wine draws its own frames
 # in, and an X server for the window), zip for the zip, ImageMagick for the
 # programs' icon and the window's screenshot, wixl for the MSI package
-# (python3 makes its product code) and msitools to read it back; locales
-# for the Chinese locale a test runs Wine in (code page 936).
+# (python3 makes its product code), msitools to read it back, and locales:
+# Wine runs a test in the Chinese locale (code page 936), and the command
+# line is tried under code pages 437 and 936.
 VARNIS_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix googletest wine wine64 fonts-wine xvfb zip
   imagemagick wixl msitools python3 locales)
 # scripts/test-real-drivers: the emulator, the guest's shell and its

@@ -14,9 +14,18 @@ bool IsOwnTerminal(const std::string& path);
 // has none, so that opening it fails as if no device were there.
 bool NamesAbsentControllingTerminal(const std::string& path);
 
-// The console shows what the program writes as UTF-8, the encoding of all
-// its texts (on Windows the console's code page is set; elsewhere nothing
-// needs doing).
-void UseUtf8Console();
+// While it lives, the console shows what the program writes as UTF-8, the
+// encoding of all its texts. On Windows that is the console's output code
+// page, which belongs to the console window and outlives the program: the
+// page it had is given back when this ends, and on Ctrl+C, Ctrl+Break, the
+// console window closing, log-off and shut-down before the program ends.
+// Elsewhere nothing needs doing.
+class Utf8Console {
+public:
+    Utf8Console();
+    ~Utf8Console();
+    Utf8Console(const Utf8Console&) = delete;
+    Utf8Console& operator=(const Utf8Console&) = delete;
+};
 
 }  // namespace varnis::cli

@@ -1,4 +1,5 @@
 // varnis-cli: makes configuration cards from the command line.
+#include "apps/cli/Arguments.h"
 #include "apps/cli/CliOptions.h"
 #include "apps/cli/CliRun.h"
 #include "apps/cli/Terminal.h"
@@ -34,7 +35,7 @@ int main(int argc, char** argv)
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a closed reader is a write error, not the end
 #endif
-    UseUtf8Console();
+    const Utf8Console console;  // its page back after the last output, on every way out
     StandardOutput output;
     // Standard output goes through `output` while it lives; on every way out
     // of main the stream gets its own buffer back before `output` is gone,
@@ -43,7 +44,8 @@ int main(int argc, char** argv)
         std::streambuf* m_pOriginal;
         ~BufferRestorer() { std::cout.rdbuf(m_pOriginal); }
     } const restorer{std::cout.rdbuf(&output)};
-    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const std::vector<std::string> words = ProgramArguments(argc, argv);
+    const std::vector<std::string_view> args(words.begin(), words.end());
     CliOptions options;
     std::string strError;
     if (!ParseCommandLine(args, options, strError)) {

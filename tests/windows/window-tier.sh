@@ -20,7 +20,7 @@ wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
 LD_PRELOAD=$shim wineserver -p >/dev/null 2>&1
 win reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-win reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 900x640 /f >/dev/null 2>&1
+win reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 960x720 /f >/dev/null 2>&1
 # The desktop's process, started with the first program, read the settings
 # before they were written: the prefix starts afresh with them.
 wineserver -k 2>/dev/null
@@ -293,7 +293,7 @@ sleep 1
 # The virtual desktop at the screen's corner, trimmed of its plain background
 # down to the window (centred, it leaves the corners free).
 import -window root "$work/desktop.png" &&
-  convert "$work/desktop.png" -crop 900x640+0+0 +repage -trim +repage "$work/main-window-windows.png"
+  convert "$work/desktop.png" -crop 960x720+0+0 +repage -trim +repage "$work/main-window-windows.png"
 touch "$work/shot-done"
 wait "$shot_driver"
 if [ -s "$work/main-window-windows.png" ]; then
@@ -305,17 +305,7 @@ fi
 stop_sim
 
 # --- figures ------------------------------------------------------------
-# Start-up to the shown window (the driver's clock, from CreateProcess to a
-# visible window), three runs each, against a bare dialog of the same size.
-startup() {
-  local runs=()
-  for _ in 1 2 3; do
-    win "$driver" "$1" "close" "exit|5000" >"$work/drive.log" 2>&1
-    runs+=("$(sed -n 's/^startup-ms \([0-9]*\).*/\1/p' "$work/drive.log")")
-  done
-  echo "${runs[*]}"
-}
-echo "figure: start-up to the shown window (ms, 3 runs): varnis.exe $(startup "$varnis_exe"); bare dialog $(startup "$bare_exe")"
+source "$VARNIS_ROOT/tests/windows/window-startup.sh"
 
 # CPU over 10 s connected and idle, against a bare WaitCommEvent on its own
 # line; the peak memory of each (VmHWM of the Windows process).

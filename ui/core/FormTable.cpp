@@ -222,6 +222,19 @@ std::string AccessibleDescriptionOf(int nId)
     }
 }
 
+std::vector<AccessibleAnnotation> AccessibleAnnotations(std::span<const FormItem> items)
+{
+    std::vector<AccessibleAnnotation> annotations;
+    for (const FormItem& item : items) {
+        if (item.m_nId == 0)
+            continue;
+        std::string name = AccessibleNameOf(item.m_nId);
+        annotations.push_back(
+            {item.m_nId, name.empty() ? item.m_pszText : std::move(name), AccessibleDescriptionOf(item.m_nId)});
+    }
+    return annotations;
+}
+
 std::string GuideText()
 {
     static constexpr std::array kLines = {

@@ -85,6 +85,18 @@ std::string LabelOf(int nId);
 std::string AccessibleNameOf(int nId);
 std::string AccessibleDescriptionOf(int nId);
 
+// What a native dialog hands to assistive technology for one control of a
+// form: a name of its own (the accessible name, else the control's own text)
+// and its note, "" where it has none.
+struct AccessibleAnnotation {
+    int m_nId = 0;
+    std::string m_strName;
+    std::string m_strDescription;
+};
+// One entry for each control of `items` that has an id (labels and frames
+// have none), in the order of `items`.
+std::vector<AccessibleAnnotation> AccessibleAnnotations(std::span<const FormItem> items);
+
 // The user's guide, every line break a carriage return and line feed.
 std::string GuideText();
 

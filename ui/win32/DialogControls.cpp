@@ -23,9 +23,11 @@ void DialogControls::FillForm()
 void DialogControls::Enable(int nId, bool bEnable)
 {
     HWND hControl = Control(nId);
+    if (hControl == nullptr || (IsWindowEnabled(hControl) != FALSE) == bEnable)
+        return;  // nothing to change (the start state's controls are made disabled)
     // The system leaves the focus on a control it disables: it moves on to
     // the next Tab stop first.
-    if (!bEnable && hControl != nullptr && GetFocus() == hControl)
+    if (!bEnable && GetFocus() == hControl)
         SendMessageW(m_hDlg, WM_NEXTDLGCTL, 0, FALSE);
     EnableWindow(hControl, bEnable ? TRUE : FALSE);
 }

@@ -1,11 +1,12 @@
 #include "ui/win32/DialogTemplate.h"
 
+#include "ui/core/FormRules.h"
+#include "ui/core/MemorySurface.h"
 #include "serial/win32/WideText.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <iterator>
 
 namespace varnis {
@@ -81,9 +82,10 @@ private:
 
 // Every control but a radio button that continues its group starts a group
 // of its own, so that the arrow keys move within a radio group only.
-void WriteItem(TemplateWriter& writer, const FormItem& item)
+// `dwState`: WS_DISABLED for a control the start state disables.
+void WriteItem(TemplateWriter& writer, const FormItem& item, DWORD dwState = 0)
 {
-    const DWORD dwGroup = item.m_eKind != ControlKind::Radio || item.m_bGroupStart ? WS_GROUP : 0;
+    const DWORD dwGroup = (item.m_eKind != ControlKind::Radio || item.m_bGroupStart ? WS_GROUP : 0) | dwState;
     const DWORD dwTab = IsTabStop(item.m_nId) || item.m_eKind == ControlKind::Guide ? WS_TABSTOP : 0;
     switch (item.m_eKind) {
     case ControlKind::Frame: writer.Item(item, dwGroup | BS_GROUPBOX, kClassButton); break;
@@ -106,6 +108,28 @@ void WriteItem(TemplateWriter& writer, const FormItem& item)
     }
 }
 
+// The controls the core's start state disables, learnt by showing it on a
+// form in memory: made disabled, they need not be disabled one by one while
+// the window starts.
+class NoConfirmation final : public IConfirmation {
+public:
+    bool Confirm(std::string_view, std::string_view) override { return false; }
+};
+
+std::vector<int> StartDisabledIds()
+{
+    MemorySurface form;
+    NoConfirmation confirmation;
+    SettingsBlock block{};
+    FormRules(form, confirmation, block).ShowStartState();
+    std::vector<int> ids;
+    for (const FormItem& item : MainFormItems()) {
+        if (item.m_nId != 0 && !form.IsEnabled(item.m_nId))
+            ids.push_back(item.m_nId);
+    }
+    return ids;
+}
+
 const FormItem* LabelFor(int nId)
 {
     for (const FormItem& item : MainFormItems()) {
@@ -115,77 +139,7 @@ const FormItem* LabelFor(int nId)
     return nullptr;
 }
 
-// The dialog base units of a face at a size on the screen.
-SIZE BaseUnitsOf(HDC hdc, const std::wstring& face, int nPoints)
-{
-    const int nHeight = -MulDiv(nPoints, GetDeviceCaps(hdc, LOGPIXELSY), 72);
-    HFONT hFont = CreateFontW(nHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
-    SIZE units{0, 0};
-    if (hFont == nullptr)
-        return units;
-    HGDIOBJ hOld = SelectObject(hdc, hFont);
-    TEXTMETRICW metrics{};
-    SIZE extent{0, 0};
-    static constexpr wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    if (GetTextMetricsW(hdc, &metrics) && GetTextExtentPoint32W(hdc, kLetters, 52, &extent))
-        units = SIZE{(extent.cx / 26 + 1) / 2, metrics.tmHeight};
-    SelectObject(hdc, hOld);
-    DeleteObject(hFont);
-    return units;
-}
-
-int CALLBACK NoteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM lParam)
-{
-    *reinterpret_cast<bool*>(lParam) = true;
-    return 0;
-}
-
-bool HasFace(HDC hdc, const std::wstring& face)
-{
-    LOGFONTW font{};
-    font.lfCharSet = DEFAULT_CHARSET;
-    face.copy(font.lfFaceName, LF_FACESIZE - 1);
-    bool bFound = false;
-    EnumFontFamiliesExW(hdc, &font, NoteFace, reinterpret_cast<LPARAM>(&bFound), 0);
-    return bFound;
-}
-
 }  // namespace
-
-DialogFont ResolveDialogFont(const char* pszFace, int nPoints)
-{
-    DialogFont wanted{WideFromUtf8(pszFace), nPoints};
-    HDC hdc = GetDC(nullptr);
-    if (hdc == nullptr || HasFace(hdc, wanted.m_strFace)) {
-        if (hdc != nullptr)
-            ReleaseDC(nullptr, hdc);
-        return wanted;
-    }
-    // The song faces draw Latin letters half as wide as they are high.
-    const int nHeight = MulDiv(nPoints, GetDeviceCaps(hdc, LOGPIXELSY), 72);
-    const SIZE target{(nHeight + 1) / 2, nHeight};
-    static constexpr const wchar_t* kStandIns[] = {
-        L"SimSun",           L"NSimSun",         L"新宋体", L"Noto Sans Mono CJK SC",
-        L"Noto Sans CJK SC", L"Microsoft YaHei", L"Tahoma", L"MS Shell Dlg"};
-    DialogFont best = wanted;
-    int nBestError = -1;
-    for (const wchar_t* pszStandIn : kStandIns) {
-        if (!HasFace(hdc, pszStandIn))
-            continue;
-        for (int nSize = nPoints - 2; nSize <= nPoints + 2; ++nSize) {
-            const SIZE units = BaseUnitsOf(hdc, pszStandIn, nSize);
-            // The width decides the form's proportions; the height follows.
-            const int nError = 2 * std::abs(units.cx - target.cx) + std::abs(units.cy - target.cy);
-            if (units.cy > 0 && (nBestError < 0 || nError < nBestError)) {
-                nBestError = nError;
-                best = DialogFont{pszStandIn, nSize};
-            }
-        }
-    }
-    ReleaseDC(nullptr, hdc);
-    return best;
-}
 
 std::vector<const FormItem*> MainTemplateOrder()
 {
@@ -217,8 +171,11 @@ std::vector<unsigned short> BuildMainTemplate(const DialogFont& font)
     TemplateWriter writer;
     // Shown in the task bar: it is the program's only window.
     writer.Header(kMainWindowTitle, WS_EX_APPWINDOW, order.size(), kFormWidthUnits, kFormHeightUnits, font);
-    for (const FormItem* pItem : order)
-        WriteItem(writer, *pItem);
+    const std::vector<int> disabled = StartDisabledIds();
+    for (const FormItem* pItem : order) {
+        const bool bDisabled = std::find(disabled.begin(), disabled.end(), pItem->m_nId) != disabled.end();
+        WriteItem(writer, *pItem, bDisabled ? WS_DISABLED : 0);
+    }
     return writer.Take();
 }
 

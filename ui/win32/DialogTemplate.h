@@ -16,9 +16,8 @@ struct DialogFont {
     int m_nPoints = 0;
 };
 
-// The face and size a template names. Where `pszFace` is missing, the
-// present face and size whose dialog base units come nearest to those the
-// face would give, so that the form keeps its proportions and its texts fit.
+// The face and size a template names. Where `pszFace` is missing, the same
+// size in a stand-in face (ui/win32/DialogFont.h); written in DialogFont.cpp.
 DialogFont ResolveDialogFont(const char* pszFace, int nPoints);
 
 // The main form in template order, which is the order of the Tab key:

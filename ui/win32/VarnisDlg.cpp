@@ -16,14 +16,6 @@ namespace {
 // The application icon of the program's resources.
 constexpr int kAppIconId = 128;
 
-HICON LoadAppIcon(int nMetricX, int nMetricY)
-{
-    auto hIcon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIconId), IMAGE_ICON,
-                                               GetSystemMetrics(nMetricX), GetSystemMetrics(nMetricY), LR_SHARED));
-    // Without an icon of its own: the system's application icon (IDI_APPLICATION).
-    return hIcon != nullptr ? hIcon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512));
-}
-
 }  // namespace
 
 VarnisDlg::VarnisDlg()
@@ -76,6 +68,7 @@ INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
         m_modal.SetMain(m_hDlg);
         m_controls.Attach(m_hDlg);
         m_controls.FillForm();
+        m_annotations.Annotate(m_hDlg, MainFormItems());
         m_core.OnInitMainWindow();
         return FALSE;  // the core has put the focus
     case WM_COMMAND:
@@ -93,12 +86,17 @@ INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case WM_TIMER: OnTimerMessage(wParam); return TRUE;
     case WM_PAINT: return OnPaint() ? TRUE : FALSE;
-    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_hIcon);
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_icons.Big());
+    case WM_DPICHANGED:
+        // Icons drawn for the new monitor's scale; the system scales the form.
+        m_icons.Apply(m_hDlg, kAppIconId, DpiCalls::FromSystem());
+        return FALSE;
     case WM_DESTROY:
         for (const auto& [nId, nSystemId] : m_timers)
             KillTimer(m_hDlg, nSystemId);
         m_timers.clear();
         m_modal.SetMain(nullptr);
+        m_annotations.Clear();
         m_hDlg = nullptr;
         return FALSE;
     default:
@@ -120,8 +118,9 @@ bool VarnisDlg::OnPaint()
     RECT client{};
     GetClientRect(m_hDlg, &client);
     const IconPosition pos = MinimisedIconPosition(client.right - client.left, client.bottom - client.top,
-                                                   GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
-    DrawIcon(hdc, pos.m_nX, pos.m_nY, m_hIcon);
+                                                   m_icons.BigSize().cx, m_icons.BigSize().cy);
+    DrawIconEx(hdc, pos.m_nX, pos.m_nY, m_icons.Big(), m_icons.BigSize().cx, m_icons.BigSize().cy, 0, nullptr,
+               DI_NORMAL);
     EndPaint(m_hDlg, &paint);
     return true;
 }
@@ -199,12 +198,7 @@ void VarnisDlg::AppendMenuItem(unsigned nCommand, std::string_view text)
 
 void VarnisDlg::SetWindowIcon()
 {
-    if (m_hIcon == nullptr)
-        m_hIcon = LoadAppIcon(SM_CXICON, SM_CYICON);
-    if (m_hSmallIcon == nullptr)
-        m_hSmallIcon = LoadAppIcon(SM_CXSMICON, SM_CYSMICON);
-    SendMessageW(m_hDlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessageW(m_hDlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+    m_icons.Apply(m_hDlg, kAppIconId, DpiCalls::FromSystem());
 }
 
 int RunVarnisApp()

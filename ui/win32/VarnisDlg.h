@@ -7,7 +7,9 @@
 
 #include "serial/OwnerThread.h"
 #include "ui/core/VarnisDlgCore.h"
+#include "ui/win32/Accessibility.h"
 #include "ui/win32/DialogControls.h"
+#include "ui/win32/DpiIcons.h"
 #include "ui/win32/ModalChain.h"
 #include "ui/win32/Win32OwnerThread.h"
 
@@ -49,8 +51,8 @@ private:
     void SetWindowIcon() override;
 
     HWND m_hDlg = nullptr;
-    HICON m_hIcon = nullptr;
-    HICON m_hSmallIcon = nullptr;
+    DialogAnnotations m_annotations;
+    WindowIcons m_icons;
     // Each start of a window timer gets a system id of its own: an expiry of
     // an earlier start that is already queued no longer matches, and is dropped.
     std::map<int, UINT_PTR> m_timers;

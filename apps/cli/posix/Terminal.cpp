@@ -50,6 +50,7 @@ bool NamesAbsentControllingTerminal(const std::string& path)
     return IsControllingTerminalName(path) && !HasControllingTerminal();
 }
 
-void UseUtf8Console() {}
+Utf8Console::Utf8Console() = default;
+Utf8Console::~Utf8Console() = default;
 
 }  // namespace varnis::cli

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -232,6 +233,43 @@ TEST(FormTable, GroupsTabOrderListsAndGuideAreWhatTheWindowsBuildFrom)
     EXPECT_EQ(guide.substr(guide.size() - 11), "selected.\r\n");
     EXPECT_EQ(guide.find("\n\n"), std::string::npos);  // every break is CR LF
     EXPECT_EQ(MinimisedIconPosition(36, 36, 32, 32).m_nX, 2);
+}
+
+// The names and notes the Windows dialog gives each control through Dynamic
+// Annotation: every control that takes input is named, no two alike (the two
+// "Enable" choices among them), with the core's name where it has one.
+TEST(FormTable, EveryControlThatTakesInputHasANameOfItsOwnAndItsNote)
+{
+    for (const std::span<const FormItem> form : {MainFormItems(), HelpFormItems()}) {
+        const std::vector<AccessibleAnnotation> annotations = AccessibleAnnotations(form);
+        std::set<std::string> names;
+        size_t nInputs = 0;
+        for (const FormItem& item : form)
+            nInputs += item.m_eKind != ControlKind::Label && item.m_eKind != ControlKind::Frame ? 1 : 0;
+        EXPECT_EQ(annotations.size(), nInputs);
+        for (const AccessibleAnnotation& a : annotations) {
+            const auto pItem =
+                std::find_if(form.begin(), form.end(), [&a](const FormItem& item) { return item.m_nId == a.m_nId; });
+            ASSERT_NE(pItem, form.end()) << a.m_nId;
+            EXPECT_NE(pItem->m_eKind, ControlKind::Label) << a.m_nId;
+            EXPECT_FALSE(a.m_strName.empty()) << a.m_nId;
+            EXPECT_FALSE(a.m_strName.ends_with(":") || a.m_strName.ends_with("：")) << a.m_strName;
+            EXPECT_TRUE(names.insert(a.m_strName).second) << "named twice: " << a.m_strName;
+            const std::string core = AccessibleNameOf(a.m_nId);
+            EXPECT_EQ(a.m_strName, core.empty() ? pItem->m_pszText : core) << a.m_nId;
+            EXPECT_EQ(a.m_strDescription, AccessibleDescriptionOf(a.m_nId)) << a.m_nId;
+        }
+    }
+    const std::vector<AccessibleAnnotation> main = AccessibleAnnotations(MainFormItems());
+    const auto of = [&main](int nId) {
+        return *std::find_if(main.begin(), main.end(), [nId](const auto& a) { return a.m_nId == nId; });
+    };
+    EXPECT_EQ(of(kIdLocking).m_strName, "Configuration Locking: Enable");
+    EXPECT_EQ(of(kIdKey).m_strName, "KEY");
+    EXPECT_EQ(of(kIdKey).m_strDescription, "(6bytes hexadecimal digits,LSB)");
+    EXPECT_EQ(of(kIdImpulseInterval).m_strDescription, "*50us (1-255)");
+    EXPECT_EQ(of(kIdPortList).m_strName, "Port");
+    EXPECT_EQ(AccessibleAnnotations(HelpFormItems()).front().m_strName, kGuideAccessibleName);
 }
 
 }  // namespace

@@ -1,0 +1,10 @@
+#include "apps/cli/Arguments.h"
+
+namespace varnis::cli {
+
+std::vector<std::string> ProgramArguments(int argc, char** argv)
+{
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+}  // namespace varnis::cli
