@@ -15,9 +15,8 @@ win reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLi
 # A Windows before 10 has neither GetDpiForWindow nor GetSystemMetricsForDpi:
 # the window still shows, with its icons at the system's DPI.
 blank_ports
-export VARNIS_TEST_DPI_CALLS=absent
-drive "a start without the per-monitor DPI calls" "$varnis_exe" "$disconnected_enabled" "${end[@]}"
-unset VARNIS_TEST_DPI_CALLS
+nodpi_exe=$(winepath -w "$windows/bin/varnis_nodpi.exe" 2>/dev/null)
+drive "a start without the per-monitor DPI calls" "$nodpi_exe" "$disconnected_enabled" "${end[@]}"
 
 menu_probe="$work/system-menu.exe"
 x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -Wall -Wextra -Werror -static -o "$menu_probe" \

@@ -1,8 +1,5 @@
 #include "ui/win32/DpiIcons.h"
 
-#include <cstdlib>
-#include <string_view>
-
 namespace varnis {
 
 namespace {
@@ -17,9 +14,6 @@ Function Lookup(HMODULE hModule, const char* pszName)
 DpiCalls LoadDpiCalls()
 {
     DpiCalls calls;
-    const char* pszSeam = std::getenv("VARNIS_TEST_DPI_CALLS");
-    if (pszSeam != nullptr && std::string_view(pszSeam) == "absent")
-        return calls;
     // Already loaded by the window's own calls: no search of the DLL path.
     if (HMODULE hUser = GetModuleHandleW(L"user32.dll")) {
         calls.m_pGetDpiForWindow = Lookup<decltype(calls.m_pGetDpiForWindow)>(hUser, "GetDpiForWindow");

@@ -11,9 +11,8 @@ struct DpiCalls {
     UINT(WINAPI* m_pGetDpiForWindow)(HWND) = nullptr;
     int(WINAPI* m_pGetSystemMetricsForDpi)(int, UINT) = nullptr;
 
-    // Looked up in user32 (loaded in every window program) once. The
-    // environment variable VARNIS_TEST_DPI_CALLS=absent makes both missing,
-    // for the tests of a system without them.
+    // Looked up in user32 (loaded in every window program) once; both
+    // missing on a system without them (a DpiCalls{} plays that system).
     static const DpiCalls& FromSystem();
 };
 

@@ -18,8 +18,9 @@ constexpr int kAppIconId = 128;
 
 }  // namespace
 
-VarnisDlg::VarnisDlg()
-    : m_errorReporter(m_ownerThread, m_modal),
+VarnisDlg::VarnisDlg(const DpiCalls& dpiCalls)
+    : m_dpiCalls(dpiCalls),
+      m_errorReporter(m_ownerThread, m_modal),
       m_ownerChannel(m_ownerThread,
                      [this](const SerialNotification& n) {
                          // As a real message to the dialog, on its own thread.
@@ -89,7 +90,7 @@ INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
     case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_icons.Big());
     case WM_DPICHANGED:
         // Icons drawn for the new monitor's scale; the system scales the form.
-        m_icons.Apply(m_hDlg, kAppIconId, DpiCalls::FromSystem());
+        m_icons.Apply(m_hDlg, kAppIconId, m_dpiCalls);
         return FALSE;
     case WM_DESTROY:
         for (const auto& [nId, nSystemId] : m_timers)
@@ -198,10 +199,10 @@ void VarnisDlg::AppendMenuItem(unsigned nCommand, std::string_view text)
 
 void VarnisDlg::SetWindowIcon()
 {
-    m_icons.Apply(m_hDlg, kAppIconId, DpiCalls::FromSystem());
+    m_icons.Apply(m_hDlg, kAppIconId, m_dpiCalls);
 }
 
-int RunVarnisApp()
+int RunVarnisApp(const DpiCalls& dpiCalls)
 {
 #ifdef NDEBUG
     // The engine's debug trace is not for the user's eyes.
@@ -210,7 +211,7 @@ int RunVarnisApp()
     // Controls of the current common controls, with the system's look.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
-    VarnisDlg dlg;
+    VarnisDlg dlg(dpiCalls);
     return dlg.Run() == -1 ? 1 : 0;
 }
 

@@ -23,7 +23,7 @@ class PortTable;
 
 class VarnisDlg final : private IDialogShell, private IShellResources {
 public:
-    VarnisDlg();
+    explicit VarnisDlg(const DpiCalls& dpiCalls = DpiCalls::FromSystem());
     ~VarnisDlg() override;
     VarnisDlg(const VarnisDlg&) = delete;
     VarnisDlg& operator=(const VarnisDlg&) = delete;
@@ -53,6 +53,7 @@ private:
     HWND m_hDlg = nullptr;
     DialogAnnotations m_annotations;
     WindowIcons m_icons;
+    const DpiCalls& m_dpiCalls;
     // Each start of a window timer gets a system id of its own: an expiry of
     // an earlier start that is already queued no longer matches, and is dropped.
     std::map<int, UINT_PTR> m_timers;
@@ -71,6 +72,7 @@ private:
 };
 
 // The application: common controls, the main window's modal run, the end.
-int RunVarnisApp();
+// `dpiCalls`: the system's; a test plays a system without them.
+int RunVarnisApp(const DpiCalls& dpiCalls = DpiCalls::FromSystem());
 
 }  // namespace varnis
