@@ -1,6 +1,7 @@
 // varnis-cli: makes configuration cards from the command line.
 #include "apps/cli/CliOptions.h"
 #include "apps/cli/CliRun.h"
+#include "apps/cli/SecretFiles.h"
 #include "apps/cli/Terminal.h"
 #include "serial/SerialNotify.h"
 
@@ -48,6 +49,11 @@ int main(int argc, char** argv)
     std::string strError;
     if (!ParseCommandLine(args, options, strError)) {
         std::cerr << "varnis-cli: " << strError << " (see varnis-cli --help)" << std::endl;
+        return kExitUsage;
+    }
+    // The key and the password from their files before anything is asked.
+    if (!ReadSecretFiles(options, 0, strError)) {
+        std::cerr << "varnis-cli: " << strError << std::endl;
         return kExitUsage;
     }
     if (!options.m_bTrace) {
