@@ -232,7 +232,8 @@ int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& 
             }
             EndPromptLine(err, nInputFd, bGotLine);
             if (!bGotLine) {
-                err << (reader.TooLong() ? "varnis-cli: the answer is longer than a line can be." : "varnis-cli: end of input.")
+                err << (reader.TooLong() ? "varnis-cli: the answer is longer than a line can be."
+                                         : "varnis-cli: end of input.")
                     << std::endl;
                 break;
             }

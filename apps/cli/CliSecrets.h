@@ -12,8 +12,7 @@ namespace varnis::cli {
 
 inline constexpr std::string_view kKeyRule =
     "a key is 12 hexadecimal digits, least significant byte first, such as A5C30F7E9B12 or A5:C3:0F:7E:9B:12";
-inline constexpr std::string_view kPasswordRule =
-    "a password is 8 hexadecimal digits, such as 47150263 or 47 15 02 63";
+inline constexpr std::string_view kPasswordRule = "a password is 8 hexadecimal digits, such as 47150263 or 47 15 02 63";
 
 // `nBytes` bytes in hexadecimal as documents write them: digit pairs, with
 // one blank (or a run of blanks), colon or dash between pairs, and a 0x

@@ -2,12 +2,48 @@
 // made from the help, so what is said here is said there.
 #include "apps/cli/CliOptions.h"
 
+#include <string_view>
+
 namespace varnis::cli {
 
 std::string VersionText()
 {
     return std::string("varnis-cli ") + VARNIS_VERSION;
 }
+
+namespace {
+
+// The options of make alone, the rest, and the exit status.
+constexpr std::string_view kTail = R"USAGE(make only:
+  --port COMn|DEVICE-PATH         use this port instead of searching COM1 to COM10;
+                                  if it cannot be used, says why (also for ports)
+  --count N                       make N cards; asks to place the next card and press
+                                  Enter between cards (end of input stops the run)
+  --yes                           turn configuration locking on, or password
+                                  protection with the default password, without
+                                  asking
+  --reply-timeout MS              give up on a card whose result has not come within
+                                  MS milliseconds (default 30000)
+
+Other: --trace writes the debug trace to standard error, including why the
+search skipped each port. An option that takes a value takes the next word
+unless it starts with "--" (give such a value as --key=VALUE); "--" ends the
+options. Numbers may have blanks around them, as the words may.
+The form is checked before anything else; make then asks for confirmation on
+standard input (y or yes = OK, anything else = Cancel, an answer longer than
+4096 bytes too) unless --yes is given: before turning configuration locking
+on, and before protecting with the default password 47150263, which every
+new form shows. The device search sends one probe byte (STX, 0x02) to each
+port it can open and waits 100 ms for the answer (ACK, 0x06). A line to the device that is lost (a USB adapter pulled)
+ends the run at once with one line naming the port.
+
+Exit status: 0 when every card was written (make), the frame was printed or
+the ports were listed; 1 when the form was refused, the device was not found,
+the port could not be used, the line to the device was lost, a card was not
+written or standard output could not be written; 2 for a usage error.
+)USAGE";
+
+}  // namespace
 
 std::string UsageText()
 {
@@ -70,35 +106,7 @@ wrong character), never the value itself. Give them in files: every user's
 process list shows a command line, and shell history keeps it. A file holds
 one line; - reads it from standard input before any question is asked.
 
-make only:
-  --port COMn|DEVICE-PATH         use this port instead of searching COM1 to COM10;
-                                  if it cannot be used, says why (also for ports)
-  --count N                       make N cards; asks to place the next card and press
-                                  Enter between cards (end of input stops the run)
-  --yes                           turn configuration locking on, or password
-                                  protection with the default password, without
-                                  asking
-  --reply-timeout MS              give up on a card whose result has not come within
-                                  MS milliseconds (default 30000)
-
-Other: --trace writes the debug trace to standard error, including why the
-search skipped each port. An option that takes a value takes the next word
-unless it starts with "--" (give such a value as --key=VALUE); "--" ends the
-options. Numbers may have blanks around them, as the words may.
-The form is checked before anything else; make then asks for confirmation on
-standard input (y or yes = OK, anything else = Cancel, an answer longer than
-4096 bytes too) unless --yes is given: before turning configuration locking
-on, and before protecting with the default password 47150263, which every
-new form shows. The device search sends one
-probe byte (STX, 0x02) to each port it can open and waits 100 ms for the
-answer (ACK, 0x06). A line to the device that is lost (a USB adapter pulled)
-ends the run at once with one line naming the port.
-
-Exit status: 0 when every card was written (make), the frame was printed or
-the ports were listed; 1 when the form was refused, the device was not found,
-the port could not be used, the line to the device was lost, a card was not
-written or standard output could not be written; 2 for a usage error.
-)USAGE";
+)USAGE" + std::string(kTail);
 }
 
 }  // namespace varnis::cli

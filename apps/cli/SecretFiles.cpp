@@ -100,9 +100,8 @@ bool ReadSecret(std::string_view option, const std::string& file, std::size_t nB
 
 bool ReadSecretFiles(CliOptions& options, int nInputFd, std::string& strError)
 {
-    if (options.m_strKeyFile &&
-        !ReadSecret("--key-file", *options.m_strKeyFile, kKeyTextLimit / 2, nInputFd, options.m_form.m_strKey,
-                    strError)) {
+    if (options.m_strKeyFile && !ReadSecret("--key-file", *options.m_strKeyFile, kKeyTextLimit / 2, nInputFd,
+                                            options.m_form.m_strKey, strError)) {
         return false;
     }
     return !options.m_strPasswordFile ||

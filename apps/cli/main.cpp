@@ -3,6 +3,7 @@
 #include "apps/cli/CliRun.h"
 #include "apps/cli/SecretFiles.h"
 #include "apps/cli/Terminal.h"
+#include "apps/SystemLibraries.h"
 #include "serial/SerialNotify.h"
 
 #include <csignal>
@@ -31,6 +32,7 @@ int Run(const varnis::cli::CliOptions& options)
 
 int main(int argc, char** argv)
 {
+    varnis::RestrictDllSearch();
     using namespace varnis::cli;
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a closed reader is a write error, not the end

@@ -264,7 +264,8 @@ TEST_F(CliMake, QuestionsNotConfirmedSendNothing)
         {{"--protection", "on", "--password-file", defaultPasswordFile}, protectionQuestion},
     };
     for (const auto& [args, question] : questions) {
-        for (const std::string& answer : {std::string("n\n"), std::string(), std::string("ok\n"), std::string(5000, 'y') + "\n"}) {
+        for (const std::string& answer :
+             {std::string("n\n"), std::string(), std::string("ok\n"), std::string(5000, 'y') + "\n"}) {
             SCOPED_TRACE(args[0] + " " + answer.substr(0, 10));
             std::vector<std::string> all = MakeArgs({});
             all.insert(all.end(), args.begin(), args.end());
@@ -276,9 +277,9 @@ TEST_F(CliMake, QuestionsNotConfirmedSendNothing)
         }
     }
     // An endless answer ends at once as Cancel, its memory bounded by the cap.
-    const RunResult zero = RunProgram({"/bin/sh", "-c", "exec \"$0\" make --port \"$1\" --locking on </dev/zero", kCliPath,
-                                       m_pty->SlavePath()},
-                                      {}, 10s);
+    const RunResult zero = RunProgram(
+        {"/bin/sh", "-c", "exec \"$0\" make --port \"$1\" --locking on </dev/zero", kCliPath, m_pty->SlavePath()}, {},
+        10s);
     EXPECT_EQ(zero.m_nStatus, 1) << zero.m_strErr;
     EXPECT_NE(zero.m_strErr.find("configuration locking not confirmed"), std::string::npos) << zero.m_strErr;
     rusage usage{};

@@ -117,8 +117,14 @@ TEST(CliUsage, KeysAndPasswordsTakeTheCommonSpellingsOfTheirBytes)
         {"--key", "A5C30F7E9B12-", "the value ends in a separator"},
         {"--key", " 0x0xA5C30F7E9B12", "character 5 is not a hexadecimal digit"},
         {"--key", "A5,C3,0F,7E,9B,12", "character 3 is not a hexadecimal digit"},
-        {"--key", "\xC3\xA9" "A5C30F7E9B12", "character 1 is not a hexadecimal digit"},
-        {"--key", "A5C30F7E9B\xC3\xA9" "2", "character 11 is not a hexadecimal digit"},
+        {"--key",
+         "\xC3\xA9"
+         "A5C30F7E9B12",
+         "character 1 is not a hexadecimal digit"},
+        {"--key",
+         "A5C30F7E9B\xC3\xA9"
+         "2",
+         "character 11 is not a hexadecimal digit"},
         {"--key", "", "no hexadecimal digits"},
         {"--password", "4715026", "7 hexadecimal digits"},
         {"--password", "47 15 02 63 00", "10 hexadecimal digits"},
@@ -136,7 +142,8 @@ TEST(CliUsage, KeysAndPasswordsTakeTheCommonSpellingsOfTheirBytes)
             continue;
         }
         const std::string_view rule = c.m_strOption == "--key" ? cli::kKeyRule : cli::kPasswordRule;
-        EXPECT_EQ(strError, "invalid value for " + c.m_strOption + ": " + c.m_strDigits + " (" + std::string(rule) + ")");
+        EXPECT_EQ(strError,
+                  "invalid value for " + c.m_strOption + ": " + c.m_strDigits + " (" + std::string(rule) + ")");
     }
 }
 
@@ -155,7 +162,8 @@ TEST(CliUsage, KeyAndPasswordFiles)
     const std::string shortKey = file("cli-short-key", "0011223344\n");
     const std::string badKey = file("cli-bad-key", "0011223344ZZ\n");
     const std::string empty = file("cli-empty", "");
-    const std::string frame = RunCli({"frame", "--mode", "sector", "--key", "0011223344AB", "--password", "DEADBEEF"}).m_strOut;
+    const std::string frame =
+        RunCli({"frame", "--mode", "sector", "--key", "0011223344AB", "--password", "DEADBEEF"}).m_strOut;
     ASSERT_FALSE(frame.empty());
     struct Case {
         std::vector<std::string> m_args;
@@ -215,8 +223,8 @@ TEST(CliUsage, AnotherUsersProcessListShowsNoKeyFromAFile)
         ASSERT_TRUE(make.Start({kCliPath, "make", "--port", "/dev/null", "--mode", "sector", "--locking", "on",
                                 bFromFile ? "--key-file" : "--key", bFromFile ? key : "A1B2C3D4E5F6"}));
         ASSERT_TRUE(make.WaitForError("[y/N]", std::chrono::seconds(30))) << make.Error();
-        const RunResult listed = RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                             "ps", "-eo", "args"});
+        const RunResult listed =
+            RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "ps", "-eo", "args"});
         EXPECT_EQ(listed.m_nStatus, 0) << listed.m_strErr;
         EXPECT_NE(listed.m_strOut.find(kCliPath + " make --port /dev/null"), std::string::npos);
         EXPECT_EQ(listed.m_strOut.find("A1B2C3D4E5F6") != std::string::npos, !bFromFile) << listed.m_strOut;
