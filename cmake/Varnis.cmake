@@ -48,6 +48,7 @@ if(WIN32)
   add_custom_target(varnis_icon ALL DEPENDS ${VARNIS_ICON})
   file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE VARNIS_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
   string(REGEX REPLACE "^Copyright \\(c\\) [0-9, -]+ " "" VARNIS_PUBLISHER "${VARNIS_COPYRIGHT}")
+  include(${PROJECT_SOURCE_DIR}/cmake/windows/LateSystemDlls.cmake)
 endif()
 
 # varnis_windows_resources(TARGET DESCRIPTION [RC FILE]): the version

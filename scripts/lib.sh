@@ -5,12 +5,13 @@ varnis_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 
 # The Debian packages the build, the tests and the demo need. The offscreen
 # platform plugin the Qt tests use (and the xcb one) is in libqt6gui6, which
-# qt6-base-dev brings; help2man makes the manual pages, man-db checks them.
+# qt6-base-dev brings; help2man makes the manual pages, man-db checks them;
+# ps (procps) shows the command-line tests what another user sees.
 VARNIS_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev
-  fonts-noto-cjk help2man man-db
+  fonts-noto-cjk help2man man-db procps
 )
 VARNIS_SANITIZE_PACKAGES=(clang libclang-rt-14-dev)
 VARNIS_DEMO_PACKAGES=(xvfb xauth x11-utils imagemagick)

@@ -22,8 +22,9 @@ inline constexpr const char* kDialoutHint =
     "serial ports belong to the group dialout: sudo usermod -aG dialout \"$USER\", then log in again";
 
 // Where the lock files of terminal programs are looked for (a live holder's
-// lock file means the port is in use); /var/lock unless set. Where the
-// system has no such convention it is not used.
+// lock file means the port is in use, when root or the holder's own user
+// owns it); /var/lock unless set. Where the system has no such convention it
+// is not used.
 void SetPortLockDirectory(std::string directory);
 
 // `strProcRoot` is where the process table is read (who holds a port in use).

@@ -1,5 +1,8 @@
 #include "apps/cli/CliOptions.h"
 
+#include "apps/cli/CliSecrets.h"
+
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -79,9 +82,6 @@ constexpr std::array<Word<AbaFormat>, 10> kAbaWords{{
 
 constexpr std::size_t kKeyBytes = kKeyTextLimit / 2;
 constexpr std::size_t kPasswordBytes = kPasswordTextLimit / 2;
-constexpr std::string_view kKeyRule =
-    "a key is 12 hexadecimal digits, least significant byte first, such as A5C30F7E9B12 or A5:C3:0F:7E:9B:12";
-constexpr std::string_view kPasswordRule = "a password is 8 hexadecimal digits, such as 47150263 or 47 15 02 63";
 
 bool IsBlank(char c)
 {
@@ -117,40 +117,6 @@ bool ParseNumber(std::string_view text, int nMin, int nMax, int& out)
         return false;
     }
     out = value;
-    return true;
-}
-
-// `nBytes` bytes in hexadecimal as documents write them: digit pairs, with
-// one blank (or a run of blanks), colon or dash between pairs, and a 0x
-// before them all. Gives the digits alone, as typed.
-bool ParseHexBytes(std::string_view text, std::size_t nBytes, std::string& out)
-{
-    text = TrimmedBlanks(text);
-    if (text.starts_with("0x") || text.starts_with("0X")) {
-        text.remove_prefix(2);
-    }
-    std::string digits;
-    std::size_t nRun = 0;  // digits since the last separator
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
-            digits.push_back(c);
-            ++nRun;
-            continue;
-        }
-        const bool bSeparator = c == ':' || c == '-' || IsBlank(c);
-        if (!bSeparator || nRun == 0 || nRun % 2 != 0) {
-            return false;  // a separator stands only between whole byte pairs
-        }
-        while (IsBlank(c) && i + 1 < text.size() && IsBlank(text[i + 1])) {
-            ++i;
-        }
-        nRun = 0;
-    }
-    if (nRun == 0 || digits.size() != nBytes * 2) {
-        return false;
-    }
-    out = digits;
     return true;
 }
 
@@ -259,20 +225,34 @@ OptionEntry ImpulseOption(std::string_view name, std::optional<std::string> Form
             }};
 }
 
-// The key and the password: the form's digits, from any common spelling.
-OptionEntry HexOption(std::string_view name, std::size_t nBytes, std::string_view what,
-                      std::optional<std::string> FormChoices::*member)
+// The key and the password: the form's digits, from any common spelling. A
+// refused value is not repeated; the message tells what is wrong with it.
+OptionEntry HexOption(std::string_view name, std::size_t nBytes, std::optional<std::string> FormChoices::*member)
 {
-    return {
-        name, true, kForForm, [name, nBytes, what, member](std::string_view value, CliOptions& opts, std::string& err) {
-            std::string digits;
-            if (!ParseHexBytes(value, nBytes, digits)) {
-                err = "invalid value " + Quoted(value) + " for " + std::string(name) + " (" + std::string(what) + ")";
-                return false;
-            }
-            opts.m_form.*member = digits;
-            return true;
-        }};
+    return {name, true, kForForm, [name, nBytes, member](std::string_view value, CliOptions& opts, std::string& err) {
+                std::string digits;
+                std::string why;
+                if (!ParseSecretDigits(value, nBytes, digits, why)) {
+                    err = RefusedSecret(name, {}, why);
+                    return false;
+                }
+                opts.m_form.*member = digits;
+                return true;
+            }};
+}
+
+// A file that holds the key or the password ("-": standard input), read
+// before anything else is done.
+OptionEntry SecretFileOption(std::string_view name, std::optional<std::string> CliOptions::*member)
+{
+    return {name, true, kForForm, [name, member](std::string_view value, CliOptions& opts, std::string& err) {
+                if (value.empty()) {
+                    err = "option '" + std::string(name) + "' needs a file name (or - for standard input)";
+                    return false;
+                }
+                opts.*member = std::string(value);
+                return true;
+            }};
 }
 
 OptionEntry FlagOption(std::string_view name, std::uint8_t nCommands, bool CliOptions::*member)
@@ -301,9 +281,9 @@ bool ParseComName(std::string_view value, int& n)
            ParseNumber(std::string_view(word).substr(3), 1, kHighestComName, n);
 }
 
-const std::array<OptionEntry, 22>& Options()
+const std::array<OptionEntry, 24>& Options()
 {
-    static const std::array<OptionEntry, 22> options{{
+    static const std::array<OptionEntry, 24> options{{
         FlagOption("--trace", kForAll, &CliOptions::m_bTrace),
         WordOption("--mode", kModeWords, "uid or sector", &FormChoices::m_eMode),
         WordOption("--interface", kInterfaceWords, "wiegand or aba", &FormChoices::m_eInterface),
@@ -320,8 +300,10 @@ const std::array<OptionEntry, 22>& Options()
         ListOption("--end", 15, &FormChoices::m_nEndAddress),
         WordOption("--order", kOrderWords, "msb or lsb", &FormChoices::m_eByteOrder),
         WordOption("--key-type", kKeyTypeWords, "a or b", &FormChoices::m_eKeyType),
-        HexOption("--key", kKeyBytes, kKeyRule, &FormChoices::m_strKey),
-        HexOption("--password", kPasswordBytes, kPasswordRule, &FormChoices::m_strPassword),
+        HexOption("--key", kKeyBytes, &FormChoices::m_strKey),
+        SecretFileOption("--key-file", &CliOptions::m_strKeyFile),
+        HexOption("--password", kPasswordBytes, &FormChoices::m_strPassword),
+        SecretFileOption("--password-file", &CliOptions::m_strPasswordFile),
         WordOption("--protection", kOnOffWords, "on or off", &FormChoices::m_bPasswordProtection),
         WordOption("--locking", kOnOffWords, "on or off", &FormChoices::m_bConfigLocking),
         {"--port", true, kForMake | kForPorts,
@@ -386,8 +368,9 @@ struct Dependence {
 
 // Every setting given must have an effect on the card under the chosen mode,
 // interface and timing; one that has none is refused rather than ignored.
-bool CheckSettingsCount(const FormChoices& form, std::string& strError)
+bool CheckSettingsCount(const CliOptions& options, std::string& strError)
 {
+    const FormChoices& form = options.m_form;
     const CardSettings defaults;
     const OutputMode eMode = form.m_eMode.value_or(defaults.m_eOutputMode);
     const InterfaceKind eInterface = form.m_eInterface.value_or(defaults.m_eInterface);
@@ -407,6 +390,7 @@ bool CheckSettingsCount(const FormChoices& form, std::string& strError)
         {"--order", form.m_eByteOrder.has_value(), bSector, sectorNeeds},
         {"--key-type", form.m_eKeyType.has_value(), bSector, sectorNeeds},
         {"--key", form.m_strKey.has_value(), bSector, sectorNeeds},
+        {"--key-file", options.m_strKeyFile.has_value(), bSector, sectorNeeds},
         {"--aba", form.m_eAbaFormat.has_value(), !bWiegand, abaNeeds},
         {"--wiegand", form.m_eWiegandLength.has_value(), bWiegand, wiegandNeeds},
         {"--timing", form.m_eImpulseTiming.has_value(), bWiegand, wiegandNeeds},
@@ -516,6 +500,28 @@ bool CheckGivenBelong(const CommandLineState& state, std::string& strError)
     return true;
 }
 
+// A secret comes from one place: the command line or a file; and standard
+// input holds at most one of them.
+bool CheckSecretSources(const CommandLineState& state, std::string& strError)
+{
+    const auto given = [&state](std::string_view name) {
+        return std::any_of(state.m_given.begin(), state.m_given.end(),
+                           [name](const GivenOption& option) { return option.m_pEntry->m_strName == name; });
+    };
+    for (const auto& [value, file] : {std::pair{"--key", "--key-file"}, std::pair{"--password", "--password-file"}}) {
+        if (given(value) && given(file)) {
+            strError = "options '" + std::string(value) + "' and '" + std::string(file) + "' exclude each other";
+            return false;
+        }
+    }
+    const CliOptions& opts = state.m_options;
+    if (opts.m_strKeyFile == "-" && opts.m_strPasswordFile == "-") {
+        strError = "only one of --key-file and --password-file can read standard input";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseAbaFormatWord(std::string_view word, AbaFormat& out)
@@ -559,7 +565,10 @@ bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, s
     if (!CheckGivenBelong(state, strError)) {
         return false;
     }
-    if (opts.m_eCommand != Command::Ports && !CheckSettingsCount(opts.m_form, strError)) {
+    if (!CheckSecretSources(state, strError)) {
+        return false;
+    }
+    if (opts.m_eCommand != Command::Ports && !CheckSettingsCount(opts, strError)) {
         return false;
     }
     out = opts;

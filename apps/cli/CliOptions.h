@@ -44,6 +44,10 @@ struct FormChoices {
 struct CliOptions {
     Command m_eCommand = Command::None;
     FormChoices m_form;
+    // Files holding the key and the password ("-": standard input); what
+    // they hold is read into m_form before anything is asked or sent.
+    std::optional<std::string> m_strKeyFile;
+    std::optional<std::string> m_strPasswordFile;
     std::optional<std::string> m_strPort;  // "COMn" or a device path
     int m_nCount = 1;
     bool m_bYes = false;

@@ -33,11 +33,12 @@ void EndPromptLine(std::ostream& err, int nInputFd, bool bGotLine)
     }
 }
 
-// The locking confirmation of the window, on the terminal: y or yes is OK,
-// anything else (the end of input included) is Cancel.
-bool ConfirmLocking(EventLoop& loop, LineReader& reader, std::ostream& err, int nInputFd)
+// A question on the terminal, as the window's locking confirmation asks it:
+// y or yes is OK, anything else (the end of input, an answer too long to be
+// one) is Cancel.
+bool Confirm(std::string_view question, EventLoop& loop, LineReader& reader, std::ostream& err, int nInputFd)
 {
-    err << "Warning: " << kLockingQuestion << " [y/N] " << std::flush;
+    err << "Warning: " << question << " [y/N] " << std::flush;
     std::string answer;
     const bool bGotLine = reader.ReadLine(loop, answer);
     EndPromptLine(err, nInputFd, bGotLine);
@@ -46,6 +47,20 @@ bool ConfirmLocking(EventLoop& loop, LineReader& reader, std::ostream& err, int 
     }
     const std::string word = Normalised(answer);
     return word == "y" || word == "yes";
+}
+
+// Password protection with the password every new form shows protects
+// nothing; the window allows it, the command line asks first.
+std::string DefaultPasswordQuestion()
+{
+    return "password protection is on with the default password " + std::string(kDefaultPasswordText) +
+           ", which anyone can read from the form; protect the reader with it all the same?";
+}
+
+bool ProtectsWithDefaultPassword(const FormChoices& form)
+{
+    return form.m_bPasswordProtection.value_or(false) &&
+           Normalised(form.m_strPassword.value_or(std::string(kDefaultPasswordText))) == kDefaultPasswordText;
 }
 
 int ReportWritten(int nWritten, int nCount, std::ostream& err)
@@ -214,7 +229,9 @@ int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& 
             }
             EndPromptLine(err, nInputFd, bGotLine);
             if (!bGotLine) {
-                err << "varnis-cli: end of input." << std::endl;
+                err << (reader.TooLong() ? "varnis-cli: the answer is longer than a line can be."
+                                         : "varnis-cli: end of input.")
+                    << std::endl;
                 break;
             }
         }
@@ -263,9 +280,14 @@ int MakeOnPorts(const CliOptions& options, const PortTable& table, std::ostream&
 {
     EventLoop promptLoop;
     LineReader reader(nInputFd);
+    if (ProtectsWithDefaultPassword(options.m_form) && !options.m_bYes &&
+        !Confirm(DefaultPasswordQuestion(), promptLoop, reader, err, nInputFd)) {
+        err << "varnis-cli: protection with the default password not confirmed; nothing was sent." << std::endl;
+        return kExitFailure;
+    }
     bool bLockingConfirmed = true;
     if (options.m_form.m_bConfigLocking.value_or(false) && !options.m_bYes) {
-        bLockingConfirmed = ConfirmLocking(promptLoop, reader, err, nInputFd);
+        bLockingConfirmed = Confirm(kLockingQuestion, promptLoop, reader, err, nInputFd);
         if (!bLockingConfirmed) {
             err << "varnis-cli: configuration locking not confirmed; nothing was sent." << std::endl;
             return kExitFailure;

@@ -27,7 +27,6 @@ CliWindow::CliWindow(FormChoices choices, bool bLockingConfirmed, BuildState& bu
                      std::ostream& err)
     : m_choices(std::move(choices)),
       m_bLockingConfirmed(bLockingConfirmed),
-      m_build(buildState),
       m_out(out),
       m_err(err),
       m_rules(m_surface, *this, buildState.m_settingsBlock)

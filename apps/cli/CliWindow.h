@@ -104,7 +104,6 @@ private:
 
     FormChoices m_choices;
     bool m_bLockingConfirmed;
-    BuildState& m_build;
     std::ostream& m_out;
     std::ostream& m_err;
     MemorySurface m_surface;

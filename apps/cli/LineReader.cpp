@@ -16,6 +16,7 @@ struct LineReader::Impl {
     std::mutex m_mutex;
     bool m_bDone = false;
     bool m_bGotLine = false;
+    bool m_bTooLong = false;
     std::string m_strLine;
 
     InputBytes m_input;
@@ -35,6 +36,7 @@ struct LineReader::Impl {
     {
         std::string line;
         bool bGotLine = false;
+        bool bTooLong = false;
         for (;;) {
             char c = 0;
             const InputBytes::Got got = m_input.Next(c);
@@ -49,12 +51,18 @@ struct LineReader::Impl {
                 bGotLine = true;
                 break;
             }
+            if (line.size() == kLineLimit) {
+                bTooLong = true;  // no answer is this long: nothing more is read
+                line.clear();
+                break;
+            }
             line.push_back(c);
         }
         {
             const std::lock_guard lock(m_mutex);
             m_bDone = true;
             m_bGotLine = bGotLine;
+            m_bTooLong = bTooLong;
             m_strLine = std::move(line);
         }
         loop.Post([] {});  // wakes the loop so that it looks at m_bDone
@@ -74,6 +82,7 @@ bool LineReader::ReadLine(EventLoop& loop, std::string& strLine, const std::func
     impl.Cancel();
     impl.m_bDone = false;
     impl.m_bGotLine = false;
+    impl.m_bTooLong = false;
     impl.m_strLine.clear();
     if (!impl.m_input.IsUsable()) {
         return false;
@@ -94,6 +103,11 @@ bool LineReader::ReadLine(EventLoop& loop, std::string& strLine, const std::func
     impl.m_thread.join();
     strLine = impl.m_strLine;
     return impl.m_bGotLine;
+}
+
+bool LineReader::TooLong() const
+{
+    return m_pImpl->m_bTooLong;
 }
 
 }  // namespace varnis::cli

@@ -3,6 +3,7 @@
 // a modal box of the window does).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,9 +22,14 @@ public:
     LineReader& operator=(const LineReader&) = delete;
 
     // One line without its end, read byte by byte (nothing is read ahead).
-    // False at the end of input with nothing read, or as soon as `abandon`
-    // (looked at whenever the loop has served something) is true.
+    // False at the end of input with nothing read, as soon as `abandon`
+    // (looked at whenever the loop has served something) is true, or once
+    // the line is longer than kLineLimit bytes (TooLong() then tells so;
+    // the rest of that line is left unread).
     bool ReadLine(EventLoop& loop, std::string& strLine, const std::function<bool()>& abandon = {});
+    bool TooLong() const;
+
+    static constexpr std::size_t kLineLimit = 4096;
 
 private:
     struct Impl;

@@ -45,6 +45,9 @@ void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& in
                 << ", serial number " << quoted(facts.m_strSerialNumber) << '\n';
         }
         out << "  access: " << Printable(inspector.Access(port.m_strPath).m_strText, 300) << '\n';
+        if (const std::string passedOver = inspector.PassedOver(port.m_strPath); !passedOver.empty()) {
+            out << "  " << Printable(passedOver, 300) << '\n';
+        }
         if (!port.m_strNote.empty()) {
             out << "  note: " << port.m_strNote << '\n';
         }

@@ -37,6 +37,10 @@ public:
 
     PortFacts Facts(const std::string& path) const;
     PortDiagnosis Access(const std::string& path) const { return DiagnoseForUser(path, m_strProcRoot); }
+    // A lock file of the port that does not count (its owner is neither root
+    // nor the user of the process it names): which file, whose, and the
+    // process it names. Empty when there is none, or no such convention.
+    std::string PassedOver(const std::string& path) const;
 
 private:
     std::string DriverFromTable(unsigned nMajor, unsigned nMinor) const;

@@ -2,7 +2,9 @@
 #include "apps/cli/Arguments.h"
 #include "apps/cli/CliOptions.h"
 #include "apps/cli/CliRun.h"
+#include "apps/cli/SecretFiles.h"
 #include "apps/cli/Terminal.h"
+#include "apps/SystemLibraries.h"
 #include "serial/SerialNotify.h"
 
 #include <csignal>
@@ -31,6 +33,7 @@ int Run(const varnis::cli::CliOptions& options)
 
 int main(int argc, char** argv)
 {
+    varnis::RestrictDllSearch();
     using namespace varnis::cli;
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a closed reader is a write error, not the end
@@ -50,6 +53,11 @@ int main(int argc, char** argv)
     std::string strError;
     if (!ParseCommandLine(args, options, strError)) {
         std::cerr << "varnis-cli: " << strError << " (see varnis-cli --help)" << std::endl;
+        return kExitUsage;
+    }
+    // The key and the password from their files before anything is asked.
+    if (!ReadSecretFiles(options, 0, strError)) {
+        std::cerr << "varnis-cli: " << strError << std::endl;
         return kExitUsage;
     }
     if (!options.m_bTrace) {

@@ -1,11 +1,14 @@
 #include "serial/posix/ExclusiveOpen.h"
 
 #include "serial/PortDiagnosis.h"
+#include "serial/SerialNotify.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,14 +26,10 @@ std::string g_lockDirectory = "/var/lock";
 
 // A lock file holds the holder's pid as text ("      812\n") or, as some
 // programs write it, as a binary int.
-pid_t PidOfLockFile(const std::string& file)
+pid_t PidOfLockFile(int hFile)
 {
-    const UniqueFd hFile(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!hFile.IsOpen()) {
-        return 0;
-    }
     std::array<char, 64> buffer{};
-    const ssize_t nRead = ::read(hFile.Get(), buffer.data(), buffer.size() - 1);
+    const ssize_t nRead = ::read(hFile, buffer.data(), buffer.size() - 1);
     if (nRead <= 0) {
         return 0;
     }
@@ -55,6 +54,20 @@ pid_t PidOfLockFile(const std::string& file)
     }
     return static_cast<pid_t>(nPid);
 }
+
+// "nobody (uid 65534)", or the number alone for a user without a name.
+std::string UserText(uid_t nUid)
+{
+    passwd entry{};
+    passwd* pFound = nullptr;
+    std::array<char, 1024> strings{};
+    const std::string number = "uid " + std::to_string(nUid);
+    if (::getpwuid_r(nUid, &entry, strings.data(), strings.size(), &pFound) == 0 && pFound != nullptr &&
+        pFound->pw_name != nullptr) {
+        return std::string(pFound->pw_name) + " (" + number + ")";
+    }
+    return number;
+}
 }  // namespace
 
 void SetPortLockDirectory(std::string directory)
@@ -71,13 +84,34 @@ std::string PortLockFile(const std::string& path)
     return g_lockDirectory + "/LCK.." + name;
 }
 
+PortLockFileState ReadPortLockFile(const std::string& path, const std::string& strProcRoot)
+{
+    PortLockFileState state;
+    const std::string file = PortLockFile(path);
+    const UniqueFd hFile(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat fileStat {};
+    if (!hFile.IsOpen() || ::fstat(hFile.Get(), &fileStat) != 0 || !S_ISREG(fileStat.st_mode)) {
+        return state;
+    }
+    const pid_t nPid = PidOfLockFile(hFile.Get());
+    if (nPid <= 0 || nPid == ::getpid() || (::kill(nPid, 0) != 0 && errno != EPERM)) {
+        return state;  // no process, this one, or stale
+    }
+    struct stat processStat {};
+    const bool bOwnerSeen = ::stat((strProcRoot + "/" + std::to_string(nPid)).c_str(), &processStat) == 0;
+    if (fileStat.st_uid == 0 || (bOwnerSeen && fileStat.st_uid == processStat.st_uid)) {
+        state.m_nHolder = nPid;
+        return state;
+    }
+    state.m_strPassedOver = "lock file " + file + " of " + UserText(fileStat.st_uid) + " passed over: it names pid " +
+                            std::to_string(nPid) + ", " +
+                            (bOwnerSeen ? "a process of " + UserText(processStat.st_uid) : "whose owner is not shown");
+    return state;
+}
+
 pid_t LiveLockFileHolder(const std::string& path)
 {
-    const pid_t nPid = PidOfLockFile(PortLockFile(path));
-    if (nPid <= 0 || nPid == ::getpid()) {
-        return 0;
-    }
-    return ::kill(nPid, 0) == 0 || errno == EPERM ? nPid : 0;
+    return ReadPortLockFile(path).m_nHolder;
 }
 
 UniqueFd OpenPortExclusive(const std::string& path, int& nError, pid_t* pHolder)
@@ -98,12 +132,16 @@ UniqueFd OpenPortExclusive(const std::string& path, int& nError, pid_t* pHolder)
         nError = EBUSY;
         return UniqueFd();
     }
-    if (const pid_t nHolder = LiveLockFileHolder(path); nHolder != 0) {
+    const PortLockFileState lockFile = ReadPortLockFile(path);
+    if (lockFile.m_nHolder != 0) {
         if (pHolder != nullptr) {
-            *pHolder = nHolder;
+            *pHolder = lockFile.m_nHolder;
         }
         nError = EBUSY;
         return UniqueFd();
+    }
+    if (!lockFile.m_strPassedOver.empty()) {
+        Trace(lockFile.m_strPassedOver + "\n");
     }
     // The lock comes before the mark, so a port another engine holds is
     // never marked by us.

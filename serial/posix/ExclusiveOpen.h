@@ -25,8 +25,19 @@ namespace varnis {
 UniqueFd OpenPortExclusive(const std::string& path, int& nError, pid_t* pHolder = nullptr);
 
 // The lock file terminal programs keep for `path` ("LCK..ttyUSB0" in the
-// lock directory), and the live process it names (0: none, or stale).
+// lock directory), and the live process it names (0: none, stale, or passed
+// over).
 std::string PortLockFile(const std::string& path);
 pid_t LiveLockFileHolder(const std::string& path);
+
+// Every user can write to the lock directory, so a lock file counts only
+// when root or the owner of the live process it names owns it; any other is
+// passed over, and `m_strPassedOver` says which file, whose it is and which
+// process it names. `strProcRoot` is where a process's owner is looked up.
+struct PortLockFileState {
+    pid_t m_nHolder = 0;
+    std::string m_strPassedOver;
+};
+PortLockFileState ReadPortLockFile(const std::string& path, const std::string& strProcRoot = "/proc");
 
 }  // namespace varnis

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/resource.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -247,29 +249,75 @@ TEST_F(CliMake, RefusedFormSendsNothingAndARefusedRangeNamesTheValues)
     EXPECT_EQ(Device().ProbesAnswered(), 0u);
 }
 
-TEST_F(CliMake, LockingNotConfirmedSendsNothing)
+// Each question make asks (locking; protection with the default password,
+// however that password is given) is Cancel unless answered y or yes; an
+// answer too long to be one is Cancel too, read no further than its cap.
+TEST_F(CliMake, QuestionsNotConfirmedSendNothing)
 {
     StartDevice({});
-    for (const std::string_view answer : {"n\n", "", "ok\n"}) {
-        SCOPED_TRACE(answer);
-        const RunResult result = Make({"--locking", "on"}, answer);
-        EXPECT_EQ(result.m_nStatus, 1);
-        EXPECT_EQ(result.m_strOut, "");
-        EXPECT_NE(result.m_strErr.find(kLockingQuestion), std::string::npos) << result.m_strErr;
+    const std::string defaultPasswordFile = ::testing::TempDir() + "cli-default-password";
+    std::ofstream(defaultPasswordFile) << "47 15 02 63\n";
+    const std::string protectionQuestion = "Warning: password protection is on with the default password 47150263";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> questions{
+        {{"--locking", "on"}, kLockingQuestion},
+        {{"--protection", "on"}, protectionQuestion},
+        {{"--protection", "on", "--password-file", defaultPasswordFile}, protectionQuestion},
+    };
+    for (const auto& [args, question] : questions) {
+        for (const std::string& answer :
+             {std::string("n\n"), std::string(), std::string("ok\n"), std::string(5000, 'y') + "\n"}) {
+            SCOPED_TRACE(args[0] + " " + answer.substr(0, 10));
+            std::vector<std::string> all = MakeArgs({});
+            all.insert(all.end(), args.begin(), args.end());
+            const RunResult result = RunProgram(all, answer);
+            EXPECT_EQ(result.m_nStatus, 1);
+            EXPECT_EQ(result.m_strOut, "");
+            EXPECT_NE(result.m_strErr.find(question), std::string::npos) << result.m_strErr;
+            EXPECT_NE(result.m_strErr.find("not confirmed; nothing was sent."), std::string::npos) << result.m_strErr;
+        }
     }
+    // An endless answer ends at once as Cancel, its memory bounded by the cap.
+    const RunResult zero = RunProgram(
+        {"/bin/sh", "-c", "exec \"$0\" make --port \"$1\" --locking on </dev/zero", kCliPath, m_pty->SlavePath()}, {},
+        10s);
+    EXPECT_EQ(zero.m_nStatus, 1) << zero.m_strErr;
+    EXPECT_NE(zero.m_strErr.find("configuration locking not confirmed"), std::string::npos) << zero.m_strErr;
+    rusage usage{};
+    ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 64 * 1024);  // kilobytes
     EXPECT_FALSE(Device().WaitForExchanges(1, 300ms));
     EXPECT_EQ(Device().ProbesAnswered(), 0u);
 }
 
-TEST_F(CliMake, LockingConfirmedIsCarriedByTheFrame)
+TEST_F(CliMake, ConfirmedQuestionsAreCarriedByTheFrame)
 {
     StartDevice({});
-    for (const std::string_view answer : {"y\n", " YES \n"}) {
-        const RunResult result = Make({"--locking", "on"}, answer);
+    struct Case {
+        std::vector<std::string> m_args;
+        std::string m_strAnswer;
+        std::size_t m_nQuestions;
+    };
+    const std::vector<Case> cases{
+        {{"--locking", "on"}, "y\n", 1},
+        {{"--locking", "on"}, " YES \n", 1},
+        {{"--locking", "on", "--protection", "on"}, "y\ny\n", 2},
+        {{"--locking", "on", "--protection", "on", "--yes"}, "", 0},
+        {{"--locking", "on", "--protection", "on", "--password", "DEADBEEF"}, "y\n", 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = MakeArgs({});
+        args.insert(args.end(), c.m_args.begin(), c.m_args.end());
+        const RunResult result = RunProgram(args, c.m_strAnswer);
         EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
         EXPECT_EQ(result.m_strOut, "Success!\n");
+        std::size_t nAsked = 0;
+        for (std::size_t n = result.m_strErr.find("[y/N]"); n != std::string::npos;
+             n = result.m_strErr.find("[y/N]", n + 1)) {
+            ++nAsked;
+        }
+        EXPECT_EQ(nAsked, c.m_nQuestions) << result.m_strErr;
     }
-    ASSERT_EQ(Device().ExchangeCount(), 2u);
+    ASSERT_EQ(Device().ExchangeCount(), cases.size());
     for (const SimExchange& exchange : Device().Exchanges()) {
         ASSERT_EQ(exchange.m_frame.size(), 26u);
         EXPECT_EQ(exchange.m_frame[18], 0x5A);

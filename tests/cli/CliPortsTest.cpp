@@ -214,6 +214,36 @@ TEST(CliPorts, ListsTheTableWithDriverUsbIdentityAndAccess)
     EXPECT_EQ(listing.str(), expected);
 }
 
+// A lock file that does not count (another user's, naming root's process) is
+// named under the port it was passed over for; root's own still holds it.
+TEST(CliPorts, ALockFilePassedOverIsNamed)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give a file to another user";
+    }
+    DeviceOnPty plain;
+    ASSERT_TRUE(plain.Start());
+    const TempDir locks;
+    SetPortLockDirectory(locks.Path().string());
+    const std::string file = (locks.Path() / ("LCK.." + plain.Path().substr(plain.Path().rfind('/') + 1))).string();
+    const std::string pid = std::to_string(::getppid());
+    std::ofstream(file) << pid << "\n";
+    const auto listed = [&plain] {
+        std::ostringstream out;
+        cli::WritePortList({{"COM2", plain.Path(), {}}}, cli::PortInspector(), out);
+        return out.str();
+    };
+    const std::string head = "COM2: " + plain.Path() + "\n  driver: pty_slave\n  access: ";
+    ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(listed(), head + "can be opened\n  lock file " + file +
+                            " of nobody (uid 65534) passed over: it names pid " + pid +
+                            ", a process of root (uid 0)\n");
+    ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
+    EXPECT_TRUE(listed().starts_with(head + "in use by ")) << listed();
+    EXPECT_TRUE(listed().ends_with("(pid " + pid + ")\n")) << listed();
+    SetPortLockDirectory("/var/lock");
+}
+
 TEST(CliPorts, TheProgramListsANamedPortAndTheMachinesTable)
 {
     DeviceOnPty device;

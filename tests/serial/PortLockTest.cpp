@@ -2,6 +2,7 @@
 // exclusive mark (root can open past it), its lock file, or its lock. A port
 // found in use is left exactly as found.
 #include "serial/PortDiagnosis.h"
+#include "serial/SerialNotify.h"
 #include "serial/SerialEngineFixture.h"
 #include "serial/posix/ExclusiveOpen.h"
 
@@ -10,6 +11,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -131,6 +134,91 @@ TEST_F(PortLockTest, ALockOfAnotherUsersLiveProcessIsInUse)
     int nStatus = -1;
     ASSERT_EQ(::waitpid(nChild, &nStatus, 0), nChild);
     EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+}
+
+// A process of the unprivileged user 65534 that lives until the test ends it.
+class UnprivilegedProcess {
+public:
+    UnprivilegedProcess()
+    {
+        std::array<int, 2> up{};
+        if (::pipe(up.data()) != 0 || ::pipe(m_end.data()) != 0) {
+            return;
+        }
+        m_nPid = ::fork();
+        if (m_nPid == 0) {
+            ::close(up[0]);
+            ::close(m_end[1]);  // the end is the test's closing its own
+            const bool bDropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            const char c = bDropped ? 'u' : 'x';
+            [[maybe_unused]] const ssize_t nWritten = ::write(up[1], &c, 1);
+            char end = 0;
+            [[maybe_unused]] const ssize_t nRead = ::read(m_end[0], &end, 1);  // until the write end is closed
+            ::_exit(0);
+        }
+        ::close(up[1]);
+        ::close(m_end[0]);
+        char c = 0;
+        m_bDropped = ::read(up[0], &c, 1) == 1 && c == 'u';
+        ::close(up[0]);
+    }
+    ~UnprivilegedProcess()
+    {
+        ::close(m_end[1]);
+        if (m_nPid > 0) {
+            ::waitpid(m_nPid, nullptr, 0);
+        }
+    }
+    UnprivilegedProcess(const UnprivilegedProcess&) = delete;
+    UnprivilegedProcess& operator=(const UnprivilegedProcess&) = delete;
+    pid_t Pid() const { return m_bDropped ? m_nPid : 0; }
+
+private:
+    std::array<int, 2> m_end{-1, -1};
+    pid_t m_nPid = -1;
+    bool m_bDropped = false;
+};
+
+// The lock directory is everyone's: a live process's lock file counts only
+// when root or that process's own user owns it. Any other is passed over,
+// and the trace says which file and whose.
+TEST_F(PortLockTest, ALockFileCountsOnlyWhenRootOrTheHoldersUserOwnsIt)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give files and processes to another user";
+    }
+    const UnprivilegedProcess unprivileged;
+    ASSERT_NE(unprivileged.Pid(), 0);
+    const pid_t nRootProcess = ::getppid();
+    struct Case {
+        pid_t m_nNamed;
+        uid_t m_nFileOwner;
+        bool m_bInUse;
+    };
+    const std::vector<Case> cases{
+        {nRootProcess, 0, true},
+        {unprivileged.Pid(), 65534, true},
+        {unprivileged.Pid(), 0, true},
+        {nRootProcess, 65534, false},
+    };
+    std::vector<std::string> traced;
+    SetTraceSink([&traced](std::string_view line) { traced.emplace_back(line); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.m_nNamed) + " in a file of uid " + std::to_string(c.m_nFileOwner));
+        traced.clear();
+        WriteLockFile(std::to_string(c.m_nNamed) + "\n");
+        ASSERT_EQ(::chown(m_lockFile.c_str(), c.m_nFileOwner, c.m_nFileOwner), 0);
+        const PortLockFileState state = ReadPortLockFile(m_pty.SlavePath());
+        EXPECT_EQ(state.m_nHolder, c.m_bInUse ? c.m_nNamed : 0);
+        EXPECT_EQ(DiagnosePort(m_pty.SlavePath()).m_eProblem, c.m_bInUse ? PortProblem::InUse : PortProblem::None);
+        EXPECT_EQ(Open(), !c.m_bInUse);
+        m_port.Close();
+        const std::string passedOver = "lock file " + m_lockFile + " of nobody (uid 65534) passed over: it names pid " +
+                                       std::to_string(c.m_nNamed) + ", a process of root (uid 0)";
+        EXPECT_EQ(state.m_strPassedOver, c.m_bInUse ? "" : passedOver);
+        EXPECT_EQ(std::count(traced.begin(), traced.end(), passedOver + "\n"), c.m_bInUse ? 0 : 2);  // diagnosis, open
+    }
+    SetTraceSink({});
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // What sysfs and the kernel's tty driver table tell about a port.
 #include "apps/cli/PortListing.h"
 
+#include "serial/posix/ExclusiveOpen.h"
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -61,6 +63,11 @@ bool ParseUnsigned(std::string_view text, unsigned& nValue)
 PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)
     : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot))
 {
+}
+
+std::string PortInspector::PassedOver(const std::string& path) const
+{
+    return ReadPortLockFile(path, m_strProcRoot).m_strPassedOver;
 }
 
 // /proc/tty/drivers: "name  /dev/node  major  minor-range  type".

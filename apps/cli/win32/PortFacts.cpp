@@ -94,6 +94,12 @@ PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)
 {
 }
 
+// Windows has no lock files: a port is held by the one who opened it.
+std::string PortInspector::PassedOver(const std::string&) const
+{
+    return {};
+}
+
 PortFacts PortInspector::Facts(const std::string& path) const
 {
     PortFacts facts;

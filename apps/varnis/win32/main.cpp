@@ -62,6 +62,7 @@ bool Show(std::string_view text, DWORD nStd, UINT nBoxStyle)
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // see apps/win32/SystemLibraries.cpp
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     bool bHelp = false;
