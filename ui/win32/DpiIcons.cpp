@@ -1,5 +1,7 @@
 #include "ui/win32/DpiIcons.h"
 
+#include <initializer_list>
+
 namespace varnis {
 
 namespace {
