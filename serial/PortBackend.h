@@ -135,6 +135,9 @@ public:
     virtual LineQuery QueryLine() = 0;
     // Reads one byte without waiting: Empty when none is waiting.
     virtual ReadResult ReadByte() = 0;
+    // The bytes ready to be read now, asked without a line event first (a
+    // catch-up); 0 when there are none or the line cannot tell.
+    virtual int InputWaiting() = 0;
     // Hands as much of `data` to the line as it takes without waiting.
     virtual WriteResult WriteSome(std::span<const std::uint8_t> data) = 0;
     // The bytes written but not yet sent. Lost only when the failure of the

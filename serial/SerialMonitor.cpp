@@ -150,15 +150,10 @@ void SerialPort::ServeCatchUp()
     if (nTags == 0) {
         return;
     }
-    if (LineToWatch() != LineWatch::None && !IsStopRequested()) {
-        // A look at the line that does not wait: what it holds is served.
-        WaitRequest request;
-        request.m_pStop = &m_hStopEvent;
-        request.m_eLine = LineToWatch();
-        request.m_nTimeoutMs = 0;
-        if (m_hComm->Wait(request).m_eSlot == WaitSlot::Line) {
-            ServeLine();
-        }
+    int nWaiting = 0;
+    if (LineToWatch() == LineWatch::Input && PortCall([&] { nWaiting = m_hComm->InputWaiting(); }) &&
+        nWaiting > 0) {
+        ReceivePending();
     }
     if (m_hSendEvent.IsSet() && !IsStopRequested()) {
         SendPending();

@@ -130,6 +130,7 @@ public:
     WaitResult Wait(const WaitRequest& request) override;
     LineQuery QueryLine() override;
     ReadResult ReadByte() override;
+    int InputWaiting() override;
     WriteResult WriteSome(std::span<const std::uint8_t> data) override;
     QueueQuery OutputQueued() override;
     void DiscardOutput() override { ::tcflush(m_hComm.Get(), TCOFLUSH); }
@@ -303,6 +304,15 @@ LineQuery PosixPortBackend::QueryLine()
     m_bHasReadAhead = true;
     m_nReadAhead = nByte;
     return LineQuery{1, false, 0};
+}
+
+int PosixPortBackend::InputWaiting()
+{
+    int nWaiting = 0;
+    if (::ioctl(m_hComm.Get(), FIONREAD, &nWaiting) != 0 || nWaiting < 0) {
+        nWaiting = 0;
+    }
+    return nWaiting + (m_bHasReadAhead ? 1 : 0);
 }
 
 ReadResult PosixPortBackend::ReadByte()

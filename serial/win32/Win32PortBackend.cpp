@@ -160,6 +160,7 @@ public:
 
     WaitResult Wait(const WaitRequest& request) override;
     LineQuery QueryLine() override;
+    int InputWaiting() override;
     ReadResult ReadByte() override;
     WriteResult WriteSome(std::span<const std::uint8_t> data) override;
     QueueQuery OutputQueued() override;
@@ -446,6 +447,17 @@ WaitResult Win32PortBackend::Wait(const WaitRequest& request)
             return WaitResult{eSlot, 0};
         }
     }
+}
+
+int Win32PortBackend::InputWaiting()
+{
+    DWORD dwErrors = 0;
+    COMSTAT stat{};
+    const std::lock_guard lock(m_csHandle);
+    if (m_hComm == INVALID_HANDLE_VALUE || m_nLineGone != 0 || !Comm().m_pClearCommError(m_hComm, &dwErrors, &stat)) {
+        return 0;
+    }
+    return static_cast<int>(stat.cbInQue);
 }
 
 // ClearCommError clears an error condition and tells the bytes waiting; a
