@@ -151,8 +151,7 @@ void SerialPort::ServeCatchUp()
         return;
     }
     int nWaiting = 0;
-    if (LineToWatch() == LineWatch::Input && PortCall([&] { nWaiting = m_hComm->InputWaiting(); }) &&
-        nWaiting > 0) {
+    if (LineToWatch() == LineWatch::Input && PortCall([&] { nWaiting = m_hComm->InputWaiting(); }) && nWaiting > 0) {
         ReceivePending();
     }
     if (m_hSendEvent.IsSet() && !IsStopRequested()) {
