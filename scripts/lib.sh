@@ -37,17 +37,48 @@ VARNIS_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix googlet
 VARNIS_REALDRIVERS_PACKAGES=(qemu-system-x86 busybox-static cpio python3)
 
 # install_missing PKG...: apt-get update then install only what is not there.
+# One line a step on the screen; apt's and dpkg's own detail goes to a log
+# under /tmp, whose path is printed when a step fails (the last lines too).
 install_missing() {
   local missing=() p
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "installing: ${missing[*]}"
-  local sudo=""
+  local sudo="" log
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  log=$(mktemp "${TMPDIR:-/tmp}/varnis-install.XXXXXX.log")
+  echo "installing: ${missing[*]}"
+  echo "  apt-get update (log: $log)"
+  if ! $sudo apt-get update -q >>"$log" 2>&1; then
+    install_failed "$log" "apt-get update"
+    return 1
+  fi
+  echo "  apt-get install (a few minutes for Qt, MinGW-w64 or Wine)"
+  if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" \
+    >>"$log" 2>&1 </dev/null; then
+    install_failed "$log" "apt-get install"
+    return 1
+  fi
+  echo "  installed; the detail is in $log"
+}
+install_failed() {
+  echo "install_missing: $2 failed; its output is in $1, which ends:" >&2
+  tail -n 5 "$1" | sed 's/^/    /' >&2
+}
+
+# skip_reasons DIR: after a ctest run in DIR, one line for each test program
+# that could not run (its own line "skipped: ...") and each GoogleTest case
+# that skipped itself, with the reason, read from CTest's log of the run.
+skip_reasons() {
+  local log="$1/Testing/Temporary/LastTest.log"
+  [ -f "$log" ] || return 0
+  awk '
+    /^[0-9]+\/[0-9]+ Test: / { test = $3 }
+    /^skipped: / { print "skipped: " test ": " substr($0, 10) }
+    /: Skipped$/ { getline reason }
+    /^\[  SKIPPED \] [^ ]+ \(/ { print "skipped: " test ": " $4 ": " reason; reason = "" }
+  ' "$log"
 }
 
 # configure_and_build DIR [cmake args...]

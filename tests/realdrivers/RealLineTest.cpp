@@ -268,7 +268,7 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     if (varnis::Env("VARNIS_REALLINE_PORT").empty() || varnis::Env("VARNIS_REALLINE_CONTROL").empty()) {
-        std::puts("no real line: run through scripts/test --real-drivers");
+        std::puts("skipped: no real line: run through scripts/test --real-drivers");
         return 77;
     }
     return RUN_ALL_TESTS();

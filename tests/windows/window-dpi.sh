@@ -2,7 +2,8 @@
 # tests/windows/window-tier.sh (its driver, X server, prefix and helpers):
 # a start as on a Windows without the per-monitor DPI calls, the system
 # menu's Chinese item, and the window at 144 DPI. Takes the screenshots
-# docs/system-menu-windows.png and docs/main-window-windows-144dpi.png.
+# system-menu-windows.png and main-window-windows-144dpi.png into $shots
+# (build-windows/screenshots/).
 [ -s "$driver" ] || return 0  # the window tier could not build its driver
 
 # Windows draws a menu's Chinese through the fonts linked to the menu's face;
@@ -24,7 +25,7 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -Wall -Wextra -Werror -static -o "$m
 
 # shoot NAME FILE CROP: the window shown (connected to the device), the screen
 # cut to CROP (WxH+X+Y, "window" for the window's own rectangle and 300x260
-# below it, for the menu) into docs/FILE, with the system menu open for
+# below it, for the menu) into $shots/FILE, with the system menu open for
 # "menu".
 shoot() {
   local name=$1 file=$2 crop=$3 rect
@@ -47,10 +48,10 @@ shoot() {
   wait "$shot_driver"
   stop_sim
   if [ -s "$work/$file" ]; then
-    cp "$work/$file" "$VARNIS_ROOT/docs/$file"
-    pass "window: screenshot docs/$file ($name)"
+    cp "$work/$file" "$shots/$file"
+    pass "window: screenshot $shots/$file ($name)"
   else
-    fail "window: screenshot docs/$file ($name)"
+    fail "window: screenshot $file ($name)"
   fi
 }
 shoot "the system menu" system-menu-windows.png menu

@@ -3,10 +3,14 @@
 # tests/windows/WindowDriver.cpp, against the simulated device on a pty
 # mapped as COM3. Uses the script's pass/fail, start_sim/stop_sim,
 # map_port/unmap_ports, $shim, $work, $windows, $linux, $sim, $cli_linux.
-# Also takes the Windows screenshot (docs/main-window-windows.png) and prints
-# the window's figures, each beside its floor from the same run.
+# Also takes the Windows screenshot (build-windows/screenshots/
+# main-window-windows.png; scripts/screenshot --windows copies the run's
+# shots into docs/) and prints the window's figures, each beside its floor
+# from the same run.
 
 driver="$work/window-driver.exe"
+shots="$windows/screenshots"
+mkdir -p "$shots"
 x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -Wall -Wextra -Werror -static -o "$driver" \
   "$VARNIS_ROOT/tests/windows/WindowDriver.cpp" || { fail "window tier" "the driver did not build"; return; }
 
@@ -297,8 +301,8 @@ import -window root "$work/desktop.png" &&
 touch "$work/shot-done"
 wait "$shot_driver"
 if [ -s "$work/main-window-windows.png" ]; then
-  cp "$work/main-window-windows.png" "$VARNIS_ROOT/docs/main-window-windows.png"
-  pass "window: screenshot docs/main-window-windows.png"
+  cp "$work/main-window-windows.png" "$shots/main-window-windows.png"
+  pass "window: screenshot $shots/main-window-windows.png"
 else
   fail "window: screenshot"
 fi
