@@ -1,23 +1,12 @@
 // The floor of a window's start-up on Windows: a dialog of the main window's
 // size and font with no control, made from an in-memory template and run
 // modally until it is closed. Nothing else: no engine, no form.
+#include "bench/win32/EndOnlyDialog.h"
+
 #include <windows.h>
 
 #include <string_view>
 #include <vector>
-
-namespace {
-
-INT_PTR CALLBACK BareProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM)
-{
-    if (nMessage == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(hDlg, LOWORD(wParam));
-        return TRUE;
-    }
-    return nMessage == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-}  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
@@ -31,6 +20,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     for (const wchar_t c : std::wstring_view(L"宋体"))
         t.push_back(c);
     t.push_back(0);
-    DialogBoxIndirectParamW(hInstance, reinterpret_cast<LPCDLGTEMPLATEW>(t.data()), nullptr, &BareProc, 0);
+    DialogBoxIndirectParamW(hInstance, reinterpret_cast<LPCDLGTEMPLATEW>(t.data()), nullptr,
+                            &varnis::bench::EndOnlyDialogProc, 0);
     return 0;
 }

@@ -5,6 +5,7 @@
 // with a dialog procedure that does nothing but end the dialog. No engine,
 // no list items, no start state, no annotations, no icons: what varnis.exe
 // costs beyond this is its own.
+#include "bench/win32/EndOnlyDialog.h"
 #include "ui/core/FormTable.h"
 #include "ui/win32/DialogTemplate.h"
 #include "serial/win32/WideText.h"
@@ -15,25 +16,13 @@
 
 #include <vector>
 
-namespace {
-
-INT_PTR CALLBACK EmptyProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM)
-{
-    if (nMessage == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(hDlg, LOWORD(wParam));
-        return TRUE;
-    }
-    return nMessage == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-}  // namespace
-
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     const std::vector<unsigned short> words =
         varnis::BuildMainTemplate(varnis::ResolveDialogFont(varnis::kDialogFontName, varnis::kDialogFontPoints));
-    DialogBoxIndirectParamW(hInstance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr, &EmptyProc, 0);
+    DialogBoxIndirectParamW(hInstance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
+                            &varnis::bench::EndOnlyDialogProc, 0);
     return 0;
 }
