@@ -186,17 +186,13 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
         if (path.empty()) {
             return false;
         }
-        OpenFailure openFailure;
-        if (m_hComm->Open(path, skipped, openFailure)) {
+        if (m_hComm->Open(path, skipped, m_lastOpenFailure.emplace())) {
             m_lastOpenFailure.reset();
             m_timeouts = CommTimeouts{1000, 1000, 1000, 1000, 1000};
             failure = m_hComm->Configure(m_timeouts, m_dwEventMask, settingsText, m_lineState);
             m_hComm->Purge();
-        } else {
-            m_lastOpenFailure = openFailure;
-            if (skipped.empty()) {
-                skipped = "cannot be opened";
-            }
+        } else if (skipped.empty()) {
+            skipped = "cannot be opened";
         }
     }
     if (!skipped.empty()) {
