@@ -10,7 +10,7 @@
 // Each figure is printed with its ratio to the limit that matters here: the
 // 9600 baud line of the generator device.
 #include "serial/EventLoop.h"
-#include "serial/posix/Fd.h"
+#include "platform/posix/UniqueFd.h"
 #include "serial/OwnerThread.h"
 #include "serial/Text.h"
 #include "serial/SerialPort.h"

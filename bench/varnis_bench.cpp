@@ -16,7 +16,7 @@
 //                     [--flood-kib N] [--app PATH] [--preload PATH]
 #include "e2e/E2eHarness.h"
 #include "serial/Text.h"
-#include "serial/posix/Fd.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -2,8 +2,8 @@
 // input: a port's lock file, the kernel's lock table and its tty driver
 // table (three parts separated by '\0'), in a directory of the fuzzer's own
 // standing for /var/lock and /proc. The port is /dev/null.
-#include "apps/cli/PortListing.h"
 #include "serial/PortDiagnosis.h"
+#include "serial/PortInfo.h"
 #include "serial/posix/ExclusiveOpen.h"
 
 #include <sys/stat.h>
@@ -101,8 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     }
 
     // A driver found is the first word of one of the table's lines.
-    const varnis::cli::PortFacts facts =
-        varnis::cli::PortInspector(root + "/no-sys", root + "/proc").Facts("/dev/null");
+    const varnis::PortDevice facts = varnis::PortInfo("/dev/null", {root + "/no-sys", root + "/proc"}).Device();
     Require(facts.m_strDriver.empty() || drivers.find(facts.m_strDriver) != std::string_view::npos);
     return 0;
 }

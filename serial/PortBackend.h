@@ -20,12 +20,14 @@
 // Besides CreatePortBackend below, a system's folder realises what the
 // portable headers declare for it: EventFlag, WaitForAny and
 // IsHandleSignalled (EventFlag.h), WorkerThread (WorkerThread.h),
-// SystemErrorText (Text.h), PortTable::FromSystem (PortTable.h), and
-// DiagnosePort, PortHolders and SetPortLockDirectory (PortDiagnosis.h).
+// SystemErrorText (Text.h), PortTable::FromSystem (PortTable.h),
+// DiagnoseOpenFailure, DiagnosePort, PortHolders and SetPortLockDirectory
+// (PortDiagnosis.h), and what PortInfo reads of the system (PortInfo.h).
 #pragma once
 
 #include "serial/EventFlag.h"
 #include "serial/LineSettings.h"
+#include "serial/PortDiagnosis.h"
 
 #include <cstdint>
 #include <memory>
@@ -109,8 +111,9 @@ public:
 
     // Opens `path` for this program alone. False when it cannot be had (no
     // such port, no permission, held by another program, not a serial line);
-    // `strReason` then says why in a few words, for the trace.
-    virtual bool Open(const std::string& path, std::string& strReason) = 0;
+    // `strReason` then says why in a few words, for the trace, and `failure`
+    // what the system said, to tell the user why later (DiagnoseOpenFailure).
+    virtual bool Open(const std::string& path, std::string& strReason, OpenFailure& failure) = 0;
     // True from a successful Open until Retire or Release.
     virtual bool IsOpen() const = 0;
     // Applies the time-outs, the event mask and the line settings, in that

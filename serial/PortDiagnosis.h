@@ -1,6 +1,7 @@
-// Why a port cannot be used: the port is opened the way the engine opens it
-// (exclusively), then let go at once. Nothing is written to it. Realised once
-// per system.
+// Why a port cannot be used: told from how an open of it failed (the engine
+// keeps that of its last Initialise), or found out by opening it the way the
+// engine does (exclusively) and letting it go at once. Nothing is written to
+// it. Realised once per system.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +28,19 @@ inline constexpr const char* kDialoutHint =
 // is not used.
 void SetPortLockDirectory(std::string directory);
 
-// `strProcRoot` is where the process table is read (who holds a port in use).
+// How an open of a port failed, as the system said it at the time: enough to
+// tell why afterwards without opening the port again.
+struct OpenFailure {
+    int m_nError = 0;    // the system's error code; 0: the port was not tried
+    long m_nHolder = 0;  // the process its lock file names, when that is what held it
+};
+
+// Why the open of `path` that failed with `failure` failed. `strProcRoot` is
+// where the process table is read (who holds a port in use), when asked.
+PortDiagnosis DiagnoseOpenFailure(const std::string& path, const OpenFailure& failure,
+                                  const std::string& strProcRoot = "/proc");
+
+// Opens `path` and lets it go at once: "can be opened", or why not.
 PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot = "/proc");
 
 // The processes other than this one that hold `path`: the holder of its lock

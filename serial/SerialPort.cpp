@@ -147,6 +147,10 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
     // notifications runs any more, even before its thread has ended.
     StopMonitorThread(true);
 
+    const PortTable table = m_portTable ? *m_portTable : PortTable::FromSystem();
+    const std::string path = table.PathOf(portnr);
+    m_lastOpenFailure = OpenFailure{};  // not tried yet
+    m_strLastOpenPath = path;
     for (EventFlag* pEvent : {&m_hSendEvent, &m_hStopEvent, &m_hWakeEvent}) {
         if (pEvent->IsCreated()) {
             pEvent->Reset();
@@ -169,8 +173,6 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
     m_dwEventMask = eventMask;
 
     const std::string settingsText = FormatText("baud=%d parity=%c data=%d stop=%d", baud, parity, databits, stopbits);
-    const PortTable table = m_portTable ? *m_portTable : PortTable::FromSystem();
-    const std::string path = table.PathOf(portnr);
     m_strNamedPath = table.IsNamedByPath(portnr) ? path : std::string();
 
     // Under the port lock only what touches the port; what goes out of the
@@ -184,7 +186,8 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
         if (path.empty()) {
             return false;
         }
-        if (m_hComm->Open(path, skipped)) {
+        if (m_hComm->Open(path, skipped, m_lastOpenFailure.emplace())) {
+            m_lastOpenFailure.reset();
             m_timeouts = CommTimeouts{1000, 1000, 1000, 1000, 1000};
             failure = m_hComm->Configure(m_timeouts, m_dwEventMask, settingsText, m_lineState);
             m_hComm->Purge();
@@ -205,6 +208,11 @@ bool SerialPort::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud,
         ReportError(*failure, CancelSignal{});
     }
     return true;
+}
+
+PortDiagnosis SerialPort::LastOpenFailure() const
+{
+    return m_lastOpenFailure ? DiagnoseOpenFailure(m_strLastOpenPath, *m_lastOpenFailure) : PortDiagnosis{};
 }
 
 bool SerialPort::StartMonitor()

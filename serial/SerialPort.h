@@ -30,6 +30,7 @@
 
 #include "serial/EventFlag.h"
 #include "serial/LineSettings.h"
+#include "serial/PortDiagnosis.h"
 #include "serial/PortTable.h"
 #include "serial/SerialNotify.h"
 #include "serial/WorkerThread.h"
@@ -98,6 +99,13 @@ public:
     // notification, the answer never comes once Close or the next
     // Initialise has returned.
     bool RequestCatchUp(std::uint32_t nTag);
+
+    // Why the last Initialise did not open its port, from what the system
+    // said then: the port is not opened again to ask, so a port that was
+    // held is told as held even if it has been let go since (who holds it is
+    // looked up when asked). Problem None, without a text, after an
+    // Initialise that opened its port, or before the first one.
+    PortDiagnosis LastOpenFailure() const;
 
     LineSettings GetLineSettings() const;
     std::uint32_t GetEventMask() const;
@@ -169,6 +177,11 @@ private:
     std::vector<std::uint8_t> m_pSendBuffer;  // guarded by m_csSend
     std::uint32_t m_dwEventMask = 0;
     int m_nSendBufferSize = 0;
+
+    // How the last Initialise's open failed, and the path it tried (owner's
+    // thread only); no failure once the port opened.
+    std::optional<OpenFailure> m_lastOpenFailure;
+    std::string m_strLastOpenPath;
 
     std::optional<PortTable> m_portTable;
     std::atomic<IErrorReporter*> m_pReporter{nullptr};

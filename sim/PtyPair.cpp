@@ -1,39 +1,14 @@
 #include "sim/SimDevice.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace varnis {
-
-namespace simdetail {
-
-OwnedFd& OwnedFd::operator=(OwnedFd&& other) noexcept
-{
-    if (this != &other) {
-        Reset(other.Release());
-    }
-    return *this;
-}
-
-int OwnedFd::Release()
-{
-    const int hFd = m_hFd;
-    m_hFd = -1;
-    return hFd;
-}
-
-void OwnedFd::Reset(int hFd)
-{
-    if (m_hFd >= 0) {
-        ::close(m_hFd);
-    }
-    m_hFd = hFd;
-}
-
-}  // namespace simdetail
 
 namespace {
 
@@ -79,6 +54,32 @@ std::optional<PtyPair> PtyPair::Open()
         return std::nullopt;
     }
     return pair;
+}
+
+UniqueFd OpenServedDevice(const std::string& strPath, std::string& strError)
+{
+    UniqueFd hFd(::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!hFd.IsOpen()) {
+        strError = "cannot open " + strPath + ": " + std::strerror(errno);
+        return hFd;
+    }
+    termios tio{};
+    if (::tcgetattr(hFd.Get(), &tio) != 0) {
+        strError = strPath + " is not a terminal: " + std::strerror(errno);
+        return UniqueFd();
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    ::cfsetispeed(&tio, B9600);
+    ::cfsetospeed(&tio, B9600);
+    if (::tcsetattr(hFd.Get(), TCSANOW, &tio) != 0) {
+        strError = "cannot set up " + strPath + ": " + std::strerror(errno);
+        return UniqueFd();
+    }
+    ::tcflush(hFd.Get(), TCIOFLUSH);
+    return hFd;
 }
 
 void PtyPair::CloseMaster()

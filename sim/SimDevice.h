@@ -22,6 +22,7 @@
 #pragma once
 
 #include "config/SettingsBuild.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <array>
 #include <chrono>
@@ -35,26 +36,10 @@
 
 namespace varnis {
 
-namespace simdetail {
-// Owns one file descriptor; closes it once.
-class OwnedFd {
-public:
-    OwnedFd() = default;
-    explicit OwnedFd(int hFd) : m_hFd(hFd) {}
-    OwnedFd(OwnedFd&& other) noexcept : m_hFd(other.Release()) {}
-    OwnedFd& operator=(OwnedFd&& other) noexcept;
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    ~OwnedFd() { Reset(); }
-    int Get() const { return m_hFd; }
-    bool IsOpen() const { return m_hFd >= 0; }
-    int Release();
-    void Reset(int hFd = -1);
-
-private:
-    int m_hFd = -1;
-};
-}  // namespace simdetail
+// Opens a terminal device the simulated device serves instead of a
+// pseudo-terminal of its own, and sets it to 9600 8N1 raw without flow
+// control. Closed on failure, with `strError` saying why.
+UniqueFd OpenServedDevice(const std::string& strPath, std::string& strError);
 
 // A pseudo-terminal pair in raw mode: the master stays here, the slave path
 // is what a serial program opens. Closing the master hangs up the line: every
@@ -78,8 +63,8 @@ public:
 
 private:
     PtyPair() = default;
-    simdetail::OwnedFd m_hMaster;
-    simdetail::OwnedFd m_hSlaveKeep;  // keeps the slave side alive while nobody has it open
+    UniqueFd m_hMaster;
+    UniqueFd m_hSlaveKeep;  // keeps the slave side alive while nobody has it open
     std::string m_strSlavePath;
 };
 

@@ -39,7 +39,7 @@ public:
 
 private:
     const int m_hLine;
-    OwnedFd m_hStop;
+    UniqueFd m_hStop;
     std::function<void(const std::string&)> m_log;
     // Bytes read from the line and not yet handled.
     std::array<std::uint8_t, 256> m_input{};

@@ -117,7 +117,7 @@ public:
           m_window(options.m_form, bLockingConfirmed, m_build, out, err),
           m_engine(m_port),
           m_table(table),
-          m_watched(m_engine, m_table),
+          m_watched(m_engine, m_port, m_table),
           m_link(m_window, m_watched, m_linkState, m_build)
     {
         m_port.SetPortTable(table);
@@ -378,7 +378,7 @@ int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err)
             port.m_strNote = bComName ? SearchNote(*options.m_strPort) : std::string();
         }
     }
-    WritePortList(ports, PortInspector(), out);
+    WritePortList(ports, PortInfoRoots{}, out);
     return kExitOk;
 }
 

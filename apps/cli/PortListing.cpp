@@ -4,10 +4,25 @@
 #include "apps/cli/Terminal.h"
 
 namespace varnis::cli {
+namespace {
 
-PortDiagnosis DiagnoseForUser(const std::string& path, const std::string& strProcRoot)
+std::string NoteOf(SearchSkip eSkip, const std::string& name)
 {
-    PortDiagnosis why = DiagnosePort(path, strProcRoot);
+    switch (eSkip) {
+    case SearchSkip::None: return {};
+    case SearchSkip::BeyondTable:
+        return "above COM10: the window's search (and make without --port) does not try it; --port " + name +
+               " reaches it";
+    case SearchSkip::BluetoothModem:
+        return "a Bluetooth modem port: the search does not try it; --port " + name + " reaches it";
+    }
+    return {};
+}
+
+}  // namespace
+
+PortDiagnosis ForUser(PortDiagnosis why, const std::string& path)
+{
     if (why.m_eProblem == PortProblem::NoSuchDevice && NamesAbsentControllingTerminal(path)) {
         why.m_strText = "no controlling terminal (" + Printable(path, 200) +
                         " stands for the terminal the program runs in, and it runs in none)";
@@ -24,7 +39,21 @@ std::vector<ListedPort> TablePorts(const PortTable& table)
     return ports;
 }
 
-void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& inspector, std::ostream& out)
+std::vector<ListedPort> SystemPortList(const PortTable& table)
+{
+    std::vector<ListedPort> ports;
+    for (const AvailablePort& port : PortInfo::AvailablePorts(table)) {
+        ports.push_back({port.m_strName, port.m_strPath, NoteOf(port.m_eSkip, port.m_strName)});
+    }
+    return ports;
+}
+
+std::string SearchNote(const std::string& name)
+{
+    return NoteOf(PortInfo::SearchSkipOf(name), name);
+}
+
+void WritePortList(const std::vector<ListedPort>& ports, const PortInfoRoots& roots, std::ostream& out)
 {
     const auto quoted = [](const std::string& text) { return "\"" + Printable(text, 64) + "\""; };
     for (const ListedPort& port : ports) {
@@ -34,18 +63,19 @@ void WritePortList(const std::vector<ListedPort>& ports, const PortInspector& in
             continue;
         }
         out << (port.m_strLabel.empty() ? path : port.m_strLabel + ": " + path) << '\n';
-        const PortFacts facts = inspector.Facts(port.m_strPath);
-        if (!facts.m_strName.empty()) {
-            out << "  name: " << Printable(facts.m_strName, 200) << '\n';
+        const PortInfo info(port.m_strPath, roots);
+        const PortDevice& device = info.Device();
+        if (!device.m_strName.empty()) {
+            out << "  name: " << Printable(device.m_strName, 200) << '\n';
         }
-        out << "  driver: " << (facts.m_strDriver.empty() ? "unknown" : Printable(facts.m_strDriver)) << '\n';
-        if (facts.m_bUsb) {
-            out << "  USB " << Printable(facts.m_strVendorId) << ':' << Printable(facts.m_strProductId)
-                << ", manufacturer " << quoted(facts.m_strManufacturer) << ", product " << quoted(facts.m_strProduct)
-                << ", serial number " << quoted(facts.m_strSerialNumber) << '\n';
+        out << "  driver: " << (device.m_strDriver.empty() ? "unknown" : Printable(device.m_strDriver)) << '\n';
+        if (device.m_bUsb) {
+            out << "  USB " << Printable(device.m_strVendorId) << ':' << Printable(device.m_strProductId)
+                << ", manufacturer " << quoted(device.m_strManufacturer) << ", product " << quoted(device.m_strProduct)
+                << ", serial number " << quoted(device.m_strSerialNumber) << '\n';
         }
-        out << "  access: " << Printable(inspector.Access(port.m_strPath).m_strText, 300) << '\n';
-        if (const std::string passedOver = inspector.PassedOver(port.m_strPath); !passedOver.empty()) {
+        out << "  access: " << Printable(ForUser(info.Access(), port.m_strPath).m_strText, 300) << '\n';
+        if (const std::string passedOver = info.PassedOverLockFile(); !passedOver.empty()) {
             out << "  " << Printable(passedOver, 300) << '\n';
         }
         if (!port.m_strNote.empty()) {

@@ -20,12 +20,7 @@ bool WatchedEngine::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int ba
     if (path.empty()) {
         return false;  // no device behind this number: nothing to tell
     }
-    PortDiagnosis why = DiagnoseForUser(path);
-    if (why.m_eProblem == PortProblem::None) {
-        // It was free a moment later: whoever held it has let it go.
-        why = {PortProblem::Other, "could not be opened at the time"};
-    }
-    Pass(portnr, std::move(why));
+    Pass(portnr, ForUser(m_port.LastOpenFailure(), path));
     return false;
 }
 

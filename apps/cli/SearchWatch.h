@@ -5,6 +5,7 @@
 #include "link/DeviceLink.h"
 #include "serial/PortDiagnosis.h"
 #include "serial/PortTable.h"
+#include "serial/SerialPort.h"
 
 #include <optional>
 #include <ostream>
@@ -21,13 +22,16 @@ struct PassedPort {
 
 inline constexpr std::string_view kNoAnswerText = "no answer within 100 ms";
 
-// The engine as the link drives it. A port that cannot be opened is looked
-// at after the engine has given up on it; a port whose probe goes
-// unanswered is told by the caller (NoAnswer). Each reason goes to the trace
-// when it is known.
+// The engine as the link drives it. Why a port could not be opened is what
+// `port`, the engine behind `engine`, kept of its open; a port whose probe
+// goes unanswered is told by the caller (NoAnswer). Each reason goes to the
+// trace when it is known.
 class WatchedEngine final : public IPortEngine {
 public:
-    WatchedEngine(IPortEngine& engine, const PortTable& table) : m_engine(engine), m_table(table) {}
+    WatchedEngine(IPortEngine& engine, const SerialPort& port, const PortTable& table)
+        : m_engine(engine), m_port(port), m_table(table)
+    {
+    }
 
     bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
                     std::uint32_t eventMask, int sendBufferSize) override;
@@ -46,6 +50,7 @@ private:
     void Pass(unsigned portnr, PortDiagnosis why);
 
     IPortEngine& m_engine;
+    const SerialPort& m_port;
     const PortTable& m_table;
     unsigned m_nOpenPort = 0;
     std::vector<PassedPort> m_passed;

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <optional>
 #include <poll.h>
 #include <span>
@@ -22,7 +21,6 @@
 #include <string_view>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -263,33 +261,6 @@ void LogLine(std::string_view line)
     PrintLine(std::string(stamp.data()) + std::string(line));
 }
 
-// Opens a terminal device and sets it to 9600 8N1 raw, no flow control.
-simdetail::OwnedFd OpenDevice(const std::string& strPath, std::string& strError)
-{
-    simdetail::OwnedFd hFd(::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!hFd.IsOpen()) {
-        strError = "cannot open " + strPath + ": " + std::strerror(errno);
-        return hFd;
-    }
-    termios tio{};
-    if (::tcgetattr(hFd.Get(), &tio) != 0) {
-        strError = strPath + " is not a terminal: " + std::strerror(errno);
-        return simdetail::OwnedFd();
-    }
-    ::cfmakeraw(&tio);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    ::cfsetispeed(&tio, B9600);
-    ::cfsetospeed(&tio, B9600);
-    if (::tcsetattr(hFd.Get(), TCSANOW, &tio) != 0) {
-        strError = "cannot set up " + strPath + ": " + std::strerror(errno);
-        return simdetail::OwnedFd();
-    }
-    ::tcflush(hFd.Get(), TCIOFLUSH);
-    return hFd;
-}
-
 std::string StatusText(std::uint8_t nStatus)
 {
     std::array<char, 8> text{};
@@ -333,13 +304,13 @@ void PrintError(const std::string& strError)
 // The line the device serves: a new pseudo-terminal, or the device given.
 struct ServedLine {
     std::optional<PtyPair> m_pty;
-    simdetail::OwnedFd m_hDevice;
+    UniqueFd m_hDevice;
     std::string m_strPath;
 
     bool Open(const std::string& strDevice, std::string& strError)
     {
         if (!strDevice.empty()) {
-            m_hDevice = OpenDevice(strDevice, strError);
+            m_hDevice = OpenServedDevice(strDevice, strError);
             m_strPath = strDevice;
             return m_hDevice.IsOpen();
         }
@@ -465,8 +436,8 @@ int Run(int argc, char** argv)
         PrintError("cannot block signals");
         return 1;
     }
-    simdetail::OwnedFd hSignals(::signalfd(-1, &signals, SFD_CLOEXEC));
-    simdetail::OwnedFd hLineLost(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    UniqueFd hSignals(::signalfd(-1, &signals, SFD_CLOEXEC));
+    UniqueFd hLineLost(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!hSignals.IsOpen() || !hLineLost.IsOpen()) {
         PrintError(std::strerror(errno));
         return 1;

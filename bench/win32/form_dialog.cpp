@@ -8,7 +8,7 @@
 #include "bench/win32/EndOnlyDialog.h"
 #include "ui/core/FormTable.h"
 #include "ui/win32/DialogTemplate.h"
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // backend and the port diagnosis.
 #pragma once
 
-#include "serial/posix/Fd.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <sys/types.h>
 

@@ -119,7 +119,7 @@ class PosixPortBackend final : public PortBackend {
 public:
     ~PosixPortBackend() override { Release(); }
 
-    bool Open(const std::string& path, std::string& strReason) override;
+    bool Open(const std::string& path, std::string& strReason, OpenFailure& failure) override;
     bool IsOpen() const override { return m_hComm.IsOpen() && !m_bRetired; }
     std::optional<PortFailure> Configure(const CommTimeouts& timeouts, std::uint32_t eventMask,
                                          const std::string& settingsText, LineSettings& lineState) override;
@@ -150,11 +150,13 @@ private:
     std::uint8_t m_nReadAhead = 0;
 };
 
-bool PosixPortBackend::Open(const std::string& path, std::string& strReason)
+bool PosixPortBackend::Open(const std::string& path, std::string& strReason, OpenFailure& failure)
 {
     int nError = 0;
-    UniqueFd hComm = OpenPortExclusive(path, nError);
+    pid_t nHolder = 0;
+    UniqueFd hComm = OpenPortExclusive(path, nError, &nHolder);
     if (!hComm.IsOpen()) {
+        failure = {nError, static_cast<long>(nHolder)};
         strReason = nError == ENOTTY        ? "not a serial line"
                     : nError == EWOULDBLOCK ? "in use (locked by another program)"
                     : nError == EBUSY       ? "in use (held by another program)"

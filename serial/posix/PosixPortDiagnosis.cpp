@@ -131,7 +131,7 @@ std::string InUseText(const std::string& path, const std::string& strProcRoot)
     return text;
 }
 
-PortDiagnosis OpenFailure(int nError, const std::string& path, const std::string& strProcRoot)
+PortDiagnosis OpenFailureOf(int nError, const std::string& path, const std::string& strProcRoot)
 {
     switch (nError) {
     case ENOENT:
@@ -170,6 +170,27 @@ std::vector<std::string> PortHolders(const std::string& path, const std::string&
     return holders;
 }
 
+PortDiagnosis DiagnoseOpenFailure(const std::string& path, const OpenFailure& failure, const std::string& strProcRoot)
+{
+    if (path.empty()) {
+        return {PortProblem::NoSuchDevice, "no such device"};
+    }
+    if (failure.m_nError == 0) {
+        return {PortProblem::Other, "could not be opened at the time"};
+    }
+    if (failure.m_nError == ENOTTY) {
+        return {PortProblem::NotSerialLine, "not a serial line"};
+    }
+    if (failure.m_nHolder != 0) {
+        return {PortProblem::InUse,
+                "in use by " + ProcessName(strProcRoot, static_cast<unsigned long>(failure.m_nHolder))};
+    }
+    if (failure.m_nError == EWOULDBLOCK) {
+        return {PortProblem::InUse, InUseText(path, strProcRoot)};
+    }
+    return OpenFailureOf(failure.m_nError, path, strProcRoot);
+}
+
 PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot)
 {
     if (path.empty()) {
@@ -179,16 +200,7 @@ PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRo
     pid_t nHolder = 0;
     const UniqueFd hFd = OpenPortExclusive(path, nError, &nHolder);
     if (!hFd.IsOpen()) {
-        if (nError == ENOTTY) {
-            return {PortProblem::NotSerialLine, "not a serial line"};
-        }
-        if (nHolder != 0) {
-            return {PortProblem::InUse, "in use by " + ProcessName(strProcRoot, static_cast<unsigned long>(nHolder))};
-        }
-        if (nError == EWOULDBLOCK) {
-            return {PortProblem::InUse, InUseText(path, strProcRoot)};
-        }
-        return OpenFailure(nError, path, strProcRoot);
+        return DiagnoseOpenFailure(path, {nError, static_cast<long>(nHolder)}, strProcRoot);
     }
     // The mark and the lock are ours (a port someone else had marked was
     // refused above), so giving them back leaves the port as it was found.

@@ -1,7 +1,7 @@
 // COM1 to COM10 on a POSIX system: the serial device nodes present.
 #include "serial/PortTable.h"
 
-#include "serial/posix/Fd.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // Events, waits and threads on Windows: manual-reset events,
 // WaitForMultipleObjects and system threads; error texts from FormatMessageW.
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 #include "serial/EventFlag.h"
 #include "serial/Text.h"
 #include "serial/WorkerThread.h"

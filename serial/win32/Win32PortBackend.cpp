@@ -150,7 +150,7 @@ class Win32PortBackend final : public PortBackend {
 public:
     ~Win32PortBackend() override { Release(); }
 
-    bool Open(const std::string& path, std::string& strReason) override;
+    bool Open(const std::string& path, std::string& strReason, OpenFailure& failure) override;
     bool IsOpen() const override { return m_hComm != INVALID_HANDLE_VALUE; }
     std::optional<PortFailure> Configure(const CommTimeouts& timeouts, std::uint32_t eventMask,
                                          const std::string& settingsText, LineSettings& lineState) override;
@@ -193,7 +193,7 @@ private:
     std::vector<std::uint8_t> m_writeBuffer;  // what a pending write reads from
 };
 
-bool Win32PortBackend::Open(const std::string& path, std::string& strReason)
+bool Win32PortBackend::Open(const std::string& path, std::string& strReason, OpenFailure& failure)
 {
     Release();
     m_nLineGone = 0;
@@ -203,12 +203,14 @@ bool Win32PortBackend::Open(const std::string& path, std::string& strReason)
                                         FILE_FLAG_OVERLAPPED, nullptr);
     if (hComm == INVALID_HANDLE_VALUE) {
         const int nError = LastError();
+        failure = {nError, 0};
         strReason = nError == ERROR_ACCESS_DENIED ? "in use (held by another program)"
                                                   : WithoutLineEnd(SystemErrorText(nError));
         return false;
     }
     if (!m_line.Create() || !m_read.Create() || !m_write.Create()) {
-        strReason = WithoutLineEnd(SystemErrorText(LastError()));
+        failure = {LastError(), 0};
+        strReason = WithoutLineEnd(SystemErrorText(failure.m_nError));
         Comm().m_pCloseHandle(hComm);
         Release();
         return false;

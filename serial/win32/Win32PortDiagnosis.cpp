@@ -17,7 +17,25 @@ std::vector<std::string> PortHolders(const std::string&, const std::string&)
     return {};
 }
 
-PortDiagnosis DiagnosePort(const std::string& path, const std::string&)
+PortDiagnosis DiagnoseOpenFailure(const std::string& path, const OpenFailure& failure, const std::string&)
+{
+    if (path.empty()) {
+        return {PortProblem::NoSuchDevice, "no such device"};
+    }
+    switch (failure.m_nError) {
+    case 0: return {PortProblem::Other, "could not be opened at the time"};
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST: return {PortProblem::NoSuchDevice, "no such device"};
+    case ERROR_ACCESS_DENIED:  // what a port held by another program gives
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY: return {PortProblem::InUse, "in use by another program"};
+    default: return {PortProblem::Other, WithoutLineEnd(SystemErrorText(failure.m_nError))};
+    }
+}
+
+PortDiagnosis DiagnosePort(const std::string& path, const std::string& strProcRoot)
 {
     if (path.empty()) {
         return {PortProblem::NoSuchDevice, "no such device"};
@@ -25,17 +43,7 @@ PortDiagnosis DiagnosePort(const std::string& path, const std::string&)
     HANDLE hComm = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OVERLAPPED, nullptr);
     if (hComm == INVALID_HANDLE_VALUE) {
-        const DWORD dwError = GetLastError();
-        switch (dwError) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_BAD_UNIT:
-        case ERROR_DEV_NOT_EXIST: return {PortProblem::NoSuchDevice, "no such device"};
-        case ERROR_ACCESS_DENIED:  // what a port held by another program gives
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_BUSY: return {PortProblem::InUse, "in use by another program"};
-        default: return {PortProblem::Other, WithoutLineEnd(SystemErrorText(static_cast<int>(dwError)))};
-        }
+        return DiagnoseOpenFailure(path, {static_cast<int>(GetLastError()), 0}, strProcRoot);
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;

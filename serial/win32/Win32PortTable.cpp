@@ -2,7 +2,7 @@
 // itself and tried by opening it, whether the system lists the port
 // (SERIALCOMM) or not. A port the list names as a Bluetooth modem is left out
 // of the search. Named by the user, COMn is \\.\COMn, also above COM10.
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 #include "serial/PortTable.h"
 #include "serial/win32/Win32SerialComm.h"
 

@@ -196,7 +196,7 @@ TEST(CliPorts, ListsTheTableWithDriverUsbIdentityAndAccess)
     table.SetPath(2, plain.Path());  // not in the fake tree: the kernel's driver table tells
     table.SetPath(4, "/dev/varnis-no-such-port");
     std::ostringstream listing;
-    cli::WritePortList(cli::TablePorts(table), cli::PortInspector((dir.Path() / "sys").string()), listing);
+    cli::WritePortList(cli::TablePorts(table), PortInfoRoots{(dir.Path() / "sys").string()}, listing);
 
     std::string expected = "COM1: " + usb.Path() +
                            "\n  driver: ftdi_sio\n"
@@ -230,7 +230,7 @@ TEST(CliPorts, ALockFilePassedOverIsNamed)
     std::ofstream(file) << pid << "\n";
     const auto listed = [&plain] {
         std::ostringstream out;
-        cli::WritePortList({{"COM2", plain.Path(), {}}}, cli::PortInspector(), out);
+        cli::WritePortList({{"COM2", plain.Path(), {}}}, PortInfoRoots{}, out);
         return out.str();
     };
     const std::string head = "COM2: " + plain.Path() + "\n  driver: pty_slave\n  access: ";

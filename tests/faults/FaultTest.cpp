@@ -4,7 +4,7 @@
 // it leaves behind uses no CPU while nothing happens.
 #include "e2e/E2eHarness.h"
 #include "faults/FaultSupport.h"
-#include "serial/posix/Fd.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <gtest/gtest.h>
 

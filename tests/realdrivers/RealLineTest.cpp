@@ -6,7 +6,7 @@
 // lines' far ends, takes requests ("@@HOST what", answered "GO").
 #include "serial/SerialPort.h"
 #include "serial/SerialTestSupport.h"
-#include "serial/posix/Fd.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <gtest/gtest.h>
 

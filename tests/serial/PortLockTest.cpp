@@ -101,12 +101,15 @@ TEST_F(PortLockTest, APortHeldByAnotherProgramIsInUseAndLeftAsFound)
         if (c.m_strDiagnosis.empty()) {
             EXPECT_EQ(diagnosis.m_strText, "can be opened");
             ASSERT_TRUE(Open());
+            EXPECT_EQ(m_port.LastOpenFailure().m_eProblem, PortProblem::None);
             EXPECT_EQ(ExclusiveMark(m_pty.Slave()), 1);
             m_port.Close();
         } else {
             EXPECT_EQ(diagnosis.m_eProblem, PortProblem::InUse);
             EXPECT_TRUE(diagnosis.m_strText.starts_with(c.m_strDiagnosis)) << diagnosis.m_strText;
             EXPECT_FALSE(Open());
+            // The engine keeps why, as the system said it when it tried.
+            EXPECT_EQ(m_port.LastOpenFailure().m_strText, diagnosis.m_strText);
         }
         EXPECT_EQ(ExclusiveMark(m_pty.Slave()), nMarkBefore);  // a mark of ours is ours to clear, no other
         EXPECT_TRUE(m_reporter.Reports().empty());

@@ -33,8 +33,8 @@ public:
         }
         m_hOut.Reset(out[0]);
         m_hErr.Reset(err[0]);
-        simdetail::OwnedFd outWrite(out[1]);
-        simdetail::OwnedFd errWrite(err[1]);
+        UniqueFd outWrite(out[1]);
+        UniqueFd errWrite(err[1]);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), 1);
@@ -101,7 +101,7 @@ public:
     }
 
     // Everything left on a stream once the program has ended.
-    static std::string Drain(const simdetail::OwnedFd& hFd)
+    static std::string Drain(const UniqueFd& hFd)
     {
         std::string text;
         std::array<char, 512> buf{};
@@ -118,8 +118,8 @@ public:
 
 private:
     pid_t m_pid = -1;
-    simdetail::OwnedFd m_hOut;
-    simdetail::OwnedFd m_hErr;
+    UniqueFd m_hOut;
+    UniqueFd m_hErr;
 };
 
 TEST(DeviceSimProgramTest, HelpListsTheOptions)

@@ -75,7 +75,7 @@ TEST(PtyPairTest, KeptSlaveNeitherStealsBytesNorBlocksExclusiveOpenAndMasterClos
     ASSERT_TRUE(line.IsOpen());
     EXPECT_EQ(::ioctl(line.Fd(), TIOCEXCL), 0);
     EXPECT_EQ(::flock(line.Fd(), LOCK_EX | LOCK_NB), 0);
-    simdetail::OwnedFd second(::open(pty->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd second(::open(pty->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (second.IsOpen()) {  // root passes TIOCEXCL; the lock still holds
         EXPECT_NE(::flock(second.Get(), LOCK_EX | LOCK_NB), 0);
     }

@@ -30,7 +30,7 @@ public:
     bool SeesHangUp(std::chrono::milliseconds limit);
 
 private:
-    simdetail::OwnedFd m_hFd;
+    UniqueFd m_hFd;
 };
 
 // The configuration frame of the settings right after a connection.

@@ -1,6 +1,6 @@
 #include "ui/win32/Accessibility.h"
 
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <objbase.h>
 #include <oleacc.h>

@@ -1,7 +1,7 @@
 #include "ui/win32/DialogControls.h"
 
 #include "ui/core/FormTable.h"
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "ui/win32/DialogFont.h"
 
 #include "ui/win32/DialogTemplate.h"
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 
 #include "ui/core/FormRules.h"
 #include "ui/core/MemorySurface.h"
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 #include "ui/core/FormTable.h"
 #include "ui/win32/Accessibility.h"
 #include "ui/win32/DialogTemplate.h"
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <vector>
 

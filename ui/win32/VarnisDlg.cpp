@@ -3,7 +3,7 @@
 #include "ui/core/FormTable.h"
 #include "ui/win32/DialogTemplate.h"
 #include "ui/win32/HelpDialog.h"
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <commctrl.h>
 

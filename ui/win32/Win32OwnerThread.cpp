@@ -1,6 +1,6 @@
 #include "ui/win32/Win32OwnerThread.h"
 
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <string>
 #include <utility>

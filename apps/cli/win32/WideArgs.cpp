@@ -3,7 +3,7 @@
 // gone ("：" becomes ":", "é" a byte of another encoding).
 #include "apps/cli/Arguments.h"
 
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 

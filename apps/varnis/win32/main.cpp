@@ -3,7 +3,7 @@
 // was started from, or in a box when there is none.
 #include "apps/varnis/ShownArgument.h"
 #include "ui/win32/VarnisDlg.h"
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "serial/PtyPair.h"
 
-#include "serial/posix/Fd.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -188,7 +188,8 @@ protected:
         PlayDriver();
         ASSERT_TRUE(m_stop.Create());
         std::string reason;
-        ASSERT_TRUE(m_pBackend->Open("\\\\.\\COM9", reason));
+        OpenFailure failure;
+        ASSERT_TRUE(m_pBackend->Open("\\\\.\\COM9", reason, failure));
         LineSettings found;
         ASSERT_FALSE(
             m_pBackend->Configure(CommTimeouts{}, EV_RXCHAR | EV_RXFLAG, "baud=9600 parity=N data=8 stop=1", found));

@@ -3,8 +3,9 @@
 // Ports device class): its friendly name, the driver's service, and for a
 // USB adapter the vendor and product id and the serial number, read from the
 // device's instance id or its parent's (USB\VID_0403&PID_6001\A9XK2L1).
-#include "serial/win32/WideText.h"
-#include "apps/cli/PortListing.h"
+#include "serial/PortInfo.h"
+
+#include "platform/win32/WideText.h"
 #include "serial/win32/Win32SerialComm.h"
 
 #include <windows.h>
@@ -17,14 +18,9 @@
 #include <array>
 #include <utility>
 
-namespace varnis::cli {
+namespace varnis {
 
 namespace {
-
-std::string Utf8Of(const wchar_t* pszText)
-{
-    return Utf8FromWide(pszText);
-}
 
 std::string Property(HDEVINFO hSet, SP_DEVINFO_DATA& device, DWORD dwProperty)
 {
@@ -36,7 +32,7 @@ std::string Property(HDEVINFO hSet, SP_DEVINFO_DATA& device, DWORD dwProperty)
         dwType != REG_SZ) {
         return {};
     }
-    return Utf8Of(value.data());
+    return Utf8FromWide(value.data());
 }
 
 // The port's name as its device's key keeps it ("COM3").
@@ -53,32 +49,33 @@ std::string PortNameOf(HDEVINFO hSet, SP_DEVINFO_DATA& device)
                                         &dwSize) == ERROR_SUCCESS &&
                        dwType == REG_SZ;
     RegCloseKey(hKey);
-    return bRead ? Utf8Of(name.data()) : std::string();
+    return bRead ? Utf8FromWide(name.data()) : std::string();
 }
 
 std::string InstanceId(DEVINST hDevice)
 {
     std::array<wchar_t, MAX_DEVICE_ID_LEN + 1> id{};
-    return CM_Get_Device_IDW(hDevice, id.data(), MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS ? Utf8Of(id.data())
+    return CM_Get_Device_IDW(hDevice, id.data(), MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS ? Utf8FromWide(id.data())
                                                                                      : std::string();
 }
 
 // "USB\VID_0403&PID_6001\A9XK2L1": the ids, and the last part as the serial
 // number unless Windows made it up (it then holds '&').
-void ReadUsbIdentity(const std::string& id, PortFacts& facts)
+void ReadUsbIdentity(const std::string& id, PortDevice& device)
 {
     const std::size_t nVid = id.find("VID_");
     const std::size_t nPid = id.find("PID_");
     if (id.rfind("USB\\", 0) != 0 || nVid == std::string::npos || nPid == std::string::npos) {
         return;
     }
-    facts.m_bUsb = true;
-    facts.m_strVendorId = id.substr(nVid + 4, 4);
-    facts.m_strProductId = id.substr(nPid + 4, 4);
-    std::transform(facts.m_strVendorId.begin(), facts.m_strVendorId.end(), facts.m_strVendorId.begin(), ::tolower);
-    std::transform(facts.m_strProductId.begin(), facts.m_strProductId.end(), facts.m_strProductId.begin(), ::tolower);
+    device.m_bUsb = true;
+    device.m_strVendorId = id.substr(nVid + 4, 4);
+    device.m_strProductId = id.substr(nPid + 4, 4);
+    std::transform(device.m_strVendorId.begin(), device.m_strVendorId.end(), device.m_strVendorId.begin(), ::tolower);
+    std::transform(device.m_strProductId.begin(), device.m_strProductId.end(), device.m_strProductId.begin(),
+                   ::tolower);
     const std::string last = id.substr(id.rfind('\\') + 1);
-    facts.m_strSerialNumber = last.find('&') == std::string::npos ? last : std::string();
+    device.m_strSerialNumber = last.find('&') == std::string::npos ? last : std::string();
 }
 
 // The port's name from its path: \\.\COM3 is COM3.
@@ -89,20 +86,9 @@ std::string NameOfPath(const std::string& path)
 
 }  // namespace
 
-PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)
-    : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot))
+PortDevice PortInfo::ReadDevice(const std::string& path, const PortInfoRoots&)
 {
-}
-
-// Windows has no lock files: a port is held by the one who opened it.
-std::string PortInspector::PassedOver(const std::string&) const
-{
-    return {};
-}
-
-PortFacts PortInspector::Facts(const std::string& path) const
-{
-    PortFacts facts;
+    PortDevice facts;
     const std::string name = NameOfPath(path);
     HDEVINFO hSet = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (hSet == INVALID_HANDLE_VALUE) {
@@ -129,9 +115,18 @@ PortFacts PortInspector::Facts(const std::string& path) const
     return facts;
 }
 
-std::vector<ListedPort> SystemPortList(const PortTable& table)
+// Windows has no lock files: a port is held by the one who opened it.
+std::string PortInfo::PassedOverLockFile() const
 {
-    std::vector<ListedPort> ports = TablePorts(table);
+    return {};
+}
+
+std::vector<AvailablePort> PortInfo::AvailablePorts(const PortTable& table)
+{
+    std::vector<AvailablePort> ports;
+    for (unsigned n = 1; n <= PortTable::kPortCount; ++n) {
+        ports.push_back({"COM" + std::to_string(n), table.PathOf(n), SearchSkip::None});
+    }
     const std::vector<win32::SystemPort> listed = win32::SystemSerialPorts();
     // The search tries every number; a port the system does not list is
     // shown only where a serial line is there (it opens, or another program
@@ -147,14 +142,12 @@ std::vector<ListedPort> SystemPortList(const PortTable& table)
     }
     for (const win32::SystemPort& port : listed) {
         const bool bInTable = port.m_nNumber >= 1 && port.m_nNumber <= PortTable::kPortCount;
-        if (bInTable && !win32::IsBluetoothModem(port)) {
+        const bool bBluetooth = win32::IsBluetoothModem(port);
+        if (bInTable && !bBluetooth) {
             continue;  // listed as the search sees it
         }
-        ListedPort entry{port.m_strName, "\\\\.\\" + port.m_strName, SearchNote(port.m_strName)};
-        if (win32::IsBluetoothModem(port)) {
-            entry.m_strNote = "a Bluetooth modem port: the search does not try it; --port " + port.m_strName +
-                              " reaches it";
-        }
+        AvailablePort entry{port.m_strName, "\\\\.\\" + port.m_strName,
+                            bBluetooth ? SearchSkip::BluetoothModem : SearchSkipOf(port.m_strName)};
         if (bInTable) {
             ports[port.m_nNumber - 1] = std::move(entry);
         } else {
@@ -164,14 +157,12 @@ std::vector<ListedPort> SystemPortList(const PortTable& table)
     return ports;
 }
 
-std::string SearchNote(const std::string& name)
+// The search tries COM1 to COM10; every other name is beyond it.
+SearchSkip PortInfo::SearchSkipOf(const std::string& name)
 {
     const bool bCom = name.size() > 3 && name.rfind("COM", 0) == 0 &&
                       std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (bCom && std::stoul(name.substr(3)) <= PortTable::kPortCount) {
-        return {};
-    }
-    return "above COM10: the window's search (and make without --port) does not try it; --port " + name + " reaches it";
+    return bCom && std::stoul(name.substr(3)) <= PortTable::kPortCount ? SearchSkip::None : SearchSkip::BeyondTable;
 }
 
-}  // namespace varnis::cli
+}  // namespace varnis

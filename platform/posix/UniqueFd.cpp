@@ -1,4 +1,4 @@
-#include "serial/posix/Fd.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "serial/win32/WideText.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 

@@ -1,5 +1,6 @@
-// What sysfs and the kernel's tty driver table tell about a port.
-#include "apps/cli/PortListing.h"
+// What sysfs and the kernel's tty driver table tell about a port; the ports
+// the system has are those of the port table.
+#include "serial/PortInfo.h"
 
 #include "serial/posix/ExclusiveOpen.h"
 
@@ -11,9 +12,8 @@
 #include <fstream>
 #include <sstream>
 #include <string_view>
-#include <utility>
 
-namespace varnis::cli {
+namespace varnis {
 namespace {
 
 // The canonical form of `path`, empty when it does not resolve.
@@ -58,22 +58,11 @@ bool ParseUnsigned(std::string_view text, unsigned& nValue)
     return error == std::errc() && pEnd == text.data() + text.size() && !text.empty();
 }
 
-}  // namespace
-
-PortInspector::PortInspector(std::string strSysRoot, std::string strProcRoot)
-    : m_strSysRoot(std::move(strSysRoot)), m_strProcRoot(std::move(strProcRoot))
+// The driver of the device numbers from /proc/tty/drivers:
+// "name  /dev/node  major  minor-range  type".
+std::string DriverFromTable(const std::string& strProcRoot, unsigned nMajor, unsigned nMinor)
 {
-}
-
-std::string PortInspector::PassedOver(const std::string& path) const
-{
-    return ReadPortLockFile(path, m_strProcRoot).m_strPassedOver;
-}
-
-// /proc/tty/drivers: "name  /dev/node  major  minor-range  type".
-std::string PortInspector::DriverFromTable(unsigned nMajor, unsigned nMinor) const
-{
-    std::ifstream table(m_strProcRoot + "/tty/drivers");
+    std::ifstream table(strProcRoot + "/tty/drivers");
     std::string line;
     while (std::getline(table, line)) {
         std::istringstream fields(line);
@@ -99,53 +88,61 @@ std::string PortInspector::DriverFromTable(unsigned nMajor, unsigned nMinor) con
     return {};
 }
 
-PortFacts PortInspector::Facts(const std::string& path) const
+}  // namespace
+
+PortDevice PortInfo::ReadDevice(const std::string& path, const PortInfoRoots& roots)
 {
-    PortFacts facts;
+    PortDevice device;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
-        return facts;
+        return device;
     }
-    const std::string sysRoot = Resolved(m_strSysRoot);
-    const std::string node = Resolved(m_strSysRoot + "/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+    const std::string sysRoot = Resolved(roots.m_strSysRoot);
+    const std::string node = Resolved(roots.m_strSysRoot + "/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
                                       std::to_string(minor(st.st_rdev)));
     if (sysRoot.empty() || node.empty()) {
-        facts.m_strDriver = DriverFromTable(major(st.st_rdev), minor(st.st_rdev));
-        return facts;
+        device.m_strDriver = DriverFromTable(roots.m_strProcRoot, major(st.st_rdev), minor(st.st_rdev));
+        return device;
     }
-    facts.m_strDriver = BaseName(Resolved(node + "/device/driver"));
-    if (facts.m_strDriver.empty()) {
-        facts.m_strDriver = DriverFromTable(major(st.st_rdev), minor(st.st_rdev));
+    device.m_strDriver = BaseName(Resolved(node + "/device/driver"));
+    if (device.m_strDriver.empty()) {
+        device.m_strDriver = DriverFromTable(roots.m_strProcRoot, major(st.st_rdev), minor(st.st_rdev));
     }
     // The USB device is the nearest ancestor of the port's device that has
     // a vendor id.
     for (std::string dir = Resolved(node + "/device"); dir.size() > sysRoot.size() && dir.starts_with(sysRoot);
          dir = dir.substr(0, dir.rfind('/'))) {
         if (Exists(dir + "/idVendor")) {
-            facts.m_bUsb = true;
-            facts.m_strVendorId = Attribute(dir + "/idVendor");
-            facts.m_strProductId = Attribute(dir + "/idProduct");
-            facts.m_strManufacturer = Attribute(dir + "/manufacturer");
-            facts.m_strProduct = Attribute(dir + "/product");
-            facts.m_strSerialNumber = Attribute(dir + "/serial");
+            device.m_bUsb = true;
+            device.m_strVendorId = Attribute(dir + "/idVendor");
+            device.m_strProductId = Attribute(dir + "/idProduct");
+            device.m_strManufacturer = Attribute(dir + "/manufacturer");
+            device.m_strProduct = Attribute(dir + "/product");
+            device.m_strSerialNumber = Attribute(dir + "/serial");
             break;
         }
     }
-    return facts;
+    return device;
 }
 
-}  // namespace varnis::cli
-
-namespace varnis::cli {
-
-std::vector<ListedPort> SystemPortList(const PortTable& table)
+std::string PortInfo::PassedOverLockFile() const
 {
-    return TablePorts(table);
+    return ReadPortLockFile(m_strPath, m_roots.m_strProcRoot).m_strPassedOver;
 }
 
-std::string SearchNote(const std::string&)
+std::vector<AvailablePort> PortInfo::AvailablePorts(const PortTable& table)
 {
-    return {};
+    std::vector<AvailablePort> ports;
+    for (unsigned n = 1; n <= PortTable::kPortCount; ++n) {
+        ports.push_back({"COM" + std::to_string(n), table.PathOf(n), SearchSkip::None});
+    }
+    return ports;
 }
 
-}  // namespace varnis::cli
+// No port is left out of the search for its name here.
+SearchSkip PortInfo::SearchSkipOf(const std::string&)
+{
+    return SearchSkip::None;
+}
+
+}  // namespace varnis
