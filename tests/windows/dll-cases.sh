@@ -43,8 +43,8 @@ case "${1:-}" in
   control)  # loaded by name without a restricted search, the plant runs
     plant
     planted_win "$probes/plant-probe.exe" version.dll uxtheme.dll >/dev/null 2>&1
-    check "dll: a plant runs in a program that does not restrict its search" "marks: '$(marks)'" \
-      grep -q 'version.dll.ran.*uxtheme.dll.ran' <<<"$(marks)" ;;
+    both_ran() { [[ "$1" == *version.dll.ran* && "$1" == *uxtheme.dll.ran* ]]; }
+    check "dll: a plant runs in a program that does not restrict its search" "marks: '$(marks)'" both_ran "$(marks)" ;;
   imports)
     for program in varnis-cli.exe varnis.exe; do
       imports=$(x86_64-w64-mingw32-objdump -p "$windows/bin/$program" | awk '/DLL Name:/ { print $3 }')
