@@ -31,6 +31,33 @@ function(varnis_gtest name)
   if(ARG_ENV)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENV}")
   endif()
+  varnis_windows_test(${name})
+endfunction()
+
+# The Windows tier (tests/windows): under Wine, every test shares one prefix
+# under build-windows/wine-tier/, made and removed by the tier's fixtures, one
+# test at a time. These are the settings its tests run with.
+if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
+  set(VARNIS_LINUX_BUILD ${PROJECT_SOURCE_DIR}/build CACHE PATH
+      "The Linux build whose varnis-cli and simulated device the Windows tier uses")
+  set(VARNIS_TIER_DIR ${CMAKE_BINARY_DIR}/wine-tier)
+  set(VARNIS_TIER_ENV VARNIS_ROOT=${PROJECT_SOURCE_DIR} VARNIS_WINDOWS_BUILD=${CMAKE_BINARY_DIR}
+      VARNIS_LINUX_BUILD=${VARNIS_LINUX_BUILD} VARNIS_TIER_DIR=${VARNIS_TIER_DIR} WINEPREFIX=${VARNIS_TIER_DIR}/prefix
+      WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= WINEARCH=win64)
+endif()
+# varnis_windows_test(NAME): in the Windows build, the test program NAME runs
+# in the tier (label windows), with the preload for the pseudo-terminals and
+# its lines through the relay; nothing elsewhere.
+function(varnis_windows_test name)
+  if(NOT (WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR))
+    return()
+  endif()
+  set_property(TEST ${name} APPEND PROPERTY LABELS windows)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${VARNIS_TIER_ENV}
+               LD_PRELOAD=${VARNIS_TIER_DIR}/pty-modem-shim.so)
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT_MODIFICATION "DISPLAY=unset:;WAYLAND_DISPLAY=unset:"
+    RESOURCE_LOCK wine_prefix FIXTURES_REQUIRED "windows_prefix;windows_ports;windows_relay")
+  set_property(GLOBAL APPEND PROPERTY varnis_tier_programs ${name})
 endfunction()
 
 # The Windows programs' identity: the application icon, made from the Linux

@@ -1,11 +1,18 @@
-# shellcheck shell=bash
-# The MSI package's cases of the Windows tier, sourced by scripts/test-windows
-# (which gives pass, fail, win, $work, $windows and this run's WINEPREFIX).
-# msi_cases builds the package and one of a lower version from the same
-# programs (scripts/package-windows), then in this run's prefix: installs it
-# with msiexec /qn, looks at the files, the shortcut, the list of installed
-# programs and the programs' resources, removes it, upgrades from the lower
-# version and removes it again; after each removal nothing of ours is left.
+#!/usr/bin/env bash
+# The MSI package in the tier's prefix, one step a case, in this order (each
+# takes the prefix as the one before left it):
+#   msi-cases.sh package      the package, and one of a lower version from the same
+#                             programs (scripts/package-windows): built without
+#                             warnings, the project's version, two product codes
+#   msi-cases.sh install      msiexec /i /qn: the files, the shortcut, the list of
+#                             installed programs, the programs and their resources
+#   msi-cases.sh remove       msiexec /x: nothing of ours is left
+#   msi-cases.sh upgrade      the lower version, then this one over it: one entry
+#   msi-cases.sh refuse-older the lower version is refused over this one
+#   msi-cases.sh remove-upgraded  msiexec /x: nothing of ours is left
+source "$(dirname "$0")/tier.sh"
+msi=$tier/msi/package.msi
+old=$tier/msi/package-old.msi
 
 msi_old_version=3.2.9
 
@@ -84,12 +91,12 @@ msi_check_installed() {
 # version resource and icon, as Windows reads them.
 msi_check_resources() {
   local exe=$1 description=$2 icon_id=$3 got want
-  got=$(win "$work/resource-probe.exe" 'C:\Program Files\Varnis\'"$exe" 2>&1 | tr -d '\r')
+  got=$(win "$probes/resource-probe.exe" 'C:\Program Files\Varnis\'"$exe" 2>&1 | tr -d '\r')
   want="ProductName: Varnis
 FileDescription: $description
 FileVersion: $msi_version
 ProductVersion: $msi_version
-LegalCopyright: $(grep -m 1 '^Copyright ' "$VARNIS_ROOT/LICENSE")
+LegalCopyright: $(grep -m 1 '^Copyright ' "$root/LICENSE")
 OriginalFilename: $exe
 CompanyName: $msi_publisher
 fixed: $msi_version.0
@@ -109,61 +116,67 @@ msi_check_removed() {
   [ -z "$left" ] && pass "$1" || fail "$1" "left behind: $(echo "$left" | tr '\n' ';')"
 }
 
-msi_cases() {
-  local package="$VARNIS_ROOT/scripts/package-windows" msi old
-  if ! msi=$("$package" --output "$work/msi" 2>"$work/package.log" | tail -n 1) || [ ! -f "$msi" ]; then
-    fail "msi: the package builds without warnings" "$(tr '\n' ' ' <"$work/package.log")"
-    return
-  fi
-  pass "msi: the package builds without warnings"
-  echo "msi: $(basename "$msi"): $(stat -c %s "$msi") bytes"
-  if ! old=$("$package" --version "$msi_old_version" --output "$work/msi-old" 2>"$work/package.log" | tail -n 1); then
-    fail "msi: a package of version $msi_old_version builds" "$(tr '\n' ' ' <"$work/package.log")"
-    return
-  fi
-  x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -Wall -Wextra -Werror -municode -static -o "$work/resource-probe.exe" \
-    "$VARNIS_ROOT/tests/windows/win32/ResourceProbe.cpp" -lversion || { fail "msi: the resource probe builds"; return; }
-
+# msi_facts: what the package says of itself, and the codes of ours.
+msi_facts() {
   msi_version=$(msi_property "$msi" ProductVersion)
   msi_publisher=$(msi_property "$msi" Manufacturer)
   mapfile -t msi_files < <(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 }')
-  local upgrade_code new_code old_code
   upgrade_code=$(msi_property "$msi" UpgradeCode)
   new_code=$(msi_property "$msi" ProductCode)
   old_code=$(msi_property "$old" ProductCode)
   msi_codes=("$upgrade_code" "$new_code" "$old_code")
   msi_codes+=("$(msi_packed "$upgrade_code")" "$(msi_packed "$new_code")" "$(msi_packed "$old_code")")
-  local version_cmake
-  version_cmake=$(sed -n 's/^project(Varnis VERSION \([0-9.]*\) .*/\1/p' "$VARNIS_ROOT/CMakeLists.txt")
-  [ "$msi_version" = "$version_cmake" ] && [ "$new_code" != "$old_code" ] && pass "msi: version and product code" \
-    || fail "msi: version and product code" "version '$msi_version' (project $version_cmake), codes $new_code $old_code"
-
-  if msi_exec /i "$msi"; then
-    msi_check_installed "msi: installed per machine (files, shortcut, one entry)" "$msi_version"
-  else
-    fail "msi: msiexec /i" "$(tr -d '\r' <"$work/msiexec.log" | tr '\n' ' ')"
-  fi
-  local exe out
-  for exe in varnis-cli varnis; do
-    printf '%s\n' "${msi_files[@]}" | grep -qx "$exe.exe" || continue
-    out=$(msi_wine "C:\\Program Files\\Varnis\\$exe.exe" --version </dev/null 2>&1 | tr -d '\r')
-    [ "$out" = "$exe $msi_version" ] && pass "msi: installed $exe.exe --version" \
-      || fail "msi: installed $exe.exe --version" "'$out'"
-  done
-  msi_check_resources varnis-cli.exe "Varnis command line" 1
-  printf '%s\n' "${msi_files[@]}" | grep -qx varnis.exe \
-    && msi_check_resources varnis.exe "Varnis card configuration window" 128
-  msi_check_removed "msi: msiexec /x leaves nothing of ours" "$msi"
-
-  # An upgrade: the lower version, then this one over it.
-  msi_exec /i "$old" && msi_exec /i "$msi" \
-    && msi_check_installed "msi: upgrade from $msi_old_version leaves one entry" "$msi_version" \
-    || fail "msi: upgrade from $msi_old_version" "$(tr -d '\r' <"$work/msiexec.log" | tr '\n' ' ')"
-  if msi_exec /i "$old"; then
-    fail "msi: the older package is refused over the newer" "msiexec /i succeeded"
-  else
-    [ "$(msi_entries)" = "$msi_version $msi_publisher" ] && pass "msi: the older package is refused over the newer" \
-      || fail "msi: the older package is refused over the newer" "entries '$(msi_entries | tr '\n' ',')'"
-  fi
-  msi_check_removed "msi: msiexec /x after the upgrade leaves nothing of ours" "$msi"
 }
+
+case "${1:-}" in
+  package)
+    rm -rf "$tier/msi"
+    package="$root/scripts/package-windows"
+    if ! built=$("$package" --output "$work/new" 2>"$work/package.log" | tail -n 1) || [ ! -f "$built" ]; then
+      fail "msi: the package builds without warnings" "$(tr '\n' ' ' <"$work/package.log")"
+      verdict
+    fi
+    pass "msi: the package builds without warnings"
+    echo "msi: $(basename "$built"): $(stat -c %s "$built") bytes"
+    if ! built_old=$("$package" --version "$msi_old_version" --output "$work/old" 2>"$work/package.log" | tail -n 1); then
+      fail "msi: a package of version $msi_old_version builds" "$(tr '\n' ' ' <"$work/package.log")"
+      verdict
+    fi
+    mkdir -p "$tier/msi" && cp "$built" "$msi" && cp "$built_old" "$old"
+    msi_facts
+    version_cmake=$(sed -n 's/^project(Varnis VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
+    check "msi: version and product code" "version '$msi_version' (project $version_cmake), codes $new_code $old_code" \
+      test "$msi_version" = "$version_cmake" -a "$new_code" != "$old_code" ;;
+  install)
+    msi_facts
+    if msi_exec /i "$msi"; then
+      msi_check_installed "msi: installed per machine (files, shortcut, one entry)" "$msi_version"
+    else
+      fail "msi: msiexec /i" "$(tr -d '\r' <"$work/msiexec.log" | tr '\n' ' ')"
+    fi
+    for exe in varnis-cli varnis; do
+      printf '%s\n' "${msi_files[@]}" | grep -qx "$exe.exe" || continue
+      out=$(msi_wine "C:\\Program Files\\Varnis\\$exe.exe" --version </dev/null 2>&1 | tr -d '\r')
+      check "msi: installed $exe.exe --version" "'$out'" test "$out" = "$exe $msi_version"
+    done
+    msi_check_resources varnis-cli.exe "Varnis command line" 1
+    printf '%s\n' "${msi_files[@]}" | grep -qx varnis.exe &&
+      msi_check_resources varnis.exe "Varnis card configuration window" 128 ;;
+  remove) msi_facts; msi_check_removed "msi: msiexec /x leaves nothing of ours" "$msi" ;;
+  upgrade)
+    msi_facts
+    msi_exec /i "$old" && msi_exec /i "$msi" &&
+      msi_check_installed "msi: upgrade from $msi_old_version leaves one entry" "$msi_version" ||
+      fail "msi: upgrade from $msi_old_version" "$(tr -d '\r' <"$work/msiexec.log" | tr '\n' ' ')" ;;
+  refuse-older)
+    msi_facts
+    if msi_exec /i "$old"; then
+      fail "msi: the older package is refused over the newer" "msiexec /i succeeded"
+    else
+      check "msi: the older package is refused over the newer" "entries '$(msi_entries | tr '\n' ',')'" \
+        test "$(msi_entries)" = "$msi_version $msi_publisher"
+    fi ;;
+  remove-upgraded) msi_facts; msi_check_removed "msi: msiexec /x after the upgrade leaves nothing of ours" "$msi" ;;
+  *) echo "msi-cases.sh: no case '${1:-}'" >&2; exit 2 ;;
+esac
+verdict
