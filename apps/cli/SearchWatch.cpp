@@ -8,35 +8,27 @@
 
 namespace varnis::cli {
 
-bool WatchedEngine::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits,
-                               int stopbits, std::uint32_t eventMask, int sendBufferSize)
+void SearchWatch::OnStep(const SearchStep& step)
 {
-    if (m_engine.Initialise(pPortOwner, portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize)) {
-        m_nOpenPort = portnr;
-        return true;
+    switch (step.m_eKind) {
+    case SearchStepKind::Probing:
+    case SearchStepKind::Found: m_nOpenPort = step.m_nPort; return;
+    case SearchStepKind::Unanswered: Pass(step.m_nPort, {PortProblem::None, std::string(kNoAnswerText)}); return;
+    case SearchStepKind::NotOpened: break;
     }
-    m_nOpenPort = 0;
-    const std::string& path = m_table.PathOf(portnr);
+    const std::string& path = m_table.PathOf(step.m_nPort);
     if (path.empty()) {
-        return false;  // no device behind this number: nothing to tell
+        return;  // no device behind this number: nothing to tell
     }
     PortDiagnosis why = DiagnoseForUser(path);
     if (why.m_eProblem == PortProblem::None) {
         // It was free a moment later: whoever held it has let it go.
         why = {PortProblem::Other, "could not be opened at the time"};
     }
-    Pass(portnr, std::move(why));
-    return false;
+    Pass(step.m_nPort, std::move(why));
 }
 
-void WatchedEngine::NoAnswer()
-{
-    if (m_nOpenPort != 0) {
-        Pass(m_nOpenPort, {PortProblem::None, std::string(kNoAnswerText)});
-    }
-}
-
-void WatchedEngine::Pass(unsigned portnr, PortDiagnosis why)
+void SearchWatch::Pass(unsigned portnr, PortDiagnosis why)
 {
     Trace(PortName(m_table, portnr, false) + " skipped: " + Printable(why.m_strText, 200) + "\n");
     // A port is told once, with its latest reason.
