@@ -44,7 +44,7 @@ CliWindow::CliWindow(FormChoices choices, bool bLockingConfirmed, std::ostream& 
 void CliWindow::ConnectWithoutDevice()
 {
     m_core.EnterConnectedState();
-    FillForm();
+    FillInForm(m_choices, m_surface, m_core);
 }
 
 void CliWindow::OnAnswer(const LinkAnswer& answer)
@@ -89,7 +89,7 @@ void CliWindow::ErrorMessage(std::string_view text, std::string_view, bool bLine
 void CliWindow::OnSearchStep(const SearchStep& step)
 {
     if (step.m_eKind == SearchStepKind::Found) {
-        FillForm();
+        FillInForm(m_choices, m_surface, m_core);
     }
     if (m_onSearchStep) {
         m_onSearchStep(step);
@@ -112,74 +112,6 @@ std::string CliWindow::RangeDetail() const
 void CliWindow::StartTimer(int nId, int nMilliseconds)
 {
     m_loop.StartTimer(nId, nMilliseconds, [this, nId] { m_core.OnTimer(nId); });
-}
-
-// A user's click: the mark changes as the toolkit changes it, then the click
-// reaches the core, which runs no rule for a disabled control.
-void CliWindow::Click(int nId)
-{
-    m_surface.MarkAsClicked(nId);
-    m_core.OnCommand(nId);
-}
-
-// The clicks and the typing a user would do on a freshly connected form, in
-// an order the form allows: a choice is clicked while its group is enabled,
-// the interface before its own formats.
-void CliWindow::FillForm()
-{
-    const FormChoices& c = m_choices;
-    // Key type and byte order are clicked after sector data output is chosen
-    // (the command line takes them with --mode sector only).
-    if (c.m_eMode) {
-        Click(*c.m_eMode == OutputMode::Uid ? kIdMode0 : kIdMode1);
-    }
-    if (c.m_eKeyType) {
-        Click(*c.m_eKeyType == KeyType::KeyA ? kIdKeyA : kIdKeyB);
-    }
-    if (c.m_eByteOrder) {
-        Click(*c.m_eByteOrder == ByteOrder::MsbFirst ? kIdMsbFirst : kIdLsbFirst);
-    }
-    const std::array<std::pair<int, const std::optional<int>*>, 4> lists = {{
-        {kIdSector, &c.m_nSector},
-        {kIdBlock, &c.m_nBlock},
-        {kIdStartAddress, &c.m_nStartAddress},
-        {kIdEndAddress, &c.m_nEndAddress},
-    }};
-    for (const auto& [nId, pChoice] : lists) {
-        if (pChoice->has_value()) {
-            m_surface.Select(nId, **pChoice);
-        }
-    }
-    if (c.m_eImpulseTiming) {
-        Click(*c.m_eImpulseTiming == ImpulseTiming::Default ? kIdDefaultTiming : kIdUserDefined);
-    }
-    const std::array<std::pair<int, const std::optional<std::string>*>, 4> texts = {{
-        {kIdImpulseWidth, &c.m_strImpulseWidth},
-        {kIdImpulseInterval, &c.m_strImpulseInterval},
-        {kIdKey, &c.m_strKey},
-        {kIdPassword, &c.m_strPassword},
-    }};
-    for (const auto& [nId, pText] : texts) {
-        if (pText->has_value()) {
-            m_surface.SetText(nId, **pText);
-        }
-    }
-    // The interface takes the typed texts; then its own format.
-    Click(c.m_eInterface.value_or(InterfaceKind::Wiegand) == InterfaceKind::Aba ? kIdAba : kIdWiegand);
-    if (c.m_eWiegandLength) {
-        constexpr std::array kLengths = {kIdWiegand26, kIdWiegand34, kIdWiegand42};
-        Click(kLengths.at(static_cast<std::size_t>(*c.m_eWiegandLength)));
-    }
-    if (c.m_eAbaFormat) {
-        constexpr std::array kFormats = {kIdAba8HTo10D, kIdAba6HTo8D, kIdAba6HTo10D, kIdAba4H2HTo10D, kIdAba4H2HTo8D};
-        Click(kFormats.at(static_cast<std::size_t>(*c.m_eAbaFormat)));
-    }
-    if (c.m_bPasswordProtection) {
-        Click(*c.m_bPasswordProtection ? kIdPasswordEnable : kIdPasswordDisable);
-    }
-    if (c.m_bConfigLocking.value_or(false) && !m_surface.IsChecked(kIdLocking)) {
-        Click(kIdLocking);
-    }
 }
 
 }  // namespace varnis::cli

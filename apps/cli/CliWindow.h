@@ -16,7 +16,8 @@
 
 namespace varnis::cli {
 
-// On connecting, the choices are clicked and typed in as a user would.
+// On connecting, the choices are clicked and typed in as a user would
+// (ui/core/FormChoices.h).
 class CliWindow final : private IDialogShell, private IShellResources {
 public:
     // `bLockingConfirmed`: the answer to the locking confirmation, asked by
@@ -66,8 +67,6 @@ private:
     void AppendMenuItem(unsigned, std::string_view) override {}
     void SetWindowIcon() override {}
 
-    void FillForm();
-    void Click(int nId);
     std::string RangeDetail() const;
 
     FormChoices m_choices;

@@ -44,7 +44,7 @@ INT_PTR CALLBACK VarnisDlg::DialogProc(HWND hDlg, UINT nMessage, WPARAM wParam, 
     return pThis != nullptr ? pThis->OnMessage(nMessage, wParam, lParam) : FALSE;
 }
 
-INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
+INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM /*lParam*/)
 {
     switch (nMessage) {
     case WM_INITDIALOG:
