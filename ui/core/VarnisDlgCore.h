@@ -79,7 +79,6 @@ public:
     void EnterConnectedState() override { m_rules.EnterConnectedState(); }
     void EnterDisconnectedState() override { m_rules.EnterDisconnectedState(); }
     void ReadFormTexts() override { m_rules.ReadFormTexts(); }
-    void ShowFormTexts() { m_rules.ShowFormTexts(); }
     // The build of the form as "Make Provin" starts it, without sending:
     // a refused form shows why.
     bool BuildSettings() { return BuildSettingsBlock(*this, m_buildState); }
@@ -90,7 +89,6 @@ public:
     const CardSettings& Settings() const override { return m_rules.Settings(); }
     const BuildState& Build() const { return m_buildState; }
     const LinkState& Link() const { return m_linkState; }
-    DeviceLink& LinkHandlers() { return m_link; }
 
 private:
     // ILinkWindow

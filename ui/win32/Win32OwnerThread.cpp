@@ -1,6 +1,5 @@
 #include "ui/win32/Win32OwnerThread.h"
 
-
 #include <string>
 #include <utility>
 
