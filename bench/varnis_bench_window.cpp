@@ -9,6 +9,7 @@
 #include "sim/SimDevice.h"
 #include "ui/qt/MessageBoxes.h"
 #include "ui/qt/VarnisDlg.h"
+#include "ui/qt/VarnisDlgProbe.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -92,8 +93,8 @@ int main(int argc, char** argv)
         dlg.SetPortTable(table);
         dlg.SetMessageBoxes(&boxes);
         dlg.show();
-        dlg.OnOpenPort();
-        if (!RunUntil([&] { return dlg.IsPortOpen(); }, 10000)) {
+        varnis::VarnisDlgProbe(dlg).Command(varnis::kIdOpenPort);
+        if (!RunUntil([&] { return varnis::VarnisDlgProbe(dlg).IsPortOpen(); }, 10000)) {
             std::fprintf(stderr, "the window did not connect\n");
             return 1;
         }
@@ -106,7 +107,7 @@ int main(int argc, char** argv)
         idle.exec();
         const double cpuMs = ProcessCpuMs() - cpu0;
 
-        const bool bStillConnected = dlg.IsPortOpen() && boxes.m_texts.empty();
+        const bool bStillConnected = varnis::VarnisDlgProbe(dlg).IsPortOpen() && boxes.m_texts.empty();
         std::fprintf(stderr,
                      "idle connected window (offscreen, device on a pseudo-terminal): %.3f ms of process CPU "
                      "over %d s%s\n",
@@ -116,7 +117,7 @@ int main(int argc, char** argv)
         std::printf("| %s | %.2f ms | %.0f ms | %.3f |\n", figure.c_str(), cpuMs, kIdleLimitMs, cpuMs / kIdleLimitMs);
         std::fflush(stdout);
         nCode = bStillConnected ? 0 : 1;
-        dlg.OnClosePort();
+        varnis::VarnisDlgProbe(dlg).Command(varnis::kIdClosePort);
     }
     device.Stop();
     return nCode;

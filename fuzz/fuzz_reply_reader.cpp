@@ -22,11 +22,6 @@ void Require(bool bCondition)
         __builtin_trap();
 }
 
-class NullOwner : public ISerialOwner {
-public:
-    void DeliverNotification(const SerialNotification&, const CancelSignal&) override {}
-};
-
 class FuzzWindow : public ILinkWindow {
 public:
     explicit FuzzWindow(BuildState& build) : m_build(build) {}
@@ -54,7 +49,6 @@ public:
         ApplyConnectionDefaults(m_settings, m_build.m_settingsBlock);
     }
     void EnterDisconnectedState() override {}
-    ISerialOwner* PortOwner() override { return &m_owner; }
 
     CardSettings m_settings;
     bool m_bPortOpen = false;
@@ -62,16 +56,15 @@ public:
 
 private:
     BuildState& m_build;
-    NullOwner m_owner;
 };
 
 class FuzzEngine : public IPortEngine {
 public:
     explicit FuzzEngine(const BuildState& build) : m_build(build) {}
 
-    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int, char, int, int, std::uint32_t, int) override
+    bool Initialise(unsigned portnr, int, char, int, int, std::uint32_t, int) override
     {
-        Require(pPortOwner != nullptr && portnr >= 1 && portnr <= 10);
+        Require(portnr >= 1 && portnr <= 10);
         return portnr >= m_nFirstWorkingPort;
     }
     bool StartMonitor() override { return true; }

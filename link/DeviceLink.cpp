@@ -1,6 +1,29 @@
 #include "link/DeviceLink.h"
 
 namespace varnis {
+namespace {
+
+// The window as the build sees it, but a refusal is told as the link's answer.
+class RefusingForm final : public IBuildForm {
+public:
+    explicit RefusingForm(ILinkWindow& window) : m_window(window) {}
+    void ShowMessage(std::string_view text, std::string_view caption) override
+    {
+        m_window.OnAnswer({LinkAnswerKind::Refused, text, caption});
+    }
+    bool IsPortOpen() const override { return m_window.IsPortOpen(); }
+    void ReadFormTexts() override { m_window.ReadFormTexts(); }
+    const CardSettings& Settings() const override { return m_window.Settings(); }
+    int SelectedSector() const override { return m_window.SelectedSector(); }
+    int SelectedBlock() const override { return m_window.SelectedBlock(); }
+    int SelectedStartAddress() const override { return m_window.SelectedStartAddress(); }
+    int SelectedEndAddress() const override { return m_window.SelectedEndAddress(); }
+
+private:
+    ILinkWindow& m_window;
+};
+
+}  // namespace
 
 DeviceLink::DeviceLink(ILinkWindow& window, IPortEngine& engine, LinkState& linkState, BuildState& buildState)
     : m_window(window), m_engine(engine), m_link(linkState), m_build(buildState)
@@ -21,7 +44,8 @@ void DeviceLink::OnMake()
     // form that has just been refused, nor may a frame staged for an
     // earlier card (a stray ACK would send it again).
     m_link.m_bFrameStaged = false;
-    const bool bBuilt = BuildSettingsBlock(m_window, m_build);
+    RefusingForm form(m_window);
+    const bool bBuilt = BuildSettingsBlock(form, m_build);
     if (!bBuilt || !m_build.m_bFrameReady) {
         return;
     }
@@ -75,11 +99,13 @@ void DeviceLink::ParseReplyByte()
         }
         break;
     case ParserStatus:
+        m_link.m_nReplyStatus = static_cast<std::uint8_t>(b);
         m_link.m_bStatusOk = (b == 0x00);
         m_link.m_nParserState = ParserLength;
         break;
     case ParserLength: m_link.m_nParserState = ParserCheck; break;
     case ParserCheck:
+        m_link.m_nReplyCheck = static_cast<std::uint8_t>(b);
         m_link.m_bCheckOk = (b == kFrameStart);
         m_link.m_nParserState = ParserEnd;
         break;
@@ -108,6 +134,7 @@ void DeviceLink::OnAck()
         StopLinkTimer(kReplyTimerId);
         m_window.EnterConnectedState();
         m_link.m_nParserState = ParserWaitAck;
+        m_window.OnSearchStep({SearchStepKind::Found, m_link.m_nProbedPort});
         return;
     }
     if (m_link.m_nPendingOperation == PendingMake) {
@@ -133,11 +160,19 @@ void DeviceLink::OnReplyEnd(std::int32_t nEndByte)
     if (bMake && bSuccess) {
         m_link.m_nPendingOperation = PendingNone;
     }
+    LinkAnswer answer;
     if (bMake) {
-        m_window.ShowMessage(bSuccess ? kMsgSuccess : kMsgFailure, kCaptionWarning);
+        answer.m_eKind = bSuccess ? LinkAnswerKind::Success : LinkAnswerKind::Failure;
+        answer.m_text = bSuccess ? kMsgSuccess : kMsgFailure;
     } else {
-        m_window.ShowMessage(bSuccess ? kMsgInitSucceed : kMsgInitFail, kCaptionWarning);
+        answer.m_eKind = bSuccess ? LinkAnswerKind::InitialiseSucceeded : LinkAnswerKind::InitialiseFailed;
+        answer.m_text = bSuccess ? kMsgInitSucceed : kMsgInitFail;
     }
+    answer.m_caption = kCaptionWarning;
+    answer.m_nStatus = m_link.m_nReplyStatus;
+    answer.m_nCheck = m_link.m_nReplyCheck;
+    answer.m_nEnd = static_cast<std::uint8_t>(nEndByte);
+    m_window.OnAnswer(answer);
 }
 
 namespace {
@@ -206,12 +241,12 @@ void DeviceLink::OnTimerExpired(int nId)
     if (nId == kReplyTimerId) {
         StopLinkTimer(kReplyTimerId);
         m_build.m_bFrameReady = false;
-        m_window.ShowMessage(kMsgTimeout, kCaptionWarning);
+        m_window.OnAnswer({LinkAnswerKind::TimeOut, kMsgTimeout, kCaptionWarning});
     } else if (nId == kProbeTimerId) {
         StopLinkTimer(kProbeTimerId);
         if (m_link.m_bProbeOutstanding) {
             m_link.m_bProbeOutstanding = false;
-            m_window.OnProbeUnanswered();
+            m_window.OnSearchStep({SearchStepKind::Unanswered, m_link.m_nProbedPort});
             if (m_link.m_bSearchEnded) {
                 m_link.m_bSearchEnded = false;  // its message has been shown already
                 return;
@@ -254,8 +289,9 @@ void DeviceLink::OnOpenPort()
         const std::uint32_t nChange = ++m_link.m_nPortChanges;
         // The engine may show its error box in here, with other handlers
         // running inside it.
-        if (!m_engine.Initialise(m_window.PortOwner(), portnr, kLinkBaud, kLinkParity, kLinkDataBits, kLinkStopBits,
-                                 kLinkEventMask, kLinkSendBufferSize)) {
+        if (!m_engine.Initialise(portnr, kLinkBaud, kLinkParity, kLinkDataBits, kLinkStopBits, kLinkEventMask,
+                                 kLinkSendBufferSize)) {
+            m_window.OnSearchStep({SearchStepKind::NotOpened, portnr});
             continue;
         }
         if (nChange != m_link.m_nPortChanges) {
@@ -265,7 +301,9 @@ void DeviceLink::OnOpenPort()
         m_window.ReadFormTexts();
         SendByte(kStx);
         m_link.m_bProbeOutstanding = true;
+        m_link.m_nProbedPort = portnr;
         StartLinkTimer(kProbeTimerId, kProbeTimerMs);
+        m_window.OnSearchStep({SearchStepKind::Probing, portnr});
         return;
     }
     // No port was left to open. If this call opened none at all (the press
@@ -275,7 +313,7 @@ void DeviceLink::OnOpenPort()
     // probed one and ended its wait above.
     m_link.m_bSearchEnded = m_link.m_bProbeOutstanding;
     m_link.m_nNextPortToProbe = kFirstPort;
-    m_window.ShowMessage(kMsgNotFound, kCaptionWarning);
+    m_window.OnAnswer({LinkAnswerKind::NotFound, kMsgNotFound, kCaptionWarning});
 }
 
 void DeviceLink::OnLineLost(std::uint32_t /*portnr*/)

@@ -62,6 +62,11 @@ struct LinkState {
     bool m_bCheckOk = false;
     bool m_bProbeOutstanding = false;
     std::int32_t m_nNextPortToProbe = kFirstPort;
+    // The port of the probe sent last.
+    unsigned m_nProbedPort = 0;
+    // The status and check bytes of the reply being read.
+    std::uint8_t m_nReplyStatus = 0;
+    std::uint8_t m_nReplyCheck = 0;
     // Set once a "Make Provin" build has succeeded: until then there is no
     // staged block, and an ACK must not send a frame of zeros to the device.
     bool m_bFrameStaged = false;
@@ -81,6 +86,42 @@ struct LinkState {
     std::uint32_t m_nCaughtUp = 0;
 };
 
+// How an exchange or a search ended, as the link tells its window.
+enum class LinkAnswerKind : std::uint8_t {
+    Success,              // the device has written the card
+    Failure,              // the device's reply said no, or was spoilt
+    InitialiseSucceeded,  // a reply that came with no card pending, good
+    InitialiseFailed,     // the same, spoilt
+    TimeOut,              // no reply in time
+    NotFound,             // the search found no device
+    Refused,              // the build refused the form; nothing was sent
+};
+
+struct LinkAnswer {
+    LinkAnswerKind m_eKind = LinkAnswerKind::Success;
+    // What the window shows for it, in a box with this caption.
+    std::string_view m_text;
+    std::string_view m_caption;
+    // The device's reply (Success, Failure and the initialise pair): its
+    // status, check and end bytes.
+    std::uint8_t m_nStatus = 0;
+    std::uint8_t m_nCheck = 0;
+    std::uint8_t m_nEnd = 0;
+};
+
+// The search's progress, port by port.
+enum class SearchStepKind : std::uint8_t {
+    NotOpened,   // the engine could not open the port
+    Probing,     // the port is open and the probe sent
+    Unanswered,  // the probe went unanswered; the search moves on right after
+    Found,       // the device answered the probe: connected
+};
+
+struct SearchStep {
+    SearchStepKind m_eKind = SearchStepKind::NotOpened;
+    unsigned m_nPort = 0;
+};
+
 // What the link needs of the window (the build's needs included).
 class ILinkWindow : public IBuildForm {
 public:
@@ -91,19 +132,20 @@ public:
     virtual void StopTimer(int nId) = 0;
     virtual void EnterConnectedState() = 0;
     virtual void EnterDisconnectedState() = 0;
-    // The owner handed to the engine's Initialise.
-    virtual ISerialOwner* PortOwner() = 0;
-    // The probe on the port opened last has gone unanswered; the search
-    // moves on right after.
-    virtual void OnProbeUnanswered() {}
+    // An outcome; the window shows its text in a box. A window that tells
+    // outcomes otherwise reads the values.
+    virtual void OnAnswer(const LinkAnswer& answer) { ShowMessage(answer.m_text, answer.m_caption); }
+    // A step of the search; a window shows nothing for it.
+    virtual void OnSearchStep(const SearchStep& /*step*/) {}
 };
 
 // What the link needs of the engine; SerialPortEngine adapts SerialPort.
 class IPortEngine {
 public:
     virtual ~IPortEngine() = default;
-    virtual bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits,
-                            int stopbits, std::uint32_t eventMask, int sendBufferSize) = 0;
+    // Opens COM`portnr`; its notifications go to the owner the engine was made for.
+    virtual bool Initialise(unsigned portnr, int baud, char parity, int databits, int stopbits, std::uint32_t eventMask,
+                            int sendBufferSize) = 0;
     virtual bool StartMonitor() = 0;
     virtual void Send(std::span<const std::uint8_t> data) = 0;
     virtual bool Close() = 0;
@@ -112,11 +154,12 @@ public:
     virtual bool RequestCatchUp(std::uint32_t nTag) = 0;
 };
 
+// Bound to the owner of the port's notifications when it is made.
 class SerialPortEngine : public IPortEngine {
 public:
-    explicit SerialPortEngine(SerialPort& port) : m_port(port) {}
-    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
-                    std::uint32_t eventMask, int sendBufferSize) override;
+    SerialPortEngine(SerialPort& port, ISerialOwner& owner) : m_port(port), m_owner(owner) {}
+    bool Initialise(unsigned portnr, int baud, char parity, int databits, int stopbits, std::uint32_t eventMask,
+                    int sendBufferSize) override;
     bool StartMonitor() override;
     void Send(std::span<const std::uint8_t> data) override;
     bool Close() override;
@@ -124,6 +167,7 @@ public:
 
 private:
     SerialPort& m_port;
+    ISerialOwner& m_owner;
 };
 
 // All handlers run on the window's thread, one at a time, except that every

@@ -4,10 +4,10 @@
 
 namespace varnis {
 
-bool SerialPortEngine::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits,
-                                  int stopbits, std::uint32_t eventMask, int sendBufferSize)
+bool SerialPortEngine::Initialise(unsigned portnr, int baud, char parity, int databits, int stopbits,
+                                  std::uint32_t eventMask, int sendBufferSize)
 {
-    return m_port.Initialise(pPortOwner, portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize);
+    return m_port.Initialise(&m_owner, portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize);
 }
 
 bool SerialPortEngine::StartMonitor()

@@ -24,16 +24,15 @@ std::string FormatFrame(const ConfigurationFrame& frame)
 
 int RunFrame(const CliOptions& options, std::ostream& out, std::ostream& err)
 {
-    BuildState build;
     // Nothing is sent, so nothing is locked: the frame shows what the card would carry.
-    CliWindow window(options.m_form, true, build, out, err);
+    CliWindow window(options.m_form, true, out, err);
     // No device is involved here: the form counts as connected, so the build
     // finds the port open and starts from the connection defaults.
-    window.EnterConnectedState();
-    if (!BuildSettingsBlock(window, build)) {
+    window.ConnectWithoutDevice();
+    if (!window.BuildSettings()) {
         return kExitFailure;
     }
-    out << FormatFrame(AssembleConfigurationFrame(build)) << std::endl;
+    out << FormatFrame(AssembleConfigurationFrame(window.Build())) << std::endl;
     return kExitOk;
 }
 

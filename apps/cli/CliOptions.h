@@ -2,7 +2,7 @@
 #pragma once
 
 #include "apps/cli/CliText.h"
-#include "config/CardSettings.h"
+#include "ui/core/FormChoices.h"
 
 #include <chrono>
 #include <optional>
@@ -19,27 +19,6 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kDefaultReplyTimeoutMs = 30000;
 
 enum class Command : std::uint8_t { None, Help, Version, Frame, Make, Ports };
-
-// What the user puts into the form. Unset fields keep the connection defaults.
-struct FormChoices {
-    std::optional<OutputMode> m_eMode;
-    std::optional<InterfaceKind> m_eInterface;
-    std::optional<WiegandLength> m_eWiegandLength;
-    std::optional<AbaFormat> m_eAbaFormat;
-    std::optional<ImpulseTiming> m_eImpulseTiming;
-    std::optional<std::string> m_strImpulseWidth;
-    std::optional<std::string> m_strImpulseInterval;
-    std::optional<int> m_nSector;
-    std::optional<int> m_nBlock;
-    std::optional<int> m_nStartAddress;
-    std::optional<int> m_nEndAddress;
-    std::optional<ByteOrder> m_eByteOrder;
-    std::optional<KeyType> m_eKeyType;
-    std::optional<std::string> m_strKey;
-    std::optional<std::string> m_strPassword;
-    std::optional<bool> m_bPasswordProtection;
-    std::optional<bool> m_bConfigLocking;
-};
 
 struct CliOptions {
     Command m_eCommand = Command::None;

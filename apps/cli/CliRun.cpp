@@ -6,16 +6,13 @@
 #include "apps/cli/PortListing.h"
 #include "apps/cli/SearchWatch.h"
 #include "apps/cli/Terminal.h"
-#include "link/DeviceLink.h"
+#include "ui/core/FormTable.h"
 #include "serial/EventLoop.h"
-#include "serial/OwnerThread.h"
 #include "serial/PortDiagnosis.h"
-#include "serial/SerialPort.h"
 
 #include <cctype>
 #include <cstdio>
 #include <chrono>
-#include <functional>
 #include <unistd.h>
 
 namespace varnis::cli {
@@ -71,99 +68,13 @@ int ReportWritten(int nWritten, int nCount, std::ostream& err)
     return nWritten == nCount ? kExitOk : kExitFailure;
 }
 
-// The window's timers on the session's event loop.
-class LoopTimers final : public IWindowTimers {
-public:
-    explicit LoopTimers(EventLoop& loop) : m_loop(loop) {}
-    void Start(int nId, int nMilliseconds, std::function<void()> onExpiry) override
-    {
-        m_loop.StartTimer(nId, nMilliseconds, std::move(onExpiry));
-    }
-    void Stop(int nId) override { m_loop.StopTimer(nId); }
-
-private:
-    EventLoop& m_loop;
-};
-
-// The engine's reports go to standard error as they are, except the report
-// of a lost line: the run tells of that in one line of its own.
-class CliErrorReporter final : public IErrorReporter {
-public:
-    void ReportError(std::string_view text, std::string_view, const CancelSignal&) override
-    {
-        std::fwrite(text.data(), 1, text.size(), stderr);
-    }
-    void ReportLineLost(std::string_view, std::string_view, const CancelSignal&) override {}
-};
-
-// Everything one `make` run holds. Declared so that destruction runs in the
-// safe order: the engine first (it stops its monitoring thread, whose
-// hand-over is cancelled by the stop), then the owner channel, the loop last.
-class MakeSession {
-public:
-    MakeSession(const CliOptions& options, bool bLockingConfirmed, const PortTable& table, std::ostream& out,
-                std::ostream& err)
-        : m_owner(m_loop,
-                  [this](const SerialNotification& n) {
-                      if (n.m_nMessage == SPN_RXCHAR) {
-                          m_window.NoteReplyByte(m_linkState.m_nParserState, n.m_nWParam);
-                          m_link.OnReceivedByte(n.m_nWParam, n.m_nLParam);
-                      } else if (n.m_nMessage == SPN_CAUGHT_UP) {
-                          m_link.OnCaughtUp(n.m_nWParam, n.m_nLParam);
-                      } else if (n.m_nMessage == SPN_LINE_LOST) {
-                          m_nLostPort = n.m_nLParam;  // the run ends: nothing more is asked of the link
-                      }
-                  }),
-          m_window(options.m_form, bLockingConfirmed, m_build, out, err),
-          m_engine(m_port),
-          m_table(table),
-          m_watched(m_engine, m_port, m_table),
-          m_link(m_window, m_watched, m_linkState, m_build)
-    {
-        m_port.SetPortTable(table);
-        m_port.SetErrorReporter(&m_reporter);
-        m_window.Attach(&m_timers, &m_link, &m_owner);
-        m_window.SetOnProbeUnanswered([this] { m_watched.NoAnswer(); });
-    }
-    ~MakeSession()
-    {
-        m_link.OnClosePort();
-        m_owner.Close();
-    }
-    MakeSession(const MakeSession&) = delete;
-    MakeSession& operator=(const MakeSession&) = delete;
-
-    EventLoop& Loop() { return m_loop; }
-    CliWindow& Window() { return m_window; }
-    DeviceLink& Link() { return m_link; }
-    const WatchedEngine& Engine() const { return m_watched; }
-    const BuildState& Build() const { return m_build; }
-    // The port whose line was lost (0: none); once set, the run ends.
-    unsigned LostPort() const { return m_nLostPort; }
-
-private:
-    unsigned m_nLostPort = 0;
-    CliErrorReporter m_reporter;
-    EventLoop m_loop;
-    LoopTimers m_timers{m_loop};
-    SerialOwnerChannel m_owner;
-    LinkState m_linkState;
-    BuildState m_build;
-    CliWindow m_window;
-    SerialPort m_port;
-    SerialPortEngine m_engine;
-    PortTable m_table;
-    WatchedEngine m_watched;
-    DeviceLink m_link;
-};
-
 // A lost line ends the run at once, in one line that names the port.
-bool LineLost(const MakeSession& session, const PortTable& table, bool bNamedPath, std::ostream& err)
+bool LineLost(const CliWindow& window, const PortTable& table, bool bNamedPath, std::ostream& err)
 {
-    if (session.LostPort() == 0) {
+    if (window.LostPort() == 0) {
         return false;
     }
-    err << "varnis-cli: the line to the device on " << PortName(table, session.LostPort(), bNamedPath) << " was lost"
+    err << "varnis-cli: the line to the device on " << PortName(table, window.LostPort(), bNamedPath) << " was lost"
         << std::endl;
     return true;
 }
@@ -171,23 +82,25 @@ bool LineLost(const MakeSession& session, const PortTable& table, bool bNamedPat
 // Runs the search as "OpenPort" does. Found: says where. Not found: says why
 // for each port that has a device; a port the user named that cannot be
 // opened at all is told in one line of its own.
-bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable& table, std::ostream& err)
+bool FindDevice(CliWindow& window, const CliOptions& options, const PortTable& table, std::ostream& err)
 {
-    CliWindow& window = session.Window();
     const bool bNamedPort = options.m_strPort.has_value();
     const bool bNamedPath = bNamedPort && table.IsNamedByPath(1);  // a path, or COMn beyond the table
+    SearchWatch watch(table);
+    window.SetOnSearchStep([&watch, &window](const SearchStep& step) { watch.OnStep(step, window.LastOpenFailure()); });
     window.HoldNotFound(bNamedPort);
-    session.Link().OnOpenPort();
-    const bool bSearchEnded = session.Loop().RunUntil(
+    window.OpenPort();
+    const bool bSearchEnded = window.Loop().RunUntil(
         [&] {
-            return window.IsConnected() || window.LastAnswer() == DeviceAnswer::NotFound || session.LostPort() != 0;
+            return window.IsConnected() || window.LastAnswer() == LinkAnswerKind::NotFound || window.LostPort() != 0;
         },
         kSearchLimit);
-    if (LineLost(session, table, bNamedPath, err)) {
+    window.SetOnSearchStep(nullptr);
+    if (LineLost(window, table, bNamedPath, err)) {
         return false;
     }
     if (window.IsConnected()) {
-        const unsigned nPort = session.Engine().OpenPort();
+        const unsigned nPort = watch.OpenPort();
         err << "varnis-cli: found on " << PortName(table, nPort, bNamedPath) << std::endl;
         return true;
     }
@@ -195,7 +108,7 @@ bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable
         err << "varnis-cli: the device search did not end within " << kSearchLimit.count() << " s." << std::endl;
         return false;
     }
-    const std::vector<PassedPort>& passed = session.Engine().Passed();
+    const std::vector<PassedPort>& passed = watch.Passed();
     if (bNamedPort && passed.size() == 1 && passed.front().m_why.m_eProblem != PortProblem::None) {
         const unsigned nPort = passed.front().m_nPort;
         err << "varnis-cli: cannot use " << PortName(table, nPort, bNamedPath) << ": "
@@ -203,17 +116,16 @@ bool FindDevice(MakeSession& session, const CliOptions& options, const PortTable
         return false;
     }
     if (bNamedPort) {
-        err << "Warning: " << kNotFoundText << std::endl;
+        err << "Warning: " << kMsgNotFound << std::endl;
     }
     WhyNotFound(table, passed, bNamedPath, err);
     return false;
 }
 
 // The cards, one after the other; between two, the user places the next.
-int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& table, LineReader& reader,
+int MakeCards(CliWindow& window, const CliOptions& options, const PortTable& table, LineReader& reader,
               std::ostream& out, std::ostream& err, int nInputFd)
 {
-    CliWindow& window = session.Window();
     const bool bNamedPath = options.m_strPort.has_value() && table.IsNamedByPath(1);
     int nWritten = 0;
     for (int nCard = 1; nCard <= options.m_nCount; ++nCard) {
@@ -221,10 +133,10 @@ int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& 
             err << "Place the next card (" << nCard << " of " << options.m_nCount
                 << ") and press Enter: " << std::flush;
             std::string line;
-            const bool bGotLine = reader.ReadLine(session.Loop(), line, [&session] { return session.LostPort() != 0; });
-            if (session.LostPort() != 0) {
+            const bool bGotLine = reader.ReadLine(window.Loop(), line, [&window] { return window.LostPort() != 0; });
+            if (window.LostPort() != 0) {
                 err << std::endl;  // ends the prompt's line
-                LineLost(session, table, bNamedPath, err);
+                LineLost(window, table, bNamedPath, err);
                 return kExitFailure;
             }
             EndPromptLine(err, nInputFd, bGotLine);
@@ -236,15 +148,15 @@ int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& 
             }
         }
         window.ClearAnswer();
-        session.Link().OnMake();
-        if (!session.Build().m_bFrameReady) {
+        window.Make();
+        if (!window.Build().m_bFrameReady) {
             break;  // the build has shown why
         }
         // The window waits for the result without limit; here the wait is bounded.
-        const bool bAnswered = session.Loop().RunUntil(
-            [&] { return window.LastAnswer() != DeviceAnswer::None || session.LostPort() != 0; },
-            std::chrono::milliseconds(options.m_nReplyTimeoutMs));
-        if (LineLost(session, table, bNamedPath, err)) {
+        const bool bAnswered =
+            window.Loop().RunUntil([&] { return window.LastAnswer().has_value() || window.LostPort() != 0; },
+                                   std::chrono::milliseconds(options.m_nReplyTimeoutMs));
+        if (LineLost(window, table, bNamedPath, err)) {
             return kExitFailure;
         }
         if (!bAnswered) {
@@ -252,7 +164,7 @@ int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& 
                 << " ms; the card was not confirmed." << std::endl;
             break;
         }
-        if (window.LastAnswer() != DeviceAnswer::Success) {
+        if (window.LastAnswer() != LinkAnswerKind::Success) {
             break;
         }
         ++nWritten;
@@ -269,10 +181,9 @@ int MakeCards(MakeSession& session, const CliOptions& options, const PortTable& 
 // refused form sends nothing at all. The window's build repeats the same checks.
 bool FormAccepted(const CliOptions& options, std::ostream& out, std::ostream& err)
 {
-    BuildState scratch;
-    CliWindow form(options.m_form, true, scratch, out, err);
-    form.EnterConnectedState();
-    return BuildSettingsBlock(form, scratch);
+    CliWindow form(options.m_form, true, out, err);
+    form.ConnectWithoutDevice();
+    return form.BuildSettings();
 }
 
 // After the form: the locking question, the search and the cards.
@@ -287,17 +198,18 @@ int MakeOnPorts(const CliOptions& options, const PortTable& table, std::ostream&
     }
     bool bLockingConfirmed = true;
     if (options.m_form.m_bConfigLocking.value_or(false) && !options.m_bYes) {
-        bLockingConfirmed = Confirm(kLockingQuestion, promptLoop, reader, err, nInputFd);
+        bLockingConfirmed = Confirm(kLockingConfirmText, promptLoop, reader, err, nInputFd);
         if (!bLockingConfirmed) {
             err << "varnis-cli: configuration locking not confirmed; nothing was sent." << std::endl;
             return kExitFailure;
         }
     }
-    MakeSession session(options, bLockingConfirmed, table, out, err);
-    if (!FindDevice(session, options, table, err)) {
+    CliWindow window(options.m_form, bLockingConfirmed, out, err);
+    window.SetPortTable(table);
+    if (!FindDevice(window, options, table, err)) {
         return kExitFailure;
     }
-    return MakeCards(session, options, table, reader, out, err, nInputFd);
+    return MakeCards(window, options, table, reader, out, err, nInputFd);
 }
 
 }  // namespace

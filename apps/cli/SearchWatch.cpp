@@ -8,30 +8,22 @@
 
 namespace varnis::cli {
 
-bool WatchedEngine::Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits,
-                               int stopbits, std::uint32_t eventMask, int sendBufferSize)
+void SearchWatch::OnStep(const SearchStep& step, const PortDiagnosis& openFailure)
 {
-    if (m_engine.Initialise(pPortOwner, portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize)) {
-        m_nOpenPort = portnr;
-        return true;
+    switch (step.m_eKind) {
+    case SearchStepKind::Probing:
+    case SearchStepKind::Found: m_nOpenPort = step.m_nPort; return;
+    case SearchStepKind::Unanswered: Pass(step.m_nPort, {PortProblem::None, std::string(kNoAnswerText)}); return;
+    case SearchStepKind::NotOpened: break;
     }
-    m_nOpenPort = 0;
-    const std::string& path = m_table.PathOf(portnr);
+    const std::string& path = m_table.PathOf(step.m_nPort);
     if (path.empty()) {
-        return false;  // no device behind this number: nothing to tell
+        return;  // no device behind this number: nothing to tell
     }
-    Pass(portnr, ForUser(m_port.LastOpenFailure(), path));
-    return false;
+    Pass(step.m_nPort, ForUser(openFailure, path));
 }
 
-void WatchedEngine::NoAnswer()
-{
-    if (m_nOpenPort != 0) {
-        Pass(m_nOpenPort, {PortProblem::None, std::string(kNoAnswerText)});
-    }
-}
-
-void WatchedEngine::Pass(unsigned portnr, PortDiagnosis why)
+void SearchWatch::Pass(unsigned portnr, PortDiagnosis why)
 {
     Trace(PortName(m_table, portnr, false) + " skipped: " + Printable(why.m_strText, 200) + "\n");
     // A port is told once, with its latest reason.

@@ -22,35 +22,23 @@ struct PassedPort {
 
 inline constexpr std::string_view kNoAnswerText = "no answer within 100 ms";
 
-// The engine as the link drives it. Why a port could not be opened is what
-// `port`, the engine behind `engine`, kept of its open; a port whose probe
-// goes unanswered is told by the caller (NoAnswer). Each reason goes to the
-// trace when it is known.
-class WatchedEngine final : public IPortEngine {
+// The search's steps as the link reports them. Why a port could not be
+// opened is what the engine kept of its open, handed in with the step. Each
+// reason goes to the trace when it is known.
+class SearchWatch {
 public:
-    WatchedEngine(IPortEngine& engine, const SerialPort& port, const PortTable& table)
-        : m_engine(engine), m_port(port), m_table(table)
-    {
-    }
+    explicit SearchWatch(const PortTable& table) : m_table(table) {}
 
-    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
-                    std::uint32_t eventMask, int sendBufferSize) override;
-    bool StartMonitor() override { return m_engine.StartMonitor(); }
-    void Send(std::span<const std::uint8_t> data) override { m_engine.Send(data); }
-    bool Close() override { return m_engine.Close(); }
-    bool RequestCatchUp(std::uint32_t nTag) override { return m_engine.RequestCatchUp(nTag); }
+    // `openFailure`: the engine's reason, for a port that was not opened.
+    void OnStep(const SearchStep& step, const PortDiagnosis& openFailure);
 
-    // The probe on the port opened last has gone unanswered.
-    void NoAnswer();
-
+    // The port probed last.
     unsigned OpenPort() const { return m_nOpenPort; }
     const std::vector<PassedPort>& Passed() const { return m_passed; }
 
 private:
     void Pass(unsigned portnr, PortDiagnosis why);
 
-    IPortEngine& m_engine;
-    const SerialPort& m_port;
     const PortTable& m_table;
     unsigned m_nOpenPort = 0;
     std::vector<PassedPort> m_passed;

@@ -128,7 +128,7 @@ void Exercise(varnis::VarnisDlg& dlg, PrintedBoxes& boxes)
             pPoll->stop();
             PrintLine("varnis-demo: outcome after " + std::to_string(pClock->elapsed()) + " ms");
             dlg.accept();
-        } else if (dlg.IsPortOpen() && !bMade) {
+        } else if (varnis::VarnisDlgProbe(dlg).IsPortOpen() && !bMade) {
             bMade = true;
             PrintLine("varnis-demo: connected after " + std::to_string(pClock->restart()) +
                       " ms; pressing \"Make Provin\"");
@@ -150,7 +150,7 @@ void TakeScreenshotWhenConnected(varnis::VarnisDlg& dlg, const QString& path, bo
     pClock->start();
     QObject::connect(pPoll, &QTimer::timeout, &dlg, [&dlg, pPoll, pClock, path, &bOk]() {
         const bool bTimedOut = pClock->elapsed() > 15000;
-        if (!dlg.IsPortOpen() && !bTimedOut)
+        if (!varnis::VarnisDlgProbe(dlg).IsPortOpen() && !bTimedOut)
             return;
         pPoll->stop();
         delete pClock;
@@ -239,7 +239,7 @@ private:
         TypeKey(Qt::Key_Tab);  // "Exit" -> "Help" -> "OpenPort"
         TypeKey(Qt::Key_Tab);
         TypeKey(Qt::Key_Space);
-        When([this]() { return m_dlg.IsPortOpen(); },
+        When([this]() { return varnis::VarnisDlgProbe(m_dlg).IsPortOpen(); },
              [this]() {
                  Save(&m_dlg, "a11y-connected.png");
                  OpenList();
@@ -270,7 +270,7 @@ private:
                 TypeKey(Qt::Key_Return);  // "OK"
                 After(300, [this]() { MakeCard(); });
             });
-        m_dlg.ShowHelpWindow();
+        varnis::VarnisDlgProbe(m_dlg).ShowHelpWindow();
     }
     void MakeCard()
     {

@@ -89,13 +89,12 @@ struct EngineCall {
 // The real engine behind a recorder. Used on the window's thread only.
 class RecordingEngine : public IPortEngine {
 public:
-    explicit RecordingEngine(SerialPort& port) : m_inner(port) {}
+    RecordingEngine(SerialPort& port, ISerialOwner& owner) : m_inner(port, owner) {}
 
-    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
-                    std::uint32_t eventMask, int sendBufferSize) override
+    bool Initialise(unsigned portnr, int baud, char parity, int databits, int stopbits, std::uint32_t eventMask,
+                    int sendBufferSize) override
     {
-        const bool bOk =
-            m_inner.Initialise(pPortOwner, portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize);
+        const bool bOk = m_inner.Initialise(portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize);
         m_nCurrentPort = bOk ? portnr : 0;
         m_calls.push_back({EngineCall::Kind::Initialise, portnr, bOk, {}, Clock::now()});
         return bOk;
@@ -168,7 +167,7 @@ public:
     explicit E2eWindow(EventLoop& loop)
         : m_loop(loop),
           m_channel(loop, [this](const SerialNotification& n) { OnNotification(n); }),
-          m_engine(m_port),
+          m_engine(m_port, m_channel),
           m_deviceLink(*this, m_engine, m_link, m_build)
     {
         m_port.SetErrorReporter(&m_errors);
@@ -222,7 +221,6 @@ public:
         m_connectedAt.push_back(Clock::now());
     }
     void EnterDisconnectedState() override { ++m_nDisconnected; }
-    ISerialOwner* PortOwner() override { return &m_channel; }
 
     // Timers the link starts while COM`portnr` is open are held for the test
     // (see the top of this file); false lets them run on the loop again.

@@ -520,7 +520,6 @@ TEST_F(DeviceLinkTest, SearchSkipsPortsThatFailAndUsesTheLineSettings)
     m_deviceLink.OnOpenPort();
     EXPECT_EQ(m_engine.InitPorts(), (std::vector<unsigned>{1, 2, 3}));
     const FakePortEngine::InitCall& c = m_engine.m_inits.back();
-    EXPECT_EQ(c.m_pOwner, m_window.PortOwner());
     EXPECT_EQ(c.m_nBaud, 9600);
     EXPECT_EQ(c.m_cParity, 'N');
     EXPECT_EQ(c.m_nDataBits, 8);

@@ -73,16 +73,10 @@ public:
         ++m_nDisconnected;
         m_journal.Add("disconnected");
     }
-    ISerialOwner* PortOwner() override { return &m_owner; }
 
     bool IsTimerRunning(int nId) const { return m_timers.contains(nId); }
     int TimerPeriod(int nId) const { return m_timers.contains(nId) ? m_timers.at(nId) : -1; }
     int TimerStarts(int nId) const { return m_timerStarts.contains(nId) ? m_timerStarts.at(nId) : 0; }
-
-    class NullOwner : public ISerialOwner {
-    public:
-        void DeliverNotification(const SerialNotification&, const CancelSignal&) override {}
-    };
 
     Journal& m_journal;
     CardSettings m_settings;
@@ -93,7 +87,6 @@ public:
     std::vector<Message> m_messages;
     std::map<int, int> m_timers;
     std::map<int, int> m_timerStarts;
-    NullOwner m_owner;
     std::function<void(const std::string&)> m_onMessage;
 };
 
@@ -102,7 +95,6 @@ public:
     explicit FakePortEngine(Journal& journal) : m_journal(journal) {}
 
     struct InitCall {
-        ISerialOwner* m_pOwner = nullptr;
         unsigned m_nPort = 0;
         int m_nBaud = 0;
         char m_cParity = 0;
@@ -113,11 +105,11 @@ public:
         bool m_bResult = false;
     };
 
-    bool Initialise(ISerialOwner* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
-                    std::uint32_t eventMask, int sendBufferSize) override
+    bool Initialise(unsigned portnr, int baud, char parity, int databits, int stopbits, std::uint32_t eventMask,
+                    int sendBufferSize) override
     {
         const bool bOk = m_openable.contains(portnr);
-        m_inits.push_back({pPortOwner, portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize, bOk});
+        m_inits.push_back({portnr, baud, parity, databits, stopbits, eventMask, sendBufferSize, bOk});
         // Like the real engine: the previous port is closed even when the new one fails.
         m_nOpenPort = bOk ? portnr : 0;
         m_journal.Add("init " + std::to_string(portnr) + (bOk ? " ok" : " fail"));

@@ -67,12 +67,53 @@ protected:
     bool m_bBoxSeen = false;
 };
 
+// Assistive technology toggles a control through its accessible action, which
+// changes the check mark without a click: the rule must run all the same.
+void ToggleAccessibly(QWidget* pControl)
+{
+    QAccessibleInterface* pInterface = QAccessible::queryAccessibleInterface(pControl);
+    ASSERT_NE(pInterface, nullptr);
+    QAccessibleActionInterface* pActions = pInterface->actionInterface();
+    ASSERT_NE(pActions, nullptr);
+    ASSERT_TRUE(pActions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    pActions->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+TEST_F(Keyboard, ChoicesMadeThroughAssistiveTechnologyRunTheirRules)
+{
+    m_probe.EnterConnectedState();
+    ToggleAccessibly(m_probe.Control(kIdMode1));
+    EXPECT_TRUE(Button(m_dlg, kIdMode1)->isChecked());
+    EXPECT_EQ(m_probe.Build().m_settingsBlock.at(0), 0xFE);
+    EXPECT_TRUE(m_probe.Control(kIdKeyB)->isEnabled());
+    ToggleAccessibly(m_probe.Control(kIdKeyB));
+    EXPECT_EQ(m_probe.Build().m_settingsBlock.at(4), 0x01);
+    EXPECT_EQ(m_probe.Settings().m_eKeyType, KeyType::KeyB);
+
+    m_boxes.m_confirmAnswers = {false};
+    ToggleAccessibly(m_probe.Control(kIdLocking));
+    ASSERT_EQ(m_boxes.m_records.size(), 1U);
+    EXPECT_EQ(m_boxes.m_records.front().m_eKind, BoxRecord::Kind::Confirm);
+    EXPECT_TRUE(m_boxes.m_records.front().m_bOwned);
+    EXPECT_FALSE(Button(m_dlg, kIdLocking)->isChecked());
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
+
+    m_boxes.m_confirmAnswers = {true};
+    ToggleAccessibly(m_probe.Control(kIdLocking));
+    EXPECT_TRUE(Button(m_dlg, kIdLocking)->isChecked());
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 1);
+    ToggleAccessibly(m_probe.Control(kIdLocking));
+    EXPECT_FALSE(Button(m_dlg, kIdLocking)->isChecked());
+    EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
+    EXPECT_EQ(m_boxes.m_records.size(), 2U);
+}
+
 TEST_F(Keyboard, ConnectingPutsTheFocusOnClosePortAndClosingOnOpenPort)
 {
     Press(Qt::Key_Tab);
     Press(Qt::Key_Tab);
     ASSERT_EQ(Focus(), m_probe.Control(kIdOpenPort));
-    m_dlg.EnterConnectedState();  // as the device's answer to a probe does
+    m_probe.EnterConnectedState();  // as the device's answer to a probe does
     EXPECT_EQ(Focus(), m_probe.Control(kIdClosePort));
     // The next key goes to "ClosePort", not into the password.
     QTest::keyClicks(Focus(), "12");
@@ -80,24 +121,24 @@ TEST_F(Keyboard, ConnectingPutsTheFocusOnClosePortAndClosingOnOpenPort)
     EXPECT_FALSE(EditOf(m_dlg, kIdPassword)->hasSelectedText());
 
     Press(Qt::Key_Space);  // "ClosePort"
-    ASSERT_FALSE(m_dlg.IsPortOpen());
+    ASSERT_FALSE(m_probe.IsPortOpen());
     EXPECT_EQ(Focus(), m_probe.Control(kIdOpenPort));
 
     // A person who has moved to "Help" meanwhile keeps the focus there.
     Press(Qt::Key_Tab, Qt::ShiftModifier);
     ASSERT_EQ(Focus(), m_probe.Control(kIdHelp));
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     EXPECT_EQ(Focus(), m_probe.Control(kIdHelp));
     // Closing from an edit field (a click on "ClosePort" by assistive
     // technology leaves the focus where it was) ends on "OpenPort".
     EditOf(m_dlg, kIdPassword)->setFocus(Qt::TabFocusReason);
-    m_dlg.OnClosePort();
+    m_probe.Command(kIdClosePort);
     EXPECT_EQ(Focus(), m_probe.Control(kIdOpenPort));
 }
 
 TEST_F(Keyboard, AControlDisabledUnderTheFocusHandsItToTheChosenControlNotToAnEdit)
 {
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     ClickOn(m_dlg, kIdMode1);
     EditOf(m_dlg, kIdKey)->setFocus(Qt::TabFocusReason);
     // Assistive technology chooses UID output: the KEY field is disabled.
@@ -105,7 +146,7 @@ TEST_F(Keyboard, AControlDisabledUnderTheFocusHandsItToTheChosenControlNotToAnEd
         ->actionInterface()
         ->doAction(QAccessibleActionInterface::toggleAction());
     EXPECT_TRUE(Button(m_dlg, kIdMode0)->isChecked());
-    EXPECT_EQ(m_dlg.Settings().m_eOutputMode, OutputMode::Uid);
+    EXPECT_EQ(m_probe.Settings().m_eOutputMode, OutputMode::Uid);
     ASSERT_FALSE(m_probe.Control(kIdKey)->isEnabled());
     EXPECT_EQ(Focus(), m_probe.Control(kIdMode0));
 }
@@ -114,7 +155,7 @@ TEST_F(Keyboard, FocusComesBackToTheControlThatOpenedABox)
 {
     QtMessageBoxes realBoxes;
     m_dlg.SetMessageBoxes(&realBoxes);
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     // Answers the next box once it is up.
     auto answerNextBox = [this](QMessageBox::StandardButton eAnswer) {
         m_bBoxSeen = false;
@@ -144,7 +185,7 @@ TEST_F(Keyboard, FocusComesBackToTheControlThatOpenedABox)
 
 TEST_F(Keyboard, TabVisitsOnlyTheFormsStopsWhateverWasClicked)
 {
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     m_boxes.m_confirmAnswers = {true};
     // A radio of every group and the locking check box, each once clicked.
     for (const int nId : {kIdMode1, kIdAba, kIdAba6HTo10D, kIdWiegand, kIdWiegand42, kIdUserDefined, kIdKeyB,
@@ -171,7 +212,7 @@ TEST_F(Keyboard, TabVisitsOnlyTheFormsStopsWhateverWasClicked)
 
 TEST_F(Keyboard, ScreenReadersHearEachControlsRoleNameAndState)
 {
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     auto roleOf = [this](int nId) { return QAccessible::queryAccessibleInterface(m_probe.Control(nId))->role(); };
     auto nameOf = [this](int nId) {
         return QAccessible::queryAccessibleInterface(m_probe.Control(nId))->text(QAccessible::Name);
@@ -269,7 +310,7 @@ std::chrono::milliseconds ProcessCpuTime()
 
 TEST_F(Keyboard, EveryEditFieldAnswersEveryTextQueryWithinASecondAndTheWindowStaysIdle)
 {
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     ClickOn(m_dlg, kIdMode1);
     const std::vector<std::pair<int, QString>> fields = {
         {kIdImpulseWidth, "4 0"}, {kIdImpulseInterval, "40"}, {kIdKey, "A5 C3. 0F7E"}, {kIdPassword, "47 15.02"}};
@@ -377,7 +418,7 @@ void RecordEvent(const QAccessibleEvent& event)
 
 TEST_F(Keyboard, AClosedListsNewValueIsItsTextAndMovesTheScreenReaderToTheChosenItem)
 {
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     ClickOn(m_dlg, kIdMode1);
     SetFormEventObserver(&RecordEvent);
     for (const int nId : {kIdSector, kIdBlock, kIdStartAddress, kIdEndAddress}) {

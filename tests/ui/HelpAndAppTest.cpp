@@ -4,6 +4,7 @@
 #include "ui/qt/HelpDialog.h"
 #include "ui/qt/QtOwnerThread.h"
 #include "ui/qt/VarnisApp.h"
+#include "ui/core/VarnisDlgCore.h"
 #include "ui/UiTestSupport.h"
 
 #include <QAccessible>
@@ -127,8 +128,8 @@ TEST(HelpWindow, OpensFromTheButtonAndTheMenuItemInAnyState)
     EXPECT_EQ(actions.at(3)->data().toUInt(), 0x0010U);
     ExpectHelpOpens(dlg, [&]() { actions.at(3)->trigger(); });
 
-    dlg.EnterConnectedState();
-    ExpectHelpOpens(dlg, [&]() { dlg.OnSysCommand(0x0013); });  // the low four bits do not count
+    VarnisDlgProbe(dlg).EnterConnectedState();
+    ExpectHelpOpens(dlg, [&]() { VarnisDlgProbe(dlg).SysCommand(0x0013); });  // the low four bits do not count
     EXPECT_TRUE(dlg.isVisible());
 }
 
@@ -137,7 +138,7 @@ TEST(MainWindowMenu, CloseCommandEndsTheRunLikeTheCloseButton)
     VarnisDlg dlg;
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    dlg.OnSysCommand(kSysCommandClose);
+    VarnisDlgProbe(dlg).SysCommand(kSysCommandClose);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
 }
@@ -149,7 +150,7 @@ TEST(AppIconTest, IsTheProjectsOwnInEverySize)
     for (const int nSize : {16, 32, 48, 128})
         EXPECT_EQ(icon.pixmap(nSize, nSize).width(), nSize);
     VarnisDlg dlg;
-    EXPECT_EQ(dlg.windowIcon().cacheKey(), dlg.WindowIcon().cacheKey());
+    EXPECT_EQ(dlg.windowIcon().cacheKey(), VarnisDlgProbe(dlg).WindowIcon().cacheKey());
     EXPECT_FALSE(dlg.windowIcon().isNull());
 }
 
@@ -172,7 +173,11 @@ TEST(ErrorReports, FromAnotherThreadShowOnTheWindowsThreadAndAStopEndsTheWait)
 {
     QtOwnerThread owner;
     FakeMessageBoxes boxes;
-    QtErrorReporter reporter(owner, [&]() -> IMessageBoxes& { return boxes; });
+    // The window's reporter, showing as the Qt window's shell does.
+    WindowErrorReporter reporter(owner, [&](std::string_view text, std::string_view caption, bool) {
+        boxes.Error(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                    QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+    });
 
     std::atomic<bool> bShownOnGuiThread{false};
     boxes.m_onShow = [&](const BoxRecord&) { bShownOnGuiThread = QThread::currentThread() == qApp->thread(); };
@@ -269,7 +274,7 @@ TEST(QtMessageBoxesTest, ShowTheSystemsTextsCaptionsButtonsAndIcons)
 
     // The window's own messages go through the same boxes, owned by the window.
     AnswerNextBox(seen, QMessageBox::Ok);
-    dlg.ShowMessage("Configuration password length invalid.", "Warnning");
+    VarnisDlgProbe(dlg).ShowMessage("Configuration password length invalid.", "Warnning");
     EXPECT_EQ(seen.m_strTitle, "Warnning");
     EXPECT_EQ(seen.m_pParent, &dlg);
 }

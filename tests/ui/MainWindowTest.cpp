@@ -60,7 +60,7 @@ TEST_F(MainWindow, StartsWithOnlyExitHelpAndOpenPortUsableAndAnEmptyBlock)
     EXPECT_EQ(EnabledIds(m_dlg), (Ids{kIdExit, kIdHelp, kIdOpenPort}));
     ExpectDefaultValues(m_dlg);
     EXPECT_EQ(m_probe.Build().m_settingsBlock, SettingsBlock{});
-    EXPECT_FALSE(m_dlg.IsPortOpen());
+    EXPECT_FALSE(m_probe.IsPortOpen());
     EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
     EXPECT_EQ(m_dlg.windowTitle(), "Provin Generator v3.3");
     EXPECT_EQ(QApplication::focusWidget(), m_probe.Control(kIdExit));
@@ -173,7 +173,7 @@ TEST_F(MainWindow, TabVisitsTheControlsInTheFormsOrderAndSkipsRadioButtons)
 
 TEST_F(MainWindow, EditFieldsRefuseCharactersBeyondTheirLimits)
 {
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     ClickOn(m_dlg, kIdMode1);
     ClickOn(m_dlg, kIdUserDefined);
     const std::vector<std::tuple<int, const char*, const char*>> cases = {{kIdKey, "0123456789ABC", "0123456789AB"},
@@ -190,13 +190,13 @@ TEST_F(MainWindow, EditFieldsRefuseCharactersBeyondTheirLimits)
     // What was typed stays as typed until a build or an interface choice reads it.
     EditOf(m_dlg, kIdKey)->setText("a5 c3");
     ClickOn(m_dlg, kIdAba);
-    EXPECT_EQ(m_dlg.Settings().m_strKey, "a5 c3");
-    EXPECT_EQ(m_dlg.Settings().m_strImpulseWidth, "123");
+    EXPECT_EQ(m_probe.Settings().m_strKey, "a5 c3");
+    EXPECT_EQ(m_probe.Settings().m_strImpulseWidth, "123");
 }
 
 TEST_F(MainWindow, EnterInAnEditClosesWithOkAndEscapeWithCancel)
 {
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     EditOf(m_dlg, kIdPassword)->setFocus();
     QTest::keyClick(EditOf(m_dlg, kIdPassword), Qt::Key_Return);
     EXPECT_FALSE(m_dlg.isVisible());
@@ -211,8 +211,8 @@ TEST_F(MainWindow, EnterInAnEditClosesWithOkAndEscapeWithCancel)
 
 TEST_F(MainWindow, ConnectedStateEnablesExactlyTheListedControlsAndResetsTheBlock)
 {
-    m_dlg.EnterConnectedState();
-    EXPECT_TRUE(m_dlg.IsPortOpen());
+    m_probe.EnterConnectedState();
+    EXPECT_TRUE(m_probe.IsPortOpen());
     EXPECT_EQ(EnabledIds(m_dlg), kConnectedEnabled);
     ExpectDefaultValues(m_dlg);
     const SettingsBlock& block = m_probe.Build().m_settingsBlock;
@@ -224,15 +224,15 @@ TEST_F(MainWindow, ConnectedStateEnablesExactlyTheListedControlsAndResetsTheBloc
     SettingsBlock fromRules{};
     ApplyConnectionDefaults(settings, fromRules);
     EXPECT_EQ(block, fromRules);
-    EXPECT_EQ(m_dlg.Settings().m_eInterface, InterfaceKind::Wiegand);
-    EXPECT_EQ(m_dlg.Settings().m_eAbaFormat, AbaFormat::H8ToD10);
-    EXPECT_FALSE(m_dlg.Settings().m_bConfigLocking);
+    EXPECT_EQ(m_probe.Settings().m_eInterface, InterfaceKind::Wiegand);
+    EXPECT_EQ(m_probe.Settings().m_eAbaFormat, AbaFormat::H8ToD10);
+    EXPECT_FALSE(m_probe.Settings().m_bConfigLocking);
     EXPECT_TRUE(m_boxes.m_records.empty());  // no confirmation from the programmatic check marks
 }
 
 TEST_F(MainWindow, ClosePortKeepsEveryValueAndTheNextConnectionRestoresTheDefaults)
 {
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     ClickOn(m_dlg, kIdMode1);
     ClickOn(m_dlg, kIdKeyB);
     ClickOn(m_dlg, kIdAba);
@@ -246,8 +246,8 @@ TEST_F(MainWindow, ClosePortKeepsEveryValueAndTheNextConnectionRestoresTheDefaul
     const Ids checked = CheckedIds(m_dlg);
     const SettingsBlock block = m_probe.Build().m_settingsBlock;
 
-    m_dlg.OnClosePort();
-    EXPECT_FALSE(m_dlg.IsPortOpen());
+    m_probe.Command(kIdClosePort);
+    EXPECT_FALSE(m_probe.IsPortOpen());
     EXPECT_EQ(EnabledIds(m_dlg), (Ids{kIdExit, kIdHelp, kIdOpenPort}));
     EXPECT_EQ(CheckedIds(m_dlg), checked);
     EXPECT_EQ(m_probe.Build().m_settingsBlock, block);
@@ -255,7 +255,7 @@ TEST_F(MainWindow, ClosePortKeepsEveryValueAndTheNextConnectionRestoresTheDefaul
     EXPECT_EQ(EditOf(m_dlg, kIdKey)->text(), "001122334455");
     EXPECT_EQ(m_probe.ConfigLockingFlag(), 1);
 
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     ExpectDefaultValues(m_dlg);
     EXPECT_EQ(m_probe.ConfigLockingFlag(), 0);
     EXPECT_EQ(m_probe.Build().m_settingsBlock.at(15), 0xAA);
@@ -264,7 +264,7 @@ TEST_F(MainWindow, ClosePortKeepsEveryValueAndTheNextConnectionRestoresTheDefaul
 
 TEST_F(MainWindow, ListsOpenBelowToTheFormsHeightAndScrollWithinIt)
 {
-    m_dlg.EnterConnectedState();
+    m_probe.EnterConnectedState();
     ClickOn(m_dlg, kIdMode1);
     const DialogUnits units(m_dlg.font());
     // Each list's form rectangle: top and height in dialog units, opened list included.

@@ -94,8 +94,8 @@ TEST(NestedBoxes, AnEngineBoxInsideASearchStepFreezesNothing)
     person.start(20);
 
     g_failingLine = st.st_rdev;
-    dlg.OnOpenPort();
-    dlg.OnOpenPort();
+    VarnisDlgProbe(dlg).Command(kIdOpenPort);
+    VarnisDlgProbe(dlg).Command(kIdOpenPort);
     ASSERT_TRUE(WaitFor([&]() { return seen.size() == 2 && QApplication::activeModalWidget() == nullptr; }, 20s));
     g_failingLine = 0;
 
@@ -106,7 +106,7 @@ TEST(NestedBoxes, AnEngineBoxInsideASearchStepFreezesNothing)
     EXPECT_FALSE(seen[0].m_bProbeWaiting);
     EXPECT_GE(seen[0].m_nTicks, 2);  // the window's loop ran inside the box
     EXPECT_EQ(seen[1].m_strText, QStringLiteral("Provin Generator Device not found."));
-    EXPECT_FALSE(dlg.IsPortOpen());
+    EXPECT_FALSE(VarnisDlgProbe(dlg).IsPortOpen());
     EXPECT_EQ(probe.Link().m_nNextPortToProbe, 1);
 }
 

@@ -105,7 +105,7 @@ protected:
     bool Connect()
     {
         ClickOn(Dlg(), kIdOpenPort);
-        return WaitFor([this]() { return Dlg().IsPortOpen(); }, 10s);
+        return WaitFor([this]() { return VarnisDlgProbe(Dlg()).IsPortOpen(); }, 10s);
     }
     HeldTimerDlg& Dlg() { return *m_pDlg; }
     VarnisDlgProbe Probe() const { return VarnisDlgProbe(*m_pDlg); }
@@ -191,7 +191,7 @@ TEST_F(WindowE2e, OpenPortFindsTheDeviceAndMakeProvinSendsTheFrameTheFormDescrib
 
     // "ClosePort", then a new search finds the device again from COM1.
     ClickOn(Dlg(), kIdClosePort);
-    EXPECT_FALSE(Dlg().IsPortOpen());
+    EXPECT_FALSE(VarnisDlgProbe(Dlg()).IsPortOpen());
     EXPECT_EQ(EnabledIds(Dlg()), (std::set<int>{kIdExit, kIdHelp, kIdOpenPort}));
     ASSERT_TRUE(Connect());
     EXPECT_EQ(device.ProbesAnswered(), 3U);  // two probes and the STX of "Make Provin"
@@ -239,7 +239,7 @@ TEST_F(WindowE2e, ALostLineIsReportedOnceAndTheDeviceWorksWhenItIsBack)
     EXPECT_FALSE(Dlg().IsTimerRunning(kReplyTimerId));
 
     // The window is disconnected at once, as after ClosePort.
-    EXPECT_FALSE(Dlg().IsPortOpen());
+    EXPECT_FALSE(VarnisDlgProbe(Dlg()).IsPortOpen());
     EXPECT_EQ(EnabledIds(Dlg()), (std::set<int>{kIdExit, kIdHelp, kIdOpenPort}));
     std::optional<PtyPair> back = PtyPair::Open();
     ASSERT_TRUE(back.has_value());
@@ -265,7 +265,7 @@ TEST_F(WindowE2e, NoDeviceOnAnyPortGivesTheNotFoundBox)
     ClickOn(Dlg(), kIdOpenPort);
     ASSERT_TRUE(WaitFor([this]() { return m_boxes.Has(kNotFound); }, 10s));
     EXPECT_EQ(m_boxes.CountOf(kNotFound), 1);
-    EXPECT_FALSE(Dlg().IsPortOpen());
+    EXPECT_FALSE(VarnisDlgProbe(Dlg()).IsPortOpen());
     EXPECT_EQ(EnabledIds(Dlg()), (std::set<int>{kIdExit, kIdHelp, kIdOpenPort}));
     EXPECT_EQ(Probe().Link().m_nNextPortToProbe, 1);
 }

@@ -4,6 +4,8 @@
 // runs no click rule; a control's click reaches the core as OnCommand.
 #pragma once
 
+#include "link/DeviceLink.h"
+
 #include <string>
 #include <string_view>
 
@@ -41,6 +43,17 @@ public:
     // A modal box owned by the window: one OK button, no icon. Timers and
     // notifications keep being handled while it is open.
     virtual void Message(std::string_view text, std::string_view caption) = 0;
+    // The engine's error box, with the error icon; `bLineLost`: the failure
+    // lost the line, and SPN_LINE_LOST follows.
+    virtual void ErrorMessage(std::string_view text, std::string_view caption, bool bLineLost) = 0;
+    // The link's outcomes and the search's steps, as values. A window shows
+    // an outcome's text in a box; a front end without boxes tells them its way.
+    virtual void OnAnswer(const LinkAnswer& answer) { Message(answer.m_text, answer.m_caption); }
+    virtual void OnSearchStep(const SearchStep& /*step*/) {}
+    // The line to the device has gone. True: the link lets go of it (a search
+    // goes on, a connection closes); a front end that ends its run on it
+    // returns false and the link is asked nothing more.
+    virtual bool OnLineLost(unsigned /*portnr*/) { return true; }
     // Window timers by id: starting a running id restarts it; once StopTimer
     // has returned, no expiry of that start reaches the core.
     virtual void StartTimer(int nId, int nMilliseconds) = 0;

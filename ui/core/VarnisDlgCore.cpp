@@ -3,6 +3,7 @@
 #include "ui/core/VarnisDlgCore.h"
 
 #include "config/ChoiceRules.h"
+#include "serial/PortTable.h"
 #include "ui/core/FormTable.h"
 
 #include <array>
@@ -12,16 +13,64 @@
 namespace varnis {
 
 
+WindowErrorReporter::WindowErrorReporter(IOwnerThread& owner, Show show)
+    : m_show(std::move(show)), m_ownerId(std::this_thread::get_id()), m_channel(owner)
+{
+}
+
+void WindowErrorReporter::ReportError(std::string_view text, std::string_view caption, const CancelSignal& cancel)
+{
+    Report(text, caption, false, cancel);
+}
+
+void WindowErrorReporter::ReportLineLost(std::string_view text, std::string_view caption, const CancelSignal& cancel)
+{
+    Report(text, caption, true, cancel);
+}
+
+void WindowErrorReporter::Report(std::string_view text, std::string_view caption, bool bLineLost,
+                                 const CancelSignal& cancel)
+{
+    if (std::this_thread::get_id() == m_ownerId) {
+        m_show(text, caption, bLineLost);
+        return;
+    }
+    // Copies: the caller's texts may be gone once a cancelled wait returns.
+    m_channel.RunAndWait([this, strText = std::string(text), strCaption = std::string(caption),
+                          bLineLost]() { m_show(strText, strCaption, bLineLost); },
+                         cancel);
+}
+
+void WindowErrorReporter::Close()
+{
+    m_channel.Close();
+}
+
 VarnisDlgCore::VarnisDlgCore(IDialogSurface& surface, IDialogShell& shell, IShellResources& resources,
-                             ISerialOwner* pOwner)
+                             IOwnerThread& ownerThread)
     : m_surface(surface),
       m_shell(shell),
       m_resources(resources),
-      m_pOwner(pOwner),
+      m_errorReporter(ownerThread, [&shell](std::string_view text, std::string_view caption,
+                                            bool bLineLost) { shell.ErrorMessage(text, caption, bLineLost); }),
+      m_ownerChannel(ownerThread,
+                     [this](const SerialNotification& n) { OnNotification(n.m_nMessage, n.m_nWParam, n.m_nLParam); }),
       m_rules(surface, shell, m_buildState.m_settingsBlock),
-      m_engine(m_serialPort),
+      m_engine(m_serialPort, m_ownerChannel),
       m_link(*this, m_engine, m_linkState, m_buildState)
 {
+    m_serialPort.SetErrorReporter(&m_errorReporter);
+}
+
+VarnisDlgCore::~VarnisDlgCore()
+{
+    m_ownerChannel.Close();
+    m_errorReporter.Close();
+}
+
+void VarnisDlgCore::SetPortTable(const PortTable& table)
+{
+    m_serialPort.SetPortTable(table);
 }
 
 bool VarnisDlgCore::OnCommand(int nId)
@@ -40,7 +89,7 @@ bool VarnisDlgCore::OnCommand(int nId)
         return false;
     // Clicks reach enabled controls only.
     if (m_surface.IsEnabled(nId))
-        OnClickRule(nId);
+        m_rules.OnClickRule(nId);
     return true;
 }
 
@@ -61,7 +110,7 @@ void VarnisDlgCore::OnNotification(std::uint32_t nMessage, std::uint32_t nWParam
 {
     if (nMessage == SPN_RXCHAR)
         m_link.OnReceivedByte(nWParam, nLParam);
-    else if (nMessage == SPN_LINE_LOST)
+    else if (nMessage == SPN_LINE_LOST && m_shell.OnLineLost(nLParam))
         m_link.OnLineLost(nLParam);
     else if (nMessage == SPN_CAUGHT_UP)
         m_link.OnCaughtUp(nWParam, nLParam);

@@ -16,19 +16,19 @@ VarnisDlg::Private::Private(VarnisDlg& dlg)
     : m_dlg(dlg),
       m_pDefaultBoxes(std::make_unique<QtMessageBoxes>()),
       m_pBoxes(m_pDefaultBoxes.get()),
-      m_errorReporter(m_ownerThread, [this]() -> IMessageBoxes& { return *m_pBoxes; }),
-      m_ownerChannel(
-          m_ownerThread,
-          [this](const SerialNotification& n) { m_core.OnNotification(n.m_nMessage, n.m_nWParam, n.m_nLParam); }),
       m_controls(dlg),
-      m_core(m_controls, *this, *this, &m_ownerChannel)
+      m_core(m_controls, *this, *this, m_ownerThread)
 {
-    m_core.Port().SetErrorReporter(&m_errorReporter);
 }
 
 void VarnisDlg::Private::Message(std::string_view text, std::string_view caption)
 {
     m_pBoxes->Message(&m_dlg, FromUtf8(text), FromUtf8(caption));
+}
+
+void VarnisDlg::Private::ErrorMessage(std::string_view text, std::string_view caption, bool /*bLineLost*/)
+{
+    m_pBoxes->Error(FromUtf8(text), FromUtf8(caption));
 }
 
 bool VarnisDlg::Private::Confirm(std::string_view text, std::string_view caption)
@@ -92,15 +92,11 @@ VarnisDlg::~VarnisDlg()
 {
     for (auto& [nId, pTimer] : m_p->m_timers)
         pTimer->stop();
-    // A notification or error report in flight returns now; the engine's
-    // destruction then stops its thread without waiting on this window.
-    m_p->m_ownerChannel.Close();
-    m_p->m_errorReporter.Close();
 }
 
 void VarnisDlg::CreateForm()
 {
-    LayOutForm(*this, m_p->m_controls, [this](int nId) { OnClickRule(nId); });
+    LayOutForm(*this, m_p->m_controls, [this](int nId) { m_p->m_core.OnCommand(nId); });
     for (const int nId : {kIdExit, kIdHelp, kIdOpenPort, kIdClosePort, kIdMake}) {
         connect(static_cast<QPushButton*>(m_p->m_controls.Control(nId)), &QPushButton::clicked, this,
                 [this, nId]() { m_p->m_core.OnCommand(nId); });
@@ -109,67 +105,12 @@ void VarnisDlg::CreateForm()
 
 void VarnisDlg::SetPortTable(const PortTable& table)
 {
-    m_p->m_core.Port().SetPortTable(table);
+    m_p->m_core.SetPortTable(table);
 }
 
 void VarnisDlg::SetMessageBoxes(IMessageBoxes* pBoxes)
 {
     m_p->m_pBoxes = pBoxes != nullptr ? pBoxes : m_p->m_pDefaultBoxes.get();
-}
-
-IMessageBoxes& VarnisDlg::MessageBoxes()
-{
-    return *m_p->m_pBoxes;
-}
-
-const QIcon& VarnisDlg::WindowIcon() const
-{
-    return m_p->m_icon;
-}
-
-void VarnisDlg::OnOpenPort()
-{
-    m_p->m_core.OnCommand(kIdOpenPort);
-}
-
-void VarnisDlg::OnClosePort()
-{
-    m_p->m_core.OnCommand(kIdClosePort);
-}
-
-void VarnisDlg::OnMake()
-{
-    m_p->m_core.OnCommand(kIdMake);
-}
-
-void VarnisDlg::OnClickRule(int nId)
-{
-    m_p->m_core.OnClickRule(nId);
-}
-
-void VarnisDlg::ShowMessage(std::string_view text, std::string_view caption)
-{
-    m_p->Message(text, caption);
-}
-
-bool VarnisDlg::IsPortOpen() const
-{
-    return m_p->m_core.IsPortOpen();
-}
-
-const CardSettings& VarnisDlg::Settings() const
-{
-    return m_p->m_core.Settings();
-}
-
-void VarnisDlg::EnterConnectedState()
-{
-    m_p->m_core.EnterConnectedState();
-}
-
-void VarnisDlg::EnterDisconnectedState()
-{
-    m_p->m_core.EnterDisconnectedState();
 }
 
 void VarnisDlg::StartTimer(int nId, int nMilliseconds)

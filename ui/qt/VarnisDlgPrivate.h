@@ -1,9 +1,9 @@
-// What the main window holds behind its public face: the engine's wiring, the
-// form's controls as the core's surface, the shell the core calls, the timers
-// and the core itself. For the window's own files and its probe only.
+// What the main window holds behind its public face: the window's thread for
+// the core's hand-overs, the form's controls as the core's surface, the shell
+// the core calls, the timers and the core itself. For the window's own files
+// and its probe only.
 #pragma once
 
-#include "serial/OwnerThread.h"
 #include "ui/core/VarnisDlgCore.h"
 #include "ui/qt/FormControls.h"
 #include "ui/qt/MessageBoxes.h"
@@ -32,6 +32,7 @@ struct VarnisDlg::Private final : public IDialogShell, public IShellResources {
 
     // IDialogShell
     void Message(std::string_view text, std::string_view caption) override;
+    void ErrorMessage(std::string_view text, std::string_view caption, bool bLineLost) override;
     bool Confirm(std::string_view text, std::string_view caption) override;
     void StartTimer(int nId, int nMilliseconds) override { m_dlg.StartTimer(nId, nMilliseconds); }
     void StopTimer(int nId) override { m_dlg.StopTimer(nId); }
@@ -48,13 +49,10 @@ struct VarnisDlg::Private final : public IDialogShell, public IShellResources {
 
     VarnisDlg& m_dlg;
 
-    // Wiring first: it must outlive the engine, which the core holds and
-    // which is destroyed before it.
+    // Before the core, whose hand-overs run on it.
     QtOwnerThread m_ownerThread;
     std::unique_ptr<IMessageBoxes> m_pDefaultBoxes;
     IMessageBoxes* m_pBoxes = nullptr;
-    QtErrorReporter m_errorReporter;
-    SerialOwnerChannel m_ownerChannel;
 
     QIcon m_icon;
     FormControls m_controls;

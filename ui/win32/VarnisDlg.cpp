@@ -18,31 +18,13 @@ constexpr int kAppIconId = 128;
 
 }  // namespace
 
-VarnisDlg::VarnisDlg(const DpiCalls& dpiCalls)
-    : m_dpiCalls(dpiCalls),
-      m_errorReporter(m_ownerThread, m_modal),
-      m_ownerChannel(m_ownerThread,
-                     [this](const SerialNotification& n) {
-                         // As a real message to the dialog, on its own thread.
-                         if (m_hDlg != nullptr)
-                             SendMessageW(m_hDlg, n.m_nMessage, n.m_nWParam, static_cast<LPARAM>(n.m_nLParam));
-                     }),
-      m_core(m_controls, *this, *this, &m_ownerChannel)
+VarnisDlg::VarnisDlg(const DpiCalls& dpiCalls) : m_dpiCalls(dpiCalls), m_core(m_controls, *this, *this, m_ownerThread)
 {
-    m_core.Port().SetErrorReporter(&m_errorReporter);
-}
-
-VarnisDlg::~VarnisDlg()
-{
-    // A notification or error report in flight returns now; the engine's
-    // destruction then stops its thread without waiting on this window.
-    m_ownerChannel.Close();
-    m_errorReporter.Close();
 }
 
 void VarnisDlg::SetPortTable(const PortTable& table)
 {
-    m_core.Port().SetPortTable(table);
+    m_core.SetPortTable(table);
 }
 
 INT_PTR VarnisDlg::Run()
@@ -62,7 +44,7 @@ INT_PTR CALLBACK VarnisDlg::DialogProc(HWND hDlg, UINT nMessage, WPARAM wParam, 
     return pThis != nullptr ? pThis->OnMessage(nMessage, wParam, lParam) : FALSE;
 }
 
-INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
+INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM /*lParam*/)
 {
     switch (nMessage) {
     case WM_INITDIALOG:
@@ -100,12 +82,7 @@ INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM lParam)
         m_annotations.Clear();
         m_hDlg = nullptr;
         return FALSE;
-    default:
-        if (nMessage == SPN_RXCHAR || nMessage == SPN_LINE_LOST || nMessage == SPN_CAUGHT_UP) {
-            m_core.OnNotification(nMessage, static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
-            return TRUE;
-        }
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -131,6 +108,15 @@ void VarnisDlg::Message(std::string_view text, std::string_view caption)
 {
     const ModalChain::Scope scope(m_modal);
     MessageBoxW(scope.Owner(), WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), MB_OK);
+}
+
+// The engine's error boxes, with the error icon; with no window yet, no
+// owner and the thread's windows blocked.
+void VarnisDlg::ErrorMessage(std::string_view text, std::string_view caption, bool /*bLineLost*/)
+{
+    const ModalChain::Scope scope(m_modal);
+    const UINT nStyle = MB_OK | MB_ICONERROR | (scope.Owner() == nullptr ? MB_TASKMODAL : 0);
+    MessageBoxW(scope.Owner(), WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), nStyle);
 }
 
 bool VarnisDlg::Confirm(std::string_view text, std::string_view caption)

@@ -1,11 +1,11 @@
 // The main window as a native dialog: the form is a template made from the
 // core's table, run by DialogBoxIndirectParamW; every message is handed to
 // the window's core (ui/core/VarnisDlgCore.h), which holds the rules, the
-// states and the routing. Here are only the shell the core calls (boxes,
-// timers, the help window, the menu and the icon) and the engine's wiring.
+// states, the routing and the engine's wiring. Here are only the window's
+// thread and the shell the core calls (boxes, timers, the help window, the
+// menu and the icon).
 #pragma once
 
-#include "serial/OwnerThread.h"
 #include "ui/core/VarnisDlgCore.h"
 #include "ui/win32/Accessibility.h"
 #include "ui/win32/DialogControls.h"
@@ -24,7 +24,7 @@ class PortTable;
 class VarnisDlg final : private IDialogShell, private IShellResources {
 public:
     explicit VarnisDlg(const DpiCalls& dpiCalls = DpiCalls::FromSystem());
-    ~VarnisDlg() override;
+    ~VarnisDlg() override = default;
     VarnisDlg(const VarnisDlg&) = delete;
     VarnisDlg& operator=(const VarnisDlg&) = delete;
 
@@ -40,6 +40,7 @@ private:
 
     // IDialogShell
     void Message(std::string_view text, std::string_view caption) override;
+    void ErrorMessage(std::string_view text, std::string_view caption, bool bLineLost) override;
     bool Confirm(std::string_view text, std::string_view caption) override;
     void StartTimer(int nId, int nMilliseconds) override;
     void StopTimer(int nId) override;
@@ -59,14 +60,11 @@ private:
     std::map<int, UINT_PTR> m_timers;
     UINT_PTR m_nNextSystemTimerId = 0x100;
 
-    // Wiring first: it must outlive the engine, which the core holds and
-    // which is destroyed before it.
+    // Before the core, whose hand-overs run on it.
     Win32OwnerThread m_ownerThread;
     // Every box, the locking question, the help window and the engine's
     // boxes open in it.
     ModalChain m_modal;
-    Win32ErrorReporter m_errorReporter;
-    SerialOwnerChannel m_ownerChannel;
     DialogControls m_controls;
     VarnisDlgCore m_core;
 };

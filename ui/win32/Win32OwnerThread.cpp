@@ -1,7 +1,5 @@
 #include "ui/win32/Win32OwnerThread.h"
 
-#include "platform/win32/WideText.h"
-
 #include <string>
 #include <utility>
 
@@ -75,33 +73,6 @@ LRESULT CALLBACK Win32OwnerThread::WindowProc(HWND hWnd, UINT nMessage, WPARAM w
         return 0;
     }
     return DefWindowProcW(hWnd, nMessage, wParam, lParam);
-}
-
-Win32ErrorReporter::Win32ErrorReporter(Win32OwnerThread& owner, ModalChain& modal)
-    : m_owner(owner), m_modal(modal), m_channel(owner)
-{
-}
-
-void Win32ErrorReporter::ReportError(std::string_view text, std::string_view caption, const CancelSignal& cancel)
-{
-    // Copies: the caller's texts may be gone once a cancelled wait returns.
-    const std::wstring strText = WideFromUtf8(text);
-    const std::wstring strCaption = WideFromUtf8(caption);
-    auto show = [strText, strCaption, &modal = m_modal]() {
-        const ModalChain::Scope scope(modal);
-        const UINT nStyle = MB_OK | MB_ICONERROR | (scope.Owner() == nullptr ? MB_TASKMODAL : 0);
-        MessageBoxW(scope.Owner(), strText.c_str(), strCaption.c_str(), nStyle);
-    };
-    if (m_owner.IsOwnerThread()) {
-        show();
-        return;
-    }
-    m_channel.RunAndWait(show, cancel);
-}
-
-void Win32ErrorReporter::Close()
-{
-    m_channel.Close();
 }
 
 }  // namespace varnis

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "serial/OwnerThread.h"
-#include "ui/win32/ModalChain.h"
 
 #include <windows.h>
 
@@ -33,24 +32,6 @@ private:
     HWND m_hWnd = nullptr;  // guarded by m_mutex for Post
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_queue;
-};
-
-// The engine's error boxes, with the error icon: owned by the window modal at
-// that moment (the chain's), so they block the form as the window's own
-// boxes do and stay in front of it; with no window yet, no owner and the
-// thread's windows blocked. On the window's thread the box opens at once;
-// from the monitoring thread the report is handed over and waited for, and a
-// stop request ends that wait.
-class Win32ErrorReporter : public IErrorReporter {
-public:
-    Win32ErrorReporter(Win32OwnerThread& owner, ModalChain& modal);
-    void ReportError(std::string_view text, std::string_view caption, const CancelSignal& cancel) override;
-    void Close();  // reports in flight return; later ones show nothing
-
-private:
-    Win32OwnerThread& m_owner;
-    ModalChain& m_modal;
-    HandOverChannel m_channel;
 };
 
 }  // namespace varnis

@@ -46,9 +46,10 @@ protected:
     }
     std::uint8_t Byte(std::size_t n) const { return m_core.Build().m_settingsBlock.at(n); }
 
+    EventLoop m_loop;
     RecordingSurface m_surface;
     RecordingShell m_shell;
-    VarnisDlgCore m_core{m_surface, m_shell, m_shell, nullptr};
+    VarnisDlgCore m_core{m_surface, m_shell, m_shell, m_loop};
 };
 
 const Ids kStartChecks = {kIdMode0, kIdWiegand,  kIdWiegand26,     kIdAba8HTo10D,
@@ -73,7 +74,7 @@ TEST_F(DialogCore, StartsWithOnlyExitHelpAndOpenPortAndNoRuleRun)
     RecordingSurface surface;
     RecordingShell shell;
     shell.m_strAbout.clear();
-    VarnisDlgCore core(surface, shell, shell, nullptr);
+    VarnisDlgCore core(surface, shell, shell, m_loop);
     core.OnInitMainWindow();
     EXPECT_TRUE(shell.m_menu.empty());
 }

@@ -2,6 +2,7 @@
 // boxes, the timers, the menu and the window's end.
 #pragma once
 
+#include "serial/EventLoop.h"
 #include "ui/core/DialogSurface.h"
 #include "ui/core/MemorySurface.h"
 #include "ui/core/FormTable.h"
@@ -21,6 +22,10 @@ public:
     void Message(std::string_view text, std::string_view caption) override
     {
         m_messages.push_back(std::string(caption) + ": " + std::string(text));
+    }
+    void ErrorMessage(std::string_view text, std::string_view caption, bool /*bLineLost*/) override
+    {
+        m_messages.push_back(std::string(caption) + "! " + std::string(text));
     }
     bool Confirm(std::string_view text, std::string_view caption) override
     {
