@@ -18,22 +18,24 @@ constexpr int kLastAddress = 15;
 constexpr int kLongestRange = 5;  // bytes, start and end included
 
 struct HexTextRule {
+    BuildCheck m_eCheck;
     std::size_t m_nCharacters;
     std::string_view m_strLengthMessage;
     std::string_view m_strLengthCaption;
     std::string_view m_strDataMessage;
 };
 
-constexpr HexTextRule kKeyRule{static_cast<std::size_t>(kKeyTextLimit), kMsgKeyLength, kCaptionWarning, kMsgKeyData};
-constexpr HexTextRule kPasswordRule{static_cast<std::size_t>(kPasswordTextLimit), kMsgPasswordLength, kCaptionWarnning,
-                                    kMsgPasswordData};
+constexpr HexTextRule kKeyRule{BuildCheck::Key, static_cast<std::size_t>(kKeyTextLimit), kMsgKeyLength, kCaptionWarning,
+                               kMsgKeyData};
+constexpr HexTextRule kPasswordRule{BuildCheck::Password, static_cast<std::size_t>(kPasswordTextLimit),
+                                    kMsgPasswordLength, kCaptionWarnning, kMsgPasswordData};
 
 // Two hexadecimal characters a byte, first character the high nibble.
 int ParseHexText(std::string_view text, std::span<std::uint8_t> out, const HexTextRule& rule, IMessageSink& sink)
 {
     const std::vector<char32_t> chars = TextCharacters(text);
     if (chars.size() != rule.m_nCharacters) {
-        sink.ShowMessage(rule.m_strLengthMessage, rule.m_strLengthCaption);
+        sink.Refuse(rule.m_eCheck, rule.m_strLengthMessage, rule.m_strLengthCaption);
         return 0;
     }
     int nProduced = 0;
@@ -41,7 +43,7 @@ int ParseHexText(std::string_view text, std::span<std::uint8_t> out, const HexTe
         const int high = HexDigitValue(chars[i]);
         const int low = HexDigitValue(chars[i + 1]);
         if (high == kNoDigit || low == kNoDigit) {
-            sink.ShowMessage(rule.m_strDataMessage, kCaptionWarning);
+            sink.Refuse(rule.m_eCheck, rule.m_strDataMessage, kCaptionWarning);
             return nProduced;
         }
         out[static_cast<std::size_t>(nProduced)] = static_cast<std::uint8_t>(high * 16 + low);
@@ -111,7 +113,7 @@ bool EncodeRangeByte(int start, int end, std::uint8_t& out)
 bool BuildSettingsBlock(IBuildForm& form, BuildState& state)
 {
     if (!form.IsPortOpen()) {
-        form.ShowMessage(kMsgPortNotOpen, kCaptionWarning);
+        form.Refuse(BuildCheck::PortOpen, kMsgPortNotOpen, kCaptionWarning);
         return false;
     }
     form.ReadFormTexts();
@@ -144,7 +146,7 @@ bool BuildSettingsBlock(IBuildForm& form, BuildState& state)
         std::uint8_t range = 0;
         const bool bPlaceOk = nSector >= 0 && nSector < kSectorCount && nBlock >= 0 && nBlock < kBlocksPerSector;
         if (!bPlaceOk || !EncodeRangeByte(form.SelectedStartAddress(), form.SelectedEndAddress(), range)) {
-            form.ShowMessage(kMsgBlockAddress, kCaptionWarning);
+            form.Refuse(BuildCheck::Range, kMsgBlockAddress, kCaptionWarning);
             return false;
         }
         block[kByteSector] = static_cast<std::uint8_t>(nSector);
@@ -162,7 +164,7 @@ bool BuildSettingsBlock(IBuildForm& form, BuildState& state)
         const bool bIntervalOk = ParseImpulseText(settings.m_strImpulseInterval, interval);
         const bool bWidthOk = ParseImpulseText(settings.m_strImpulseWidth, width);
         if (!bIntervalOk || !bWidthOk) {
-            form.ShowMessage(kMsgImpulse, kCaptionWarning);
+            form.Refuse(BuildCheck::Impulse, kMsgImpulse, kCaptionWarning);
             return false;
         }
         block[kByteImpulseInterval] = interval;

@@ -85,11 +85,21 @@ struct BuildState {
     bool m_bFrameReady = false;
 };
 
+// The build's checks, in the order it makes them.
+enum class BuildCheck : std::uint8_t { PortOpen, Key, Range, Impulse, Password };
+
 // Where messages go: a modal box with one OK button, owned by the window.
 class IMessageSink {
 public:
     virtual ~IMessageSink() = default;
     virtual void ShowMessage(std::string_view text, std::string_view caption) = 0;
+    // The message of the check that refused a build; a sink that does not
+    // tell the checks apart shows it as any other.
+    virtual void Refuse(BuildCheck eCheck, std::string_view text, std::string_view caption)
+    {
+        static_cast<void>(eCheck);
+        ShowMessage(text, caption);
+    }
 };
 
 // What a build needs of the window.

@@ -11,6 +11,12 @@ public:
     {
         m_window.OnAnswer({LinkAnswerKind::Refused, text, caption});
     }
+    void Refuse(BuildCheck eCheck, std::string_view text, std::string_view caption) override
+    {
+        LinkAnswer answer{LinkAnswerKind::Refused, text, caption};
+        answer.m_eRefused = eCheck;
+        m_window.OnAnswer(answer);
+    }
     bool IsPortOpen() const override { return m_window.IsPortOpen(); }
     void ReadFormTexts() override { m_window.ReadFormTexts(); }
     const CardSettings& Settings() const override { return m_window.Settings(); }

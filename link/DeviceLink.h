@@ -107,6 +107,8 @@ struct LinkAnswer {
     std::uint8_t m_nStatus = 0;
     std::uint8_t m_nCheck = 0;
     std::uint8_t m_nEnd = 0;
+    // Refused: the build's check that refused the form.
+    BuildCheck m_eRefused = BuildCheck::PortOpen;
 };
 
 // The search's progress, port by port.

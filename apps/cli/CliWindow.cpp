@@ -64,17 +64,18 @@ void CliWindow::OnAnswer(const LinkAnswer& answer)
             Message(answer.m_text, answer.m_caption);
         }
         break;
-    case LinkAnswerKind::Refused: Message(answer.m_text, answer.m_caption); break;
+    case LinkAnswerKind::Refused:
+        Message(answer.m_text, answer.m_caption);
+        if (answer.m_eRefused == BuildCheck::Range) {
+            m_err << RangeDetail() << std::endl;
+        }
+        break;
     }
 }
 
 void CliWindow::Message(std::string_view text, std::string_view caption)
 {
-    m_err << caption << ": " << text;
-    if (text == kMsgBlockAddress) {  // the build's refusal of the range
-        m_err << '\n' << RangeDetail();
-    }
-    m_err << std::endl;
+    m_err << caption << ": " << text << std::endl;
 }
 
 // The engine's reports go to standard error as they are, except the report

@@ -96,6 +96,13 @@ private:
     // ILinkWindow
     void ShowMessage(std::string_view text, std::string_view caption) override;
     void OnAnswer(const LinkAnswer& answer) override { m_shell.OnAnswer(answer); }
+    // A build of the form's own (no card made) is refused as the link's is.
+    void Refuse(BuildCheck eCheck, std::string_view text, std::string_view caption) override
+    {
+        LinkAnswer answer{LinkAnswerKind::Refused, text, caption};
+        answer.m_eRefused = eCheck;
+        m_shell.OnAnswer(answer);
+    }
     void OnSearchStep(const SearchStep& step) override { m_shell.OnSearchStep(step); }
     int SelectedSector() const override;
     int SelectedBlock() const override;
