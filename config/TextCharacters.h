@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,5 +30,17 @@ struct TextCharacter {
 
 // The same split as TextCharacters, with where each character lies.
 std::vector<TextCharacter> SplitCharacters(std::string_view text);
+
+// The number of characters in a text (what an edit field counts).
+std::size_t CharacterCount(std::string_view text);
+
+// A typed text fit to be shown back in a one-line message: control
+// characters and bytes that are no UTF-8 are escaped (\n, \t, \xNN), and a
+// text longer than `nMaxCharacters` is cut and ends in "...".
+std::string Printable(std::string_view text, std::size_t nMaxCharacters = 40);
+
+// Lower case with every run of blanks made one space and the ends trimmed:
+// how typed words are compared.
+std::string Normalised(std::string_view text);
 
 }  // namespace varnis

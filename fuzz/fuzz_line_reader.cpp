@@ -1,14 +1,14 @@
 // The reader of the answers to make's questions, fed the input on a pipe:
 // it gives the input's lines in order, each without its end, none longer
 // than its cap; a longer line ends the reading there, told as too long.
-#include "apps/cli/LineReader.h"
-#include "serial/EventLoop.h"
+#include "platform/LineReader.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <string_view>
 
@@ -34,19 +34,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     ::close(fds[1]);
 
     const std::string_view input(reinterpret_cast<const char*>(pData), nSize);
-    varnis::EventLoop loop;
     {
-        varnis::cli::LineReader reader(fds[0]);
+        varnis::console::LineReader reader(fds[0]);
         std::size_t nAt = 0;
         for (;;) {
             std::string line;
-            const bool bGot = reader.ReadLine(loop, line);
+            // The pipe holds all of the input and its end: every read ends.
+            std::promise<void> done;
+            Require(reader.Start([&done] { done.set_value(); }));
+            done.get_future().wait();
+            const bool bGot = reader.Take(line);
             const std::size_t nFrom = std::min(nAt, input.size());
             const std::size_t nEnd = std::min(input.find('\n', nFrom), input.size());
             const std::string_view expected = input.substr(nFrom, nEnd - nFrom);
             if (!bGot) {
                 // The end of input, or a line over the cap: nothing read past it.
-                const bool bTooLong = expected.size() > varnis::cli::LineReader::kLineLimit;
+                const bool bTooLong = expected.size() > varnis::console::LineReader::kLineLimit;
                 Require(reader.TooLong() == bTooLong);
                 Require(bTooLong || expected.empty());
                 Require(bTooLong || nAt >= input.size());

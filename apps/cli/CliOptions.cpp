@@ -13,73 +13,6 @@
 namespace varnis::cli {
 namespace {
 
-template <typename T>
-struct Word {
-    std::string_view m_strWord;
-    T m_value;
-};
-
-template <typename T, std::size_t N>
-bool LookUp(const std::array<Word<T>, N>& words, std::string_view value, T& out)
-{
-    const std::string key = Normalised(value);
-    for (const auto& word : words) {
-        if (key == word.m_strWord) {
-            out = word.m_value;
-            return true;
-        }
-    }
-    return false;
-}
-
-// Each choice's word, and the form's own label for it (lower case, blanks
-// made single: what Normalised makes of a value).
-constexpr std::array<Word<OutputMode>, 8> kModeWords{{
-    {"uid", OutputMode::Uid},
-    {"sector", OutputMode::SectorData},
-    {"mode0", OutputMode::Uid},
-    {"mode1", OutputMode::SectorData},
-    {"mode0\xEF\xBC\x9Aoutput uid number", OutputMode::Uid},
-    {"mode1\xEF\xBC\x9Aoutput sector data after key checking", OutputMode::SectorData},
-    {"mode0: output uid number", OutputMode::Uid},
-    {"mode1: output sector data after key checking", OutputMode::SectorData},
-}};
-constexpr std::array<Word<InterfaceKind>, 2> kInterfaceWords{
-    {{"wiegand", InterfaceKind::Wiegand}, {"aba", InterfaceKind::Aba}}};
-constexpr std::array<Word<WiegandLength>, 6> kWiegandWords{{
-    {"26", WiegandLength::Bits26},
-    {"34", WiegandLength::Bits34},
-    {"42", WiegandLength::Bits42},
-    {"wiegand 26 bits", WiegandLength::Bits26},
-    {"wiegand 34 bits", WiegandLength::Bits34},
-    {"wiegand 42 bits", WiegandLength::Bits42},
-}};
-constexpr std::array<Word<ImpulseTiming>, 3> kTimingWords{{{"default", ImpulseTiming::Default},
-                                                           {"user", ImpulseTiming::UserDefined},
-                                                           {"user-defined", ImpulseTiming::UserDefined}}};
-constexpr std::array<Word<ByteOrder>, 4> kOrderWords{{
-    {"msb", ByteOrder::MsbFirst},
-    {"lsb", ByteOrder::LsbFirst},
-    {"most significant byte first", ByteOrder::MsbFirst},
-    {"least significant byte first", ByteOrder::LsbFirst},
-}};
-constexpr std::array<Word<KeyType>, 4> kKeyTypeWords{
-    {{"a", KeyType::KeyA}, {"b", KeyType::KeyB}, {"key a", KeyType::KeyA}, {"key b", KeyType::KeyB}}};
-constexpr std::array<Word<bool>, 4> kOnOffWords{{{"on", true}, {"off", false}, {"enable", true}, {"disable", false}}};
-// The form's labels, lower-cased, and a compact spelling of each.
-constexpr std::array<Word<AbaFormat>, 10> kAbaWords{{
-    {"8h to 10d", AbaFormat::H8ToD10},
-    {"6h to 8d", AbaFormat::H6ToD8},
-    {"6h to 10d", AbaFormat::H6ToD10},
-    {"4h+2h to 10d", AbaFormat::H4H2ToD10},
-    {"4h+2h to 8d", AbaFormat::H4H2ToD8},
-    {"8h-10d", AbaFormat::H8ToD10},
-    {"6h-8d", AbaFormat::H6ToD8},
-    {"6h-10d", AbaFormat::H6ToD10},
-    {"4h+2h-10d", AbaFormat::H4H2ToD10},
-    {"4h+2h-8d", AbaFormat::H4H2ToD8},
-}};
-
 constexpr std::size_t kKeyBytes = kKeyTextLimit / 2;
 constexpr std::size_t kPasswordBytes = kPasswordTextLimit / 2;
 
@@ -181,14 +114,12 @@ struct OptionEntry {
     std::function<bool(std::string_view, CliOptions&, std::string&)> m_apply;
 };
 
-template <typename T, std::size_t N>
-OptionEntry WordOption(std::string_view name, const std::array<Word<T>, N>& words, std::string_view expected,
-                       std::optional<T> FormChoices::*member)
+template <typename T>
+OptionEntry WordOption(std::string_view name, std::string_view expected, std::optional<T> FormChoices::*member)
 {
-    return {name, true, kForForm,
-            [name, &words, expected, member](std::string_view value, CliOptions& opts, std::string& err) {
+    return {name, true, kForForm, [name, expected, member](std::string_view value, CliOptions& opts, std::string& err) {
                 T parsed{};
-                if (!LookUp(words, value, parsed)) {
+                if (!ParseChoiceWord(value, parsed)) {
                     err = InvalidValue(value, name, expected);
                     return false;
                 }
@@ -285,27 +216,26 @@ const std::array<OptionEntry, 24>& Options()
 {
     static const std::array<OptionEntry, 24> options{{
         FlagOption("--trace", kForAll, &CliOptions::m_bTrace),
-        WordOption("--mode", kModeWords, "uid or sector", &FormChoices::m_eMode),
-        WordOption("--interface", kInterfaceWords, "wiegand or aba", &FormChoices::m_eInterface),
-        WordOption("--wiegand", kWiegandWords, "26, 34 or 42", &FormChoices::m_eWiegandLength),
-        WordOption("--aba", kAbaWords,
-                   "\"8H to 10D\", \"6H to 8D\", \"6H to 10D\", \"4H+2H to 10D\" or \"4H+2H to 8D\"",
+        WordOption("--mode", "uid or sector", &FormChoices::m_eMode),
+        WordOption("--interface", "wiegand or aba", &FormChoices::m_eInterface),
+        WordOption("--wiegand", "26, 34 or 42", &FormChoices::m_eWiegandLength),
+        WordOption("--aba", "\"8H to 10D\", \"6H to 8D\", \"6H to 10D\", \"4H+2H to 10D\" or \"4H+2H to 8D\"",
                    &FormChoices::m_eAbaFormat),
-        WordOption("--timing", kTimingWords, "default or user", &FormChoices::m_eImpulseTiming),
+        WordOption("--timing", "default or user", &FormChoices::m_eImpulseTiming),
         ImpulseOption("--width", &FormChoices::m_strImpulseWidth),
         ImpulseOption("--interval", &FormChoices::m_strImpulseInterval),
         ListOption("--sector", 15, &FormChoices::m_nSector),
         ListOption("--block", 3, &FormChoices::m_nBlock),
         ListOption("--start", 13, &FormChoices::m_nStartAddress),
         ListOption("--end", 15, &FormChoices::m_nEndAddress),
-        WordOption("--order", kOrderWords, "msb or lsb", &FormChoices::m_eByteOrder),
-        WordOption("--key-type", kKeyTypeWords, "a or b", &FormChoices::m_eKeyType),
+        WordOption("--order", "msb or lsb", &FormChoices::m_eByteOrder),
+        WordOption("--key-type", "a or b", &FormChoices::m_eKeyType),
         HexOption("--key", kKeyBytes, &FormChoices::m_strKey),
         SecretFileOption("--key-file", &CliOptions::m_strKeyFile),
         HexOption("--password", kPasswordBytes, &FormChoices::m_strPassword),
         SecretFileOption("--password-file", &CliOptions::m_strPasswordFile),
-        WordOption("--protection", kOnOffWords, "on or off", &FormChoices::m_bPasswordProtection),
-        WordOption("--locking", kOnOffWords, "on or off", &FormChoices::m_bConfigLocking),
+        WordOption("--protection", "on or off", &FormChoices::m_bPasswordProtection),
+        WordOption("--locking", "on or off", &FormChoices::m_bConfigLocking),
         {"--port", true, kForMake | kForPorts,
          [](std::string_view value, CliOptions& opts, std::string& err) {
              int n = 0;
@@ -523,11 +453,6 @@ bool CheckSecretSources(const CommandLineState& state, std::string& strError)
 }
 
 }  // namespace
-
-bool ParseAbaFormatWord(std::string_view word, AbaFormat& out)
-{
-    return LookUp(kAbaWords, word, out);
-}
 
 bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, std::string& strError)
 {

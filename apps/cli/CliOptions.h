@@ -1,7 +1,7 @@
 // The command line of varnis-cli: commands, form options and their words.
 #pragma once
 
-#include "apps/cli/CliText.h"
+#include "config/TextCharacters.h"
 #include "ui/core/FormChoices.h"
 
 #include <chrono>
@@ -41,8 +41,5 @@ bool ParseCommandLine(std::span<const std::string_view> args, CliOptions& out, s
 // The --help text, and the --version line (without its end).
 std::string UsageText();
 std::string VersionText();
-
-// The words the options take, case-insensitive. False for anything else.
-bool ParseAbaFormatWord(std::string_view word, AbaFormat& out);
 
 }  // namespace varnis::cli

@@ -1,12 +1,12 @@
 #include "apps/cli/CliRun.h"
 
-#include "apps/cli/CliText.h"
+#include "config/TextCharacters.h"
 #include "apps/cli/CliWindow.h"
-#include "apps/cli/LineReader.h"
 #include "apps/cli/PortListing.h"
 #include "apps/cli/SearchWatch.h"
-#include "apps/cli/Terminal.h"
 #include "ui/core/FormTable.h"
+#include "platform/LineReader.h"
+#include "platform/Terminal.h"
 #include "serial/EventLoop.h"
 #include "serial/PortDiagnosis.h"
 
@@ -20,6 +20,21 @@ namespace {
 
 // The search tries at most ten ports, each for its opening time and 100 ms.
 constexpr std::chrono::seconds kSearchLimit{60};
+
+using console::LineReader;
+
+// One line from `reader` while `loop` serves the port and the timers; the
+// wait is for a person, and ends with a line, the end of input or `abandon`.
+bool ReadLine(LineReader& reader, EventLoop& loop, std::string& strLine, const std::function<bool()>& abandon = {})
+{
+    if (!reader.Start([&loop] { loop.Post([] {}); })) {
+        return false;
+    }
+    const auto doneOrAbandoned = [&reader, &abandon] { return reader.IsDone() || (abandon && abandon()); };
+    while (!loop.RunUntil(doneOrAbandoned, std::chrono::hours(1))) {
+    }
+    return reader.Take(strLine);
+}
 
 // A terminal echoes the line end the user typed; otherwise the prompt's line
 // is ended here.
@@ -37,7 +52,7 @@ bool Confirm(std::string_view question, EventLoop& loop, LineReader& reader, std
 {
     err << "Warning: " << question << " [y/N] " << std::flush;
     std::string answer;
-    const bool bGotLine = reader.ReadLine(loop, answer);
+    const bool bGotLine = ReadLine(reader, loop, answer);
     EndPromptLine(err, nInputFd, bGotLine);
     if (!bGotLine) {
         return false;
@@ -133,7 +148,7 @@ int MakeCards(CliWindow& window, const CliOptions& options, const PortTable& tab
             err << "Place the next card (" << nCard << " of " << options.m_nCount
                 << ") and press Enter: " << std::flush;
             std::string line;
-            const bool bGotLine = reader.ReadLine(window.Loop(), line, [&window] { return window.LostPort() != 0; });
+            const bool bGotLine = ReadLine(reader, window.Loop(), line, [&window] { return window.LostPort() != 0; });
             if (window.LostPort() != 0) {
                 err << std::endl;  // ends the prompt's line
                 LineLost(window, table, bNamedPath, err);
@@ -254,7 +269,7 @@ int RunMake(const CliOptions& options, std::ostream& out, std::ostream& err, int
         return kExitFailure;
     }
     for (unsigned portnr = 1; options.m_strPort && portnr <= PortTable::kPortCount; ++portnr) {
-        if (IsOwnTerminal(table.PathOf(portnr))) {
+        if (console::IsOwnTerminal(table.PathOf(portnr))) {
             err << "varnis-cli: cannot use " << Printable(*options.m_strPort, 200)
                 << ": it is the terminal varnis-cli runs in, not a port" << std::endl;
             return kExitFailure;

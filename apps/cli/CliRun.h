@@ -5,9 +5,7 @@
 #include "config/SettingsBuild.h"
 #include "serial/PortTable.h"
 
-#include <array>
 #include <optional>
-#include <streambuf>
 #include <ostream>
 #include <string>
 
@@ -30,27 +28,5 @@ int RunPorts(const CliOptions& options, std::ostream& out, std::ostream& err);
 // port had been named by its number).
 int RunMakeOnTable(const CliOptions& options, const PortTable& table, std::ostream& out, std::ostream& err,
                    int nInputFd);
-
-// Standard output as the program writes it: every write goes to the
-// descriptor through a buffer of its own, and the first failure is kept, so
-// output that was lost is known and why.
-class StandardOutput final : public std::streambuf {
-public:
-    explicit StandardOutput(int nFd = 1) : m_nFd(nFd) { setp(m_buffer.data(), m_buffer.data() + m_buffer.size()); }
-    // Flushes and closes the descriptor. False with a one-line reason when
-    // anything written was lost.
-    bool Finish(std::string& strError);
-
-protected:
-    int_type overflow(int_type ch) override;
-    int sync() override;
-
-private:
-    bool WriteOut();
-
-    int m_nFd;
-    int m_nError = 0;
-    std::array<char, 4096> m_buffer{};
-};
 
 }  // namespace varnis::cli

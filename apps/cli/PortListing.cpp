@@ -1,7 +1,7 @@
 #include "apps/cli/PortListing.h"
 
-#include "apps/cli/CliText.h"
-#include "apps/cli/Terminal.h"
+#include "config/TextCharacters.h"
+#include "platform/Terminal.h"
 
 namespace varnis::cli {
 namespace {
@@ -23,7 +23,7 @@ std::string NoteOf(SearchSkip eSkip, const std::string& name)
 
 PortDiagnosis ForUser(PortDiagnosis why, const std::string& path)
 {
-    if (why.m_eProblem == PortProblem::NoSuchDevice && NamesAbsentControllingTerminal(path)) {
+    if (why.m_eProblem == PortProblem::NoSuchDevice && console::NamesAbsentControllingTerminal(path)) {
         why.m_strText = "no controlling terminal (" + Printable(path, 200) +
                         " stands for the terminal the program runs in, and it runs in none)";
     }

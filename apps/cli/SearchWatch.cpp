@@ -1,6 +1,6 @@
 #include "apps/cli/SearchWatch.h"
 
-#include "apps/cli/CliText.h"
+#include "config/TextCharacters.h"
 #include "apps/cli/PortListing.h"
 #include "serial/SerialNotify.h"
 

@@ -1,8 +1,8 @@
 #include "apps/cli/SecretFiles.h"
 
 #include "apps/cli/CliSecrets.h"
-#include "apps/cli/CliText.h"
-#include "apps/cli/InputBytes.h"
+#include "config/TextCharacters.h"
+#include "platform/InputBytes.h"
 #include "config/CardSettings.h"
 
 #include <cerrno>
@@ -16,11 +16,11 @@ namespace {
 // The first line of standard input, without its end.
 bool ReadInputLine(int nInputFd, std::string& strLine, std::string& strWhy)
 {
-    InputBytes input(nInputFd);
+    console::InputBytes input(nInputFd);
     strLine.clear();
     for (;;) {
         char c = 0;
-        if (input.Next(c) != InputBytes::Got::Byte) {
+        if (input.Next(c) != console::InputBytes::Got::Byte) {
             if (strLine.empty()) {
                 strWhy = "standard input holds no line";
                 return false;

@@ -1,10 +1,11 @@
 // varnis-cli: makes configuration cards from the command line.
-#include "apps/cli/Arguments.h"
 #include "apps/cli/CliOptions.h"
 #include "apps/cli/CliRun.h"
 #include "apps/cli/SecretFiles.h"
-#include "apps/cli/Terminal.h"
 #include "apps/SystemLibraries.h"
+#include "platform/ProgramArguments.h"
+#include "platform/StandardOutput.h"
+#include "platform/Terminal.h"
 #include "serial/SerialNotify.h"
 
 #include <csignal>
@@ -38,8 +39,8 @@ int main(int argc, char** argv)
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a closed reader is a write error, not the end
 #endif
-    const Utf8Console console;  // its page back after the last output, on every way out
-    StandardOutput output;
+    const varnis::console::Utf8Console console;  // its page back after the last output, on every way out
+    varnis::console::StandardOutput output;
     // Standard output goes through `output` while it lives; on every way out
     // of main the stream gets its own buffer back before `output` is gone,
     // since the stream is flushed once more when the program ends.
@@ -47,7 +48,7 @@ int main(int argc, char** argv)
         std::streambuf* m_pOriginal;
         ~BufferRestorer() { std::cout.rdbuf(m_pOriginal); }
     } const restorer{std::cout.rdbuf(&output)};
-    const std::vector<std::string> words = ProgramArguments(argc, argv);
+    const std::vector<std::string> words = varnis::console::ProgramArguments(argc, argv);
     const std::vector<std::string_view> args(words.begin(), words.end());
     CliOptions options;
     std::string strError;

@@ -4,6 +4,7 @@
 // with the settings the card would carry, until SIGINT or SIGTERM.
 
 #include "sim/SimDevice.h"
+#include "platform/StandardOutput.h"
 
 #include <algorithm>
 #include <array>
@@ -285,12 +286,10 @@ std::string_view FaultName(SimFault eFault)
 // --help or --version; lost output is a failure, not a success.
 int PrintHelpOrVersion(const Options& options)
 {
-    std::fputs(options.m_bHelp ? kHelp.data() : kProgram.data(), stdout);
-    if (!options.m_bHelp) {
-        std::fputs(" " VARNIS_VERSION "\n", stdout);
-    }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        PrintLine(std::string(kProgram) + ": cannot write to standard output: " + std::strerror(errno), stderr);
+    std::string strError;
+    const std::string text = options.m_bHelp ? std::string(kHelp) : std::string(kProgram) + " " VARNIS_VERSION "\n";
+    if (!console::PrintAndFinish(text, strError)) {
+        PrintLine(std::string(kProgram) + ": " + strError, stderr);
         return 1;
     }
     return 0;

@@ -2,10 +2,9 @@
 // option; --help and --version are answered without a display.
 #include "apps/varnis/ShownArgument.h"
 #include "ui/qt/VarnisApp.h"
+#include "platform/StandardOutput.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -30,9 +29,9 @@ constexpr std::string_view kHelp =
 // Writes `text` to standard output; lost output is a failure.
 int Print(std::string_view text)
 {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "varnis: cannot write to standard output: %s\n", std::strerror(errno));
+    std::string strError;
+    if (!varnis::console::PrintAndFinish(text, strError)) {
+        std::fprintf(stderr, "varnis: %s\n", strError.c_str());
         return 1;
     }
     return 0;

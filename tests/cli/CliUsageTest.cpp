@@ -141,7 +141,7 @@ TEST(CliUsage, KeysAndPasswordsTakeTheCommonSpellingsOfTheirBytes)
             EXPECT_EQ(digits, c.m_strDigits);
             continue;
         }
-        const std::string_view rule = c.m_strOption == "--key" ? cli::kKeyRule : cli::kPasswordRule;
+        const std::string_view rule = c.m_strOption == "--key" ? kKeyRule : kPasswordRule;
         EXPECT_EQ(strError,
                   "invalid value for " + c.m_strOption + ": " + c.m_strDigits + " (" + std::string(rule) + ")");
     }

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace varnis {
 
@@ -33,6 +34,18 @@ struct FormChoices {
     std::optional<bool> m_bPasswordProtection;
     std::optional<bool> m_bConfigLocking;
 };
+
+// The choice a word names, case and runs of blanks aside: the form's own
+// label for it or a short word ("uid", "msb", "26", "on"). False for any
+// other word.
+bool ParseChoiceWord(std::string_view word, OutputMode& out);
+bool ParseChoiceWord(std::string_view word, InterfaceKind& out);
+bool ParseChoiceWord(std::string_view word, WiegandLength& out);
+bool ParseChoiceWord(std::string_view word, AbaFormat& out);
+bool ParseChoiceWord(std::string_view word, ImpulseTiming& out);
+bool ParseChoiceWord(std::string_view word, ByteOrder& out);
+bool ParseChoiceWord(std::string_view word, KeyType& out);
+bool ParseChoiceWord(std::string_view word, bool& out);  // on, off, enable, disable
 
 // A click sets the mark as a toolkit does and reaches the core through its
 // one entry for clicks (VarnisDlgCore::OnCommand).

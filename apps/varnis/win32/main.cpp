@@ -3,14 +3,14 @@
 // was started from, or in a box when there is none.
 #include "apps/varnis/ShownArgument.h"
 #include "ui/win32/VarnisDlg.h"
+#include "platform/ProgramArguments.h"
 #include "platform/win32/WideText.h"
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -83,23 +83,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // see apps/win32/SystemLibraries.cpp
     if (!HasArguments(GetCommandLineW()))
         return varnis::RunVarnisApp();
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const std::vector<std::string> args = varnis::console::ProgramArguments(0, nullptr);
     bool bHelp = false;
-    for (int n = 1; n < argc; ++n) {
-        const std::string arg = varnis::Utf8FromWide(argv[n]);
+    for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             bHelp = true;
         } else if (arg != "--version") {
             Show("varnis: " + std::string(arg.starts_with("-") ? "unknown option" : "unexpected argument") + " '" +
                      varnis::ShownArgument(arg) + "' (the window takes no option; see varnis --help)\r\n",
                  STD_ERROR_HANDLE, MB_ICONERROR);
-            LocalFree(argv);
             return 2;
         }
     }
-    LocalFree(argv);
-    if (argc > 1)
+    if (!args.empty())
         return Show(bHelp ? kHelp : "varnis " VARNIS_VERSION "\r\n", STD_OUTPUT_HANDLE, 0) ? 0 : 1;
     return varnis::RunVarnisApp();
 }

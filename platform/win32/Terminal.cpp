@@ -1,12 +1,12 @@
 // On Windows a COM port is never the console the program runs in, and there
 // is no controlling terminal to name.
-#include "apps/cli/Terminal.h"
+#include "platform/Terminal.h"
 
 #include <windows.h>
 
 #include <atomic>
 
-namespace varnis::cli {
+namespace varnis::console {
 
 namespace {
 
@@ -57,4 +57,4 @@ Utf8Console::~Utf8Console()
     SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
 }
 
-}  // namespace varnis::cli
+}  // namespace varnis::console

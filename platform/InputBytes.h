@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace varnis::cli {
+namespace varnis::console {
 
 class InputBytes {
 public:
@@ -29,4 +29,4 @@ private:
     std::unique_ptr<Impl> m_pImpl;
 };
 
-}  // namespace varnis::cli
+}  // namespace varnis::console

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace varnis::cli {
+namespace varnis::console {
 
 // Whether `path` is the terminal this program runs in: its controlling
 // terminal (/dev/tty, when it has one) or the terminal of a standard stream.
@@ -28,4 +28,4 @@ public:
     Utf8Console& operator=(const Utf8Console&) = delete;
 };
 
-}  // namespace varnis::cli
+}  // namespace varnis::console

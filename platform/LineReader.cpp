@@ -1,18 +1,16 @@
-#include "apps/cli/LineReader.h"
+#include "platform/LineReader.h"
 
-#include "apps/cli/InputBytes.h"
-#include "serial/EventLoop.h"
+#include "platform/InputBytes.h"
 
-#include <chrono>
 #include <mutex>
 #include <thread>
 
-namespace varnis::cli {
+namespace varnis::console {
 
 struct LineReader::Impl {
     explicit Impl(int nFd) : m_input(nFd) {}
 
-    // Shared between the reading thread and ReadLine.
+    // Shared between the reading thread and the caller.
     std::mutex m_mutex;
     bool m_bDone = false;
     bool m_bGotLine = false;
@@ -32,7 +30,7 @@ struct LineReader::Impl {
     }
 
     // Thread body: read until a line end, the end of input or a stop request.
-    void Read(EventLoop& loop)
+    void Read(const std::function<void()>& onDone)
     {
         std::string line;
         bool bGotLine = false;
@@ -65,7 +63,9 @@ struct LineReader::Impl {
             m_bTooLong = bTooLong;
             m_strLine = std::move(line);
         }
-        loop.Post([] {});  // wakes the loop so that it looks at m_bDone
+        if (onDone) {
+            onDone();
+        }
     }
 };
 
@@ -76,7 +76,7 @@ LineReader::~LineReader()
     m_pImpl->Cancel();
 }
 
-bool LineReader::ReadLine(EventLoop& loop, std::string& strLine, const std::function<bool()>& abandon)
+bool LineReader::Start(std::function<void()> onDone)
 {
     Impl& impl = *m_pImpl;
     impl.Cancel();
@@ -87,16 +87,20 @@ bool LineReader::ReadLine(EventLoop& loop, std::string& strLine, const std::func
     if (!impl.m_input.IsUsable()) {
         return false;
     }
-    impl.m_thread = std::thread([&impl, &loop] { impl.Read(loop); });
-    const auto done = [&impl] {
-        const std::lock_guard lock(impl.m_mutex);
-        return impl.m_bDone;
-    };
-    // Waiting for a person: the wait ends with a line or the end of input.
-    const auto doneOrAbandoned = [&done, &abandon] { return done() || (abandon && abandon()); };
-    while (!loop.RunUntil(doneOrAbandoned, std::chrono::hours(1))) {
-    }
-    if (!done()) {
+    impl.m_thread = std::thread([&impl, onDone = std::move(onDone)] { impl.Read(onDone); });
+    return true;
+}
+
+bool LineReader::IsDone() const
+{
+    const std::lock_guard lock(m_pImpl->m_mutex);
+    return m_pImpl->m_bDone;
+}
+
+bool LineReader::Take(std::string& strLine)
+{
+    Impl& impl = *m_pImpl;
+    if (!IsDone()) {
         impl.Cancel();  // abandoned: the reader thread stops reading
         return false;
     }
@@ -110,4 +114,4 @@ bool LineReader::TooLong() const
     return m_pImpl->m_bTooLong;
 }
 
-}  // namespace varnis::cli
+}  // namespace varnis::console

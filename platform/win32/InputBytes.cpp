@@ -1,4 +1,4 @@
-#include "apps/cli/InputBytes.h"
+#include "platform/InputBytes.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-namespace varnis::cli {
+namespace varnis::console {
 
 // A read of standard input (console, pipe or file) is a blocking ReadFile on
 // the reading thread; Cancel ends it with CancelSynchronousIo. A Cancel that
@@ -81,4 +81,4 @@ InputBytes::Got InputBytes::Next(char& c)
     return bRead && dwRead == 1 ? Got::Byte : Got::End;
 }
 
-}  // namespace varnis::cli
+}  // namespace varnis::console

@@ -1,11 +1,11 @@
-#include "apps/cli/Terminal.h"
+#include "platform/Terminal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-namespace varnis::cli {
+namespace varnis::console {
 namespace {
 
 // /dev/tty, the name every process has for its controlling terminal.
@@ -53,4 +53,4 @@ bool NamesAbsentControllingTerminal(const std::string& path)
 Utf8Console::Utf8Console() = default;
 Utf8Console::~Utf8Console() = default;
 
-}  // namespace varnis::cli
+}  // namespace varnis::console

@@ -1,10 +1,10 @@
-#include "apps/cli/Arguments.h"
+#include "platform/ProgramArguments.h"
 
-namespace varnis::cli {
+namespace varnis::console {
 
 std::vector<std::string> ProgramArguments(int argc, char** argv)
 {
     return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
 }
 
-}  // namespace varnis::cli
+}  // namespace varnis::console

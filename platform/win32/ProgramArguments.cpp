@@ -1,7 +1,7 @@
 // The command line as the system keeps it, in UTF-16: what main() receives is
 // already converted to the ANSI code page, and a character that page lacks is
 // gone ("：" becomes ":", "é" a byte of another encoding).
-#include "apps/cli/Arguments.h"
+#include "platform/ProgramArguments.h"
 
 #include "platform/win32/WideText.h"
 
@@ -11,7 +11,7 @@
 
 #include <memory>
 
-namespace varnis::cli {
+namespace varnis::console {
 
 namespace {
 
@@ -37,4 +37,4 @@ std::vector<std::string> ProgramArguments(int argc, char** argv)
     return args;
 }
 
-}  // namespace varnis::cli
+}  // namespace varnis::console

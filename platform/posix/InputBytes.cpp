@@ -1,4 +1,4 @@
-#include "apps/cli/InputBytes.h"
+#include "platform/InputBytes.h"
 
 #include <array>
 #include <cerrno>
@@ -7,7 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-namespace varnis::cli {
+namespace varnis::console {
 
 struct InputBytes::Impl {
     int m_hInput;
@@ -69,4 +69,4 @@ InputBytes::Got InputBytes::Next(char& c)
     }
 }
 
-}  // namespace varnis::cli
+}  // namespace varnis::console

@@ -1,10 +1,11 @@
-#include "apps/cli/CliRun.h"
+#include "platform/StandardOutput.h"
 
 #include <cerrno>
 #include <cstring>
+#include <ostream>
 #include <unistd.h>
 
-namespace varnis::cli {
+namespace varnis::console {
 
 bool StandardOutput::WriteOut()
 {
@@ -58,4 +59,11 @@ bool StandardOutput::Finish(std::string& strError)
     return false;
 }
 
-}  // namespace varnis::cli
+bool PrintAndFinish(std::string_view text, std::string& strError)
+{
+    StandardOutput output;
+    std::ostream(&output) << text;
+    return output.Finish(strError);
+}
+
+}  // namespace varnis::console
