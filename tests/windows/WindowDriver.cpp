@@ -177,6 +177,15 @@ bool WaitFor(Pred pred, DWORD dwMs, DWORD dwPeriodMs = 20)
     }
 }
 
+// The texts of the boxes open now, for a failure's report.
+std::string OpenBoxes()
+{
+    std::string texts;
+    for (HWND hBox : Boxes())
+        texts += "; a box is open: '" + BoxText(hBox) + "'";
+    return texts;
+}
+
 // A message box (not the help window) with TEXT, * for any; none: nullptr.
 HWND FindBox(const std::string& text)
 {
@@ -414,11 +423,13 @@ bool RunStep(const std::string& step)
         const int got = hFocus != nullptr ? GetDlgCtrlID(hFocus) : 0;
         return got == id() ? true : Fail(step, std::to_string(got));
     } else if (verb == "wait-enabled") {
-        return WaitFor([&]() { return IsWindowEnabled(Item(id())) != FALSE; }, kWaitMs) ? true
-                                                                                        : Fail(step, "still disabled");
+        return WaitFor([&]() { return IsWindowEnabled(Item(id())) != FALSE; }, kWaitMs)
+                   ? true
+                   : Fail(step, "still disabled" + OpenBoxes());
     } else if (verb == "wait-disabled") {
-        return WaitFor([&]() { return IsWindowEnabled(Item(id())) == FALSE; }, kWaitMs) ? true
-                                                                                        : Fail(step, "still enabled");
+        return WaitFor([&]() { return IsWindowEnabled(Item(id())) == FALSE; }, kWaitMs)
+                   ? true
+                   : Fail(step, "still enabled" + OpenBoxes());
     } else if (verb == "box") {
         return AnswerBox(w, step);
     } else if (verb == "wait-box") {

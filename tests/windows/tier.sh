@@ -127,7 +127,12 @@ drive() {
     fail "window: $name" "$(drive_failure)"
   fi
 }
-drive_failure() { sed -n '/^FAIL/,$p' "$work/drive.log" | head -c 600 | tr -d '\r' | tr '\n' ' '; }
+# The driver's failing step, and what the device last said (its log, if any).
+drive_failure() {
+  sed -n '/^FAIL/,$p' "$work/drive.log" | head -c 600 | tr -d '\r' | tr '\n' ' '
+  [ -s "$work/sim.log" ] && printf '(device: %s)' "$(tail -n 3 "$work/sim.log" | tr '\n' ' ' | head -c 300)"
+  return 0
+}
 # connected_with ARGS...: a simulated device with ARGS on COM3 (its log $work/sim.log).
 connected_with() { start_sim "$work/sim.log" "$@" && map_port 3 "$sim_path"; }
 app_pid() { pgrep -n -f 'bin.varnis\.exe$'; }
