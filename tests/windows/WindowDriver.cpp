@@ -252,8 +252,7 @@ bool Launch(const std::string& program)
                 0);
             return g_hMain != nullptr;
         },
-        // Looked for often: the start-up figure is read off this clock.
-        kWaitMs, 2);
+        kWaitMs);
     if (!bShown)
         return Fail("start", "no window within 10 s");
     LARGE_INTEGER shown{};
