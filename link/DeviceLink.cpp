@@ -42,6 +42,12 @@ void DeviceLink::SendByte(std::uint8_t nByte)
     m_engine.Send(data);
 }
 
+bool DeviceLink::BuildForm()
+{
+    RefusingForm form(m_window);
+    return BuildSettingsBlock(form, m_build);
+}
+
 void DeviceLink::OnMake()
 {
     m_link.m_nPendingOperation = PendingMake;
@@ -50,9 +56,7 @@ void DeviceLink::OnMake()
     // form that has just been refused, nor may a frame staged for an
     // earlier card (a stray ACK would send it again).
     m_link.m_bFrameStaged = false;
-    RefusingForm form(m_window);
-    const bool bBuilt = BuildSettingsBlock(form, m_build);
-    if (!bBuilt || !m_build.m_bFrameReady) {
+    if (!BuildForm() || !m_build.m_bFrameReady) {
         return;
     }
     m_link.m_bFrameStaged = true;

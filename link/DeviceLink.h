@@ -192,6 +192,9 @@ public:
     DeviceLink(ILinkWindow& window, IPortEngine& engine, LinkState& linkState, BuildState& buildState);
 
     void OnMake();
+    // The form built into the settings block, a refusal told as the link's
+    // answer; nothing is sent. False: refused.
+    bool BuildForm();
     // The SPN_RXCHAR handler: `byte` 0..255, `portnr` unused.
     void OnReceivedByte(std::uint32_t byte, std::uint32_t portnr);
     // A window timer's expiry. It acts once the bytes the port had already

@@ -13,11 +13,11 @@ IFS='|' read -r -a words <<<"$args"
 declare -A device_log=()
 first_port=
 if [ "$devices" != - ]; then
-  IFS=, read -r -a specs <<<"$devices"
-  for spec in "${specs[@]}"; do
-    n=${spec%%:*}
+  IFS=, read -r -a device_list <<<"$devices"
+  for device in "${device_list[@]}"; do
+    n=${device%%:*}
     sim_args=()
-    [[ "$spec" == *:* ]] && read -r -a sim_args <<<"${spec#*:}"
+    [[ "$device" == *:* ]] && read -r -a sim_args <<<"${device#*:}"
     start_sim "$work/sim$n.log" "${sim_args[@]}" || { fail "$id" "the simulated device on COM$n did not start"; verdict; }
     map_port "$n" "$sim_path"
     device_log[$n]=$work/sim$n.log

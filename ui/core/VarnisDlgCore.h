@@ -83,7 +83,7 @@ public:
     void ReadFormTexts() override { m_rules.ReadFormTexts(); }
     // The build of the form as "Make Provin" starts it, without sending:
     // a refused form shows why.
-    bool BuildSettings() { return BuildSettingsBlock(*this, m_buildState); }
+    bool BuildSettings() { return m_link.BuildForm(); }
 
     bool IsPortOpen() const override { return m_rules.IsPortOpen(); }
     void SetPortOpen(bool bOpen) override { m_rules.SetPortOpen(bOpen); }
@@ -96,13 +96,6 @@ private:
     // ILinkWindow
     void ShowMessage(std::string_view text, std::string_view caption) override;
     void OnAnswer(const LinkAnswer& answer) override { m_shell.OnAnswer(answer); }
-    // A build of the form's own (no card made) is refused as the link's is.
-    void Refuse(BuildCheck eCheck, std::string_view text, std::string_view caption) override
-    {
-        LinkAnswer answer{LinkAnswerKind::Refused, text, caption};
-        answer.m_eRefused = eCheck;
-        m_shell.OnAnswer(answer);
-    }
     void OnSearchStep(const SearchStep& step) override { m_shell.OnSearchStep(step); }
     int SelectedSector() const override;
     int SelectedBlock() const override;

@@ -58,31 +58,11 @@ bool Show(std::string_view text, DWORD nStd, UINT nBoxStyle)
     return true;
 }
 
-// Whether anything follows the program's name on `commandLine`, read as
-// CommandLineToArgvW reads the name: up to the closing quote when it starts
-// with one, otherwise up to the first space or tab. The window's usual start
-// has nothing there and then needs no splitting (nor the shell's library,
-// which costs more to load than the rest of the start-up's calls).
-bool HasArguments(std::wstring_view commandLine)
-{
-    size_t nAt = 0;
-    if (commandLine.starts_with(L'"')) {
-        nAt = commandLine.find(L'"', 1);
-        nAt = nAt == std::wstring_view::npos ? commandLine.size() : nAt + 1;
-    } else {
-        nAt = commandLine.find_first_of(L" \t");
-        nAt = nAt == std::wstring_view::npos ? commandLine.size() : nAt;
-    }
-    return commandLine.find_first_not_of(L" \t", nAt) != std::wstring_view::npos;
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // see apps/win32/SystemLibraries.cpp
-    if (!HasArguments(GetCommandLineW()))
-        return varnis::RunVarnisApp();
     const std::vector<std::string> args = varnis::console::ProgramArguments(0, nullptr);
     bool bHelp = false;
     for (const std::string& arg : args) {
@@ -95,7 +75,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             return 2;
         }
     }
-    if (!args.empty())
-        return Show(bHelp ? kHelp : "varnis " VARNIS_VERSION "\r\n", STD_OUTPUT_HANDLE, 0) ? 0 : 1;
-    return varnis::RunVarnisApp();
+    if (args.empty())
+        return varnis::RunVarnisApp();
+    return Show(bHelp ? kHelp : "varnis " VARNIS_VERSION "\r\n", STD_OUTPUT_HANDLE, 0) ? 0 : 1;
 }
