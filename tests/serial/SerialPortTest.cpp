@@ -219,7 +219,12 @@ TEST_F(SerialEngineTest, CatchUpIsAnsweredAfterTheBytesAlreadyReceived)
     EXPECT_EQ(ReceivedBytes(), (std::vector<std::uint32_t>{0x06, 0x41}));
     EXPECT_EQ(m_seen[2].m_nMessage, SPN_CAUGHT_UP);
     EXPECT_EQ(m_seen[2].m_nWParam, 2U);
-    EXPECT_TRUE(m_pty.MasterReadable());  // the write went out before the answer
+#ifndef _WIN32
+    // The write went out before the answer. Under Wine the far end is reached
+    // through a relay, which hands the byte on in its own time: there only
+    // its arrival is looked at, below.
+    EXPECT_TRUE(m_pty.MasterReadable());
+#endif
     EXPECT_EQ(m_pty.Read(1, 5000ms), "\x02");
 
     ASSERT_TRUE(m_port.Close());
