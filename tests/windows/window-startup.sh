@@ -6,6 +6,8 @@
 #   the bare dialog (the window's size and font, no control) and the form
 #   dialog (the window's own template, its 70 controls in the face the window
 #   resolves, with a dialog procedure that does nothing);
+# - the start state's check marks, set by the system's BM_SETCHECK and by the
+#   window (bench/win32/check_marks.cpp), and that both leave the same form;
 # - CPU over 10 s connected and idle, against a bare WaitCommEvent on its own
 #   line, and the peak memory of each (VmHWM of the Windows process).
 source "$(dirname "$0")/tier.sh"
@@ -47,6 +49,13 @@ else
   echo "figure: start-up, varnis.exe against the form dialog: median ratio $((ratio / 100)).$(printf '%02d' $((ratio % 100))) ($verdict the 1.30 limit; ratios x100: ${ratios[*]})"
   pass "window: start-up measured five times against both floors"
 fi
+
+# The start state's check marks, the system's way against the window's, on
+# the window's template: the figure, and the same marks and Tab stops left.
+marks=$(win "$windows/bin/check_marks.exe" 15 2>&1 </dev/null | tr -d '\r')
+echo "figure: ${marks:-check marks not measured}"
+check "window: the check marks set by the window are the system's" "$marks" \
+  grep -q 'same marks and Tab stops$' <<<"$marks"
 
 # idle_figure LABEL PID: CPU ticks of PID and of the wine server over 10 s, and PID's peak memory.
 idle_figure() {

@@ -1,5 +1,6 @@
 #include "ui/win32/Accessibility.h"
 
+#include "ui/win32/ControlsById.h"
 #include "platform/win32/WideText.h"
 
 #include <objbase.h>
@@ -30,8 +31,9 @@ void DialogAnnotations::Annotate(HWND hDlg, std::span<const FormItem> items)
         return;
     }
     m_pServices = static_cast<IAccPropServices*>(pServices);
+    const ControlsById controls(hDlg);
     for (const AccessibleAnnotation& annotation : AccessibleAnnotations(items)) {
-        HWND hControl = GetDlgItem(hDlg, annotation.m_nId);
+        HWND hControl = controls.Find(annotation.m_nId);
         if (hControl == nullptr)
             continue;
         const std::wstring name = WideFromUtf8(annotation.m_strName);

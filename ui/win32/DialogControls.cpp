@@ -12,10 +12,10 @@ void DialogControls::FillForm()
     for (const FormItem& item : MainFormItems()) {
         if (item.m_eKind == ControlKind::List) {
             for (const std::string& text : ListItems(item.m_nId))
-                SendDlgItemMessageW(m_hDlg, item.m_nId, CB_ADDSTRING, 0,
-                                    reinterpret_cast<LPARAM>(WideFromUtf8(text).c_str()));
+                SendMessageW(Control(item.m_nId), CB_ADDSTRING, 0,
+                             reinterpret_cast<LPARAM>(WideFromUtf8(text).c_str()));
         } else if (const int nLimit = LengthLimitOf(item.m_nId); nLimit > 0) {
-            SendDlgItemMessageW(m_hDlg, item.m_nId, EM_LIMITTEXT, static_cast<WPARAM>(nLimit), 0);
+            SendMessageW(Control(item.m_nId), EM_LIMITTEXT, static_cast<WPARAM>(nLimit), 0);
         }
     }
 }
@@ -40,22 +40,42 @@ bool DialogControls::IsEnabled(int nId) const
 void DialogControls::SetCheck(int nId, bool bChecked)
 {
     // BM_SETCHECK sends no click: no rule runs.
-    SendDlgItemMessageW(m_hDlg, nId, BM_SETCHECK, bChecked ? BST_CHECKED : BST_UNCHECKED, 0);
+    HWND hControl = Control(nId);
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(hControl, GWL_STYLE));
+    const FormItem* pItem = FindFormItem(nId);
+    if (!bChecked || (style & BS_TYPEMASK) != BS_AUTORADIOBUTTON || pItem == nullptr) {
+        SendMessageW(hControl, BM_SETCHECK, bChecked ? BST_CHECKED : BST_UNCHECKED, 0);
+        return;
+    }
+    // An automatic radio button that is checked unchecks the rest of its
+    // group, which the system finds by walking every control of the dialog
+    // (under Wine a round trip to its server for each step, about 6 ms for
+    // each check mark of the start state). The group is known here: its
+    // other buttons are unchecked directly, and the button is checked while
+    // it is a plain radio button for that moment.
+    for (const int nOther : GroupMembers(pItem->m_nGroup)) {
+        if (nOther != nId && IsChecked(nOther))
+            SendMessageW(Control(nOther), BM_SETCHECK, BST_UNCHECKED, 0);
+    }
+    const WPARAM nOtherBits = style & 0xFFFF & ~static_cast<DWORD>(BS_TYPEMASK);
+    SendMessageW(hControl, BM_SETSTYLE, nOtherBits | BS_RADIOBUTTON, FALSE);
+    SendMessageW(hControl, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(hControl, BM_SETSTYLE, nOtherBits | BS_AUTORADIOBUTTON, FALSE);
 }
 
 bool DialogControls::IsChecked(int nId) const
 {
-    return SendDlgItemMessageW(m_hDlg, nId, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return SendMessageW(Control(nId), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void DialogControls::Select(int nId, int nIndex)
 {
-    SendDlgItemMessageW(m_hDlg, nId, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
+    SendMessageW(Control(nId), CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
 }
 
 int DialogControls::Selection(int nId) const
 {
-    return static_cast<int>(SendDlgItemMessageW(m_hDlg, nId, CB_GETCURSEL, 0, 0));
+    return static_cast<int>(SendMessageW(Control(nId), CB_GETCURSEL, 0, 0));
 }
 
 void DialogControls::SetText(int nId, std::string_view text)
@@ -64,7 +84,7 @@ void DialogControls::SetText(int nId, std::string_view text)
     // The limit holds for texts the program puts there too.
     if (const int nLimit = LengthLimitOf(nId); nLimit > 0 && wide.size() > static_cast<size_t>(nLimit))
         wide.resize(static_cast<size_t>(nLimit));
-    SetDlgItemTextW(m_hDlg, nId, wide.c_str());
+    SetWindowTextW(Control(nId), wide.c_str());
 }
 
 std::string DialogControls::Text(int nId) const

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ui/core/DialogSurface.h"
+#include "ui/win32/ControlsById.h"
 
 #include <windows.h>
 
@@ -10,7 +11,11 @@ namespace varnis {
 
 class DialogControls final : public IDialogSurface {
 public:
-    void Attach(HWND hDlg) { m_hDlg = hDlg; }
+    void Attach(HWND hDlg)
+    {
+        m_hDlg = hDlg;
+        m_controls = ControlsById(hDlg);
+    }
     // The lists' items and the edit fields' length limits, from the form table.
     void FillForm();
 
@@ -26,9 +31,10 @@ public:
     void Focus(int nId) override;
 
 private:
-    HWND Control(int nId) const { return GetDlgItem(m_hDlg, nId); }
+    HWND Control(int nId) const { return m_controls.Find(nId); }
 
     HWND m_hDlg = nullptr;
+    ControlsById m_controls;
 };
 
 }  // namespace varnis
