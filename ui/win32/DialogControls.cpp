@@ -41,23 +41,23 @@ void DialogControls::SetCheck(int nId, bool bChecked)
 {
     // BM_SETCHECK sends no click: no rule runs.
     HWND hControl = Control(nId);
-    const auto style = static_cast<DWORD>(GetWindowLongPtrW(hControl, GWL_STYLE));
+    const auto dwStyle = static_cast<DWORD>(GetWindowLongPtrW(hControl, GWL_STYLE));
     const FormItem* pItem = FindFormItem(nId);
-    if (!bChecked || (style & BS_TYPEMASK) != BS_AUTORADIOBUTTON || pItem == nullptr) {
+    if (!bChecked || (dwStyle & BS_TYPEMASK) != BS_AUTORADIOBUTTON || pItem == nullptr) {
         SendMessageW(hControl, BM_SETCHECK, bChecked ? BST_CHECKED : BST_UNCHECKED, 0);
         return;
     }
     // An automatic radio button that is checked unchecks the rest of its
     // group, which the system finds by walking every control of the dialog
-    // (under Wine a round trip to its server for each step, about 6 ms for
-    // each check mark of the start state). The group is known here: its
-    // other buttons are unchecked directly, and the button is checked while
-    // it is a plain radio button for that moment.
+    // (under Wine a round trip to its server for each step; see
+    // bench/win32/check_marks.cpp). The group is known here: its other
+    // buttons are unchecked directly, and the button is checked while it is a
+    // plain radio button for that moment.
     for (const int nOther : GroupMembers(pItem->m_nGroup)) {
         if (nOther != nId && IsChecked(nOther))
             SendMessageW(Control(nOther), BM_SETCHECK, BST_UNCHECKED, 0);
     }
-    const WPARAM nOtherBits = style & 0xFFFF & ~static_cast<DWORD>(BS_TYPEMASK);
+    const WPARAM nOtherBits = dwStyle & 0xFFFF & ~static_cast<DWORD>(BS_TYPEMASK);
     SendMessageW(hControl, BM_SETSTYLE, nOtherBits | BS_RADIOBUTTON, FALSE);
     SendMessageW(hControl, BM_SETCHECK, BST_CHECKED, 0);
     SendMessageW(hControl, BM_SETSTYLE, nOtherBits | BS_AUTORADIOBUTTON, FALSE);
