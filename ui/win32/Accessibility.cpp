@@ -1,6 +1,5 @@
 #include "ui/win32/Accessibility.h"
 
-#include "ui/win32/ControlsById.h"
 #include "platform/win32/WideText.h"
 
 #include <objbase.h>
@@ -17,7 +16,7 @@ const std::array<MSAAPROPID, 2> kProperties = {PROPID_ACC_NAME, PROPID_ACC_DESCR
 
 }  // namespace
 
-void DialogAnnotations::Annotate(HWND hDlg, std::span<const FormItem> items)
+void DialogAnnotations::Annotate(const ControlsById& controls, std::span<const FormItem> items)
 {
     Clear();
     // The dialog's thread may have joined an apartment already; then it is
@@ -31,7 +30,6 @@ void DialogAnnotations::Annotate(HWND hDlg, std::span<const FormItem> items)
         return;
     }
     m_pServices = static_cast<IAccPropServices*>(pServices);
-    const ControlsById controls(hDlg);
     for (const AccessibleAnnotation& annotation : AccessibleAnnotations(items)) {
         HWND hControl = controls.Find(annotation.m_nId);
         if (hControl == nullptr)

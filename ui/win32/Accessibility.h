@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ui/core/FormTable.h"
+#include "ui/win32/ControlsById.h"
 
 #include <windows.h>
 
@@ -22,10 +23,10 @@ public:
     DialogAnnotations(const DialogAnnotations&) = delete;
     DialogAnnotations& operator=(const DialogAnnotations&) = delete;
 
-    // Gives each control of `hDlg` made from `items` its name and note
+    // Gives each of a dialog's `controls` made from `items` its name and note
     // (AccessibleAnnotations). Where the system has no annotation service,
     // the controls keep the names the system gives them.
-    void Annotate(HWND hDlg, std::span<const FormItem> items);
+    void Annotate(const ControlsById& controls, std::span<const FormItem> items);
     // Takes back what Annotate gave; called when the dialog is destroyed.
     void Clear();
 

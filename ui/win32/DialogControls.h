@@ -16,6 +16,8 @@ public:
         m_hDlg = hDlg;
         m_controls = ControlsById(hDlg);
     }
+    // The dialog's controls, listed when it was attached.
+    const ControlsById& Controls() const { return m_controls; }
     // The lists' items and the edit fields' length limits, from the form table.
     void FillForm();
 

@@ -17,7 +17,7 @@ INT_PTR CALLBACK HelpProc(HWND hDlg, UINT nMessage, WPARAM wParam, LPARAM lParam
     case WM_INITDIALOG:
         // The guide gets its name, which no static text in front of it gives.
         SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
-        reinterpret_cast<DialogAnnotations*>(lParam)->Annotate(hDlg, HelpFormItems());
+        reinterpret_cast<DialogAnnotations*>(lParam)->Annotate(ControlsById(hDlg), HelpFormItems());
         // The guide keeps its carriage returns and line feeds.
         SetDlgItemTextW(hDlg, kIdHelpText, WideFromUtf8(GuideText()).c_str());
         SendMessageW(hDlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hDlg, kIdExit)), TRUE);

@@ -51,7 +51,7 @@ INT_PTR VarnisDlg::OnMessage(UINT nMessage, WPARAM wParam, LPARAM /*lParam*/)
         m_modal.SetMain(m_hDlg);
         m_controls.Attach(m_hDlg);
         m_controls.FillForm();
-        m_annotations.Annotate(m_hDlg, MainFormItems());
+        m_annotations.Annotate(m_controls.Controls(), MainFormItems());
         m_core.OnInitMainWindow();
         return FALSE;  // the core has put the focus
     case WM_COMMAND:
